@@ -1,0 +1,45 @@
+# The two set-up commands and their helpers. Every target installs what is missing first.
+#   make test         build and run the test suite (what CI runs)
+#   make test-asan    the suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   make test-tsan    the suite under ThreadSanitizer
+#   make test-long    the long runs CI skips
+#   make bench        build and run the benchmarks
+#   make install      install into PREFIX (default /usr/local)
+
+JOBS   ?= $(shell nproc)
+PREFIX ?= /usr/local
+CMAKE_CONFIGURE = cmake -S . -G Ninja -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+
+.PHONY: deps build test test-asan test-tsan test-long bench install clean
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	@$(CMAKE_CONFIGURE) -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build build -j $(JOBS)
+
+test: build
+	@ctest --test-dir build -j $(JOBS) --output-on-failure -LE long
+
+test-asan: deps
+	@$(CMAKE_CONFIGURE) -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKO_SANITIZE_ADDRESS=ON -DKO_BUILD_BENCH=OFF >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@ctest --test-dir build-asan -j $(JOBS) --output-on-failure -LE long
+
+test-tsan: deps
+	@$(CMAKE_CONFIGURE) -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKO_SANITIZE_THREAD=ON -DKO_BUILD_BENCH=OFF >/dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	@ctest --test-dir build-tsan -j $(JOBS) --output-on-failure -LE long
+
+test-long: build
+	@ctest --test-dir build --output-on-failure -L long
+
+bench: build
+	@for b in build/bench/ko_bench_*; do "$$b" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
+
+install: build
+	@cmake --install build
+
+clean:
+	@rm -rf build build-asan build-tsan

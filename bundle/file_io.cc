@@ -1,0 +1,34 @@
+#include "bundle/file_io.h"
+
+#include <stdexcept>
+
+namespace ko {
+
+bool opensForReading(const std::string& path) {
+  return openFile(path, "rb") != nullptr;
+}
+
+std::string readFile(const std::string& path) {
+  File file = openFile(path, "rb");
+  if (!file) throw std::runtime_error("cannot open " + path);
+  if (std::fseek(file.get(), 0, SEEK_END) != 0) throw std::runtime_error("short read " + path);
+  const long size = std::ftell(file.get());
+  if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) throw std::runtime_error("short read " + path);
+  std::string text(static_cast<size_t>(size), '\0');
+  if (std::fread(text.data(), 1, text.size(), file.get()) != text.size()) {
+    throw std::runtime_error("short read " + path);
+  }
+  return text;
+}
+
+std::string readText(const std::string& path) {
+  File file = openFile(path, "rb");
+  if (!file) throw std::runtime_error("cannot open " + path);
+  std::string text;
+  char chunk[8192];
+  size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, got);
+  return text;
+}
+
+}  // namespace ko

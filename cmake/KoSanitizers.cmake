@@ -1,0 +1,12 @@
+# Sanitizer builds instrument everything the project compiles: library, tests, tools, benchmarks.
+if(KO_SANITIZE_ADDRESS AND KO_SANITIZE_THREAD)
+  message(FATAL_ERROR "KO_SANITIZE_ADDRESS and KO_SANITIZE_THREAD cannot be combined")
+endif()
+if(KO_SANITIZE_ADDRESS)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(KO_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()

@@ -1,0 +1,79 @@
+/*
+ * libko_core: real-time talking-head rendering on the CPU.
+ *
+ * This header is the manual of the session, prior, bundle, tessera and utterance families. The audio
+ * families live in ko_a2x.h.
+ *
+ * Error convention (every call in this library):
+ *   - The return value alone tells whether a call failed: NULL for calls returning a handle, 0 or a
+ *     negative value for status calls, as each call documents.
+ *   - The reason is a whole sentence kept per thread, "<call name>: <reason>", read with the family's
+ *     last-error call (ko_last_error for this header's families). A call that can fail clears it on
+ *     entry; a failure on one thread never touches another thread's text.
+ *   - No C++ exception ever leaves a call.
+ *
+ * Bundles: wherever a call takes a bundle path it accepts a bundle directory, an IMX container
+ * (x.imx), the container's path without ".imx", or the directory a container was unpacked into. A
+ * container is unpacked once into x.kobundle beside it (or under $KO_IMX_UNWRAP_ROOT) and reused
+ * while it is unchanged; bundles are never modified.
+ */
+#ifndef KO_KO_H
+#define KO_KO_H
+
+#include <stddef.h>
+
+#if defined(KO_CORE_BUILDING)
+#define KO_API __attribute__((visibility("default")))
+#else
+#define KO_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+ * Errors and the keypoint contract
+ * ------------------------------------------------------------------------------------------- */
+
+/* The calling thread's last error text of this header's families. Never NULL; "" when the last call
+ * that clears it succeeded. The pointer stays valid until the next ko_* call on this thread.
+ * Any thread may call it. */
+KO_API const char* ko_last_error(void);
+
+/* Rows in every keypoint set the library takes or returns: 21 rows of (x, y, z) floats, 63 values.
+ * Needs no context; any thread may call it. */
+KO_API int ko_host_kp_rows(void);
+
+/* ---------------------------------------------------------------------------------------------
+ * Bundle resolution
+ * Both calls may run concurrently from any threads; unpacking a container is serialised inside.
+ * ------------------------------------------------------------------------------------------- */
+
+/* Resolves a bundle path (see "Bundles" above) to its directory, unpacking a container if needed.
+ *   bundle  zero-terminated path; must not be NULL.
+ *   out     caller's buffer receiving the zero-terminated directory; must not be NULL.
+ *   cap     size of out in bytes, at least 1.
+ * Returns 1 on success. Returns -1 on failure: with a NULL argument or cap 0 (no text is set);
+ * when unpacking fails or out is too small ("ko_bundle_resolve_handle: buffer too small"), in which
+ * case out holds "" and ko_last_error() says why. Clears the last error on entry. */
+KO_API int ko_bundle_resolve_handle(const char* bundle, char* out, size_t cap);
+
+/* Resolves the path of one member of a bundle. Ask by the member's legacy name (for example
+ * "M.f32" or "model_b4.onnx"): the legacy file is used when present, else the file under the
+ * member's current name ("paste_transform.f32", "render_model.batch4.onnx"), else the legacy path.
+ *   bundle  zero-terminated bundle path; must not be NULL.
+ *   member  zero-terminated member name relative to the bundle; must not be NULL.
+ *   out     caller's buffer receiving the zero-terminated path; must not be NULL.
+ *   cap     size of out in bytes, at least 1.
+ * Returns 1 when the path was written and the file opens for reading, 0 when the path was written
+ * but the file does not open, -1 on failure. A NULL argument or cap 0 returns -1 and leaves the last
+ * error untouched; otherwise the last error is cleared, and an unpacking failure or a too-small
+ * buffer ("ko_bundle_resolve_member: buffer too small") writes "" to out and sets it. */
+KO_API int ko_bundle_resolve_member(const char* bundle, const char* member, char* out, size_t cap);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KO_KO_H */

@@ -1,0 +1,54 @@
+// Synthetic identity bundles for tests: a manifest built key by key plus arbitrary members, written
+// as a directory or packed into an IMX container with the project's own packer.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ko::test {
+
+using Member = std::pair<std::string, std::string>;  // name, payload bytes
+
+class BundleBuilder {
+ public:
+  // A valid manifest: format, agent, NT 4, H 72, W 128, crop 32, amount 1.3, sigma 2, ksize 13,
+  // frames 8, M_src_w 128, M_src_h 72.
+  BundleBuilder();
+
+  // Sets a root key to a raw JSON value (strings carry their quotes), keeping its place if present.
+  BundleBuilder& set(const std::string& key, const std::string& jsonValue);
+  BundleBuilder& erase(const std::string& key);
+  // Replaces the generated manifest text with this exact text.
+  BundleBuilder& manifestText(std::string text);
+  BundleBuilder& member(const std::string& name, std::string bytes);
+
+  std::string manifest() const;
+  // manifest.json first, then the members in the order they were added.
+  std::vector<Member> members() const;
+
+  void writeDirectory(const std::string& dir) const;
+  void writeContainer(const std::string& path) const;
+
+ private:
+  std::vector<std::pair<std::string, std::string>> keys_;
+  std::string manifestOverride_;
+  std::vector<Member> members_;
+};
+
+// The bytes of a well-formed IMX v2 container holding the members (through the project's packer).
+std::string imxBytes(const std::vector<Member>& members);
+
+// One TOC entry laid by hand, with placement that need not make sense.
+struct RawEntry {
+  std::string name;
+  unsigned long long offset = 0;
+  unsigned long long size = 0;
+};
+
+// A container laid out byte by byte with any version, count and TOC, followed by `tail` — for
+// malformed input the packer would never write.
+std::string rawImx(unsigned version, unsigned count, const std::vector<RawEntry>& entries,
+                   const std::string& tail);
+
+}  // namespace ko::test

@@ -1,0 +1,39 @@
+// A scratch directory for one test, removed with everything in it when the owner goes away.
+#pragma once
+
+#include <string>
+
+namespace ko::test {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Writes bytes to a file, creating parent directories. Throws on failure.
+void writeBytes(const std::string& path, const std::string& bytes);
+
+// Sets an environment variable for the owner's lifetime, restoring the previous state after.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::string previous_;
+  bool hadPrevious_ = false;
+};
+
+}  // namespace ko::test
