@@ -1,5 +1,7 @@
 #include "bundle/file_io.h"
 
+#include <sys/stat.h>
+
 #include <stdexcept>
 
 namespace ko {
@@ -10,7 +12,10 @@ bool opensForReading(const std::string& path) {
 
 std::string readFile(const std::string& path) {
   File file = openFile(path, "rb");
-  if (!file) throw std::runtime_error("cannot open " + path);
+  // A directory opens for reading too, but has no size to read in one call.
+  struct stat st {};
+  if (!file || fstat(fileno(file.get()), &st) != 0 || S_ISDIR(st.st_mode))
+    throw std::runtime_error("cannot open " + path);
   if (std::fseek(file.get(), 0, SEEK_END) != 0) throw std::runtime_error("short read " + path);
   const long size = std::ftell(file.get());
   if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) throw std::runtime_error("short read " + path);

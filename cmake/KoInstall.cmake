@@ -2,7 +2,6 @@
 # ko_core::ko_core) and a pkg-config file (pkg-config --cflags --libs ko_core).
 include(CMakePackageConfigHelpers)
 
-set_target_properties(ko_core PROPERTIES INSTALL_RPATH "${CMAKE_INSTALL_RPATH}")
 install(TARGETS ko_core EXPORT ko_core_targets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

@@ -149,6 +149,8 @@ TEST_F(ManifestLoad, ReportsAnUnopenableManifest) {
   const std::string dir = tmp_ / "empty";
   test::writeBytes(dir + "/other", "");
   EXPECT_EQ(failureText([&] { loadManifest(dir); }), "cannot open " + dir + "/manifest.json");
+  test::writeBytes(dir + "/manifest.json/inside", "");
+  EXPECT_EQ(failureText([&] { loadManifest(dir); }), "cannot open " + dir + "/manifest.json");
 }
 
 TEST_F(ManifestLoad, CarriesTheLipTemplateText) {
