@@ -1,6 +1,8 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -117,8 +119,6 @@ class Container {
     return std::runtime_error(path_ + ": truncated payload for member " + entry.name);
   }
 
-  const std::string& path() const { return path_; }
-
  private:
   bool readExactly(void* into, size_t count) { return std::fread(into, 1, count, file_.get()) == count; }
 
@@ -146,13 +146,30 @@ class Container {
   uint64_t fileSize_ = 0;
 };
 
+// Creates base, or base.1, base.2, ... when taken, never opening a file that already exists.
+// Null when the directory refuses the file.
+File createExclusive(const std::string& base, std::string& chosen) {
+  for (unsigned attempt = 0;; ++attempt) {
+    chosen = attempt == 0 ? base : base + "." + std::to_string(attempt);
+    const int fd = open(chosen.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return nullptr;
+    File file(fdopen(fd, "wb"));
+    if (!file) {
+      close(fd);
+      unlink(chosen.c_str());
+    }
+    return file;
+  }
+}
+
 // A member's temporary file: removed unless it was renamed onto its final name, so neither a
-// half-written payload nor a stray ".part" survives a failure.
+// half-written payload nor a stray ".part" survives a failure. When "<name>.part" is itself a
+// member already placed, a numbered name is taken instead of overwriting that member.
 class PartFile {
  public:
-  explicit PartFile(std::string destination)
-      : destination_(std::move(destination)), path_(destination_ + ".part") {
-    file_ = openFile(path_, "wb");
+  explicit PartFile(std::string destination) : destination_(std::move(destination)) {
+    file_ = createExclusive(destination_ + ".part", path_);
     if (!file_) throw std::runtime_error("cannot write " + path_);
   }
   PartFile(const PartFile&) = delete;

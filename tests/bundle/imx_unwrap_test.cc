@@ -149,6 +149,15 @@ TEST_F(Unwrap, EmptyContainerGivesAnEmptyDirectory) {
   EXPECT_TRUE(pathExists(tmp_ / "e.kobundle.imx_unwrapped"));
 }
 
+TEST_F(Unwrap, KeepsMembersNamedLikeTemporaryFiles) {
+  const std::string path = container("p.imx", {{"a.part", "first"}, {"a.part.1", "second"}, {"a", "third"}});
+  const std::string dir = resolveLogged(path).dir;
+  EXPECT_EQ(readFile(dir + "/a.part"), "first");
+  EXPECT_EQ(readFile(dir + "/a.part.1"), "second");
+  EXPECT_EQ(readFile(dir + "/a"), "third");
+  EXPECT_FALSE(pathExists(dir + "/a.part.2"));
+}
+
 TEST_F(Unwrap, SkipsASyntheticManifest) {
   const std::string path =
       container("s.imx", {{"manifest.json", "{\"_imx_synthetic_manifest\": 1}"}, {"a", "1"}});

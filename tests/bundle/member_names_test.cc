@@ -7,21 +7,6 @@
 namespace ko {
 namespace {
 
-TEST(CanonicalMember, MapsEveryTableAlias) {
-  const std::pair<const char*, const char*> table[] = {
-      {"P.f16", "source_frames.f16"},
-      {"P_hevc.mov", "source_frames.hevc"},
-      {"a2x_enc_stream.onnx", "audio_motion_encoder.onnx"},
-      {"a2x_dec.onnx", "audio_motion_decoder.onnx"},
-      {"M.f32", "paste_transform.f32"},
-      {"mask_512.u8", "paste_mask.u8"},
-      {"pooled64.f16", "pooled_features.f16"},
-      {"fs_red.f16", "feature_synth.f16"},
-      {"xs_target.bin", "target_keypoints.bin"},
-  };
-  for (const auto& [legacy, current] : table) EXPECT_EQ(canonicalMember(legacy), current);
-}
-
 TEST(CanonicalMember, RenamesRenderNetworks) {
   EXPECT_EQ(canonicalMember("model_b4.onnx"), "render_model.batch4.onnx");
   EXPECT_EQ(canonicalMember("model_b4_fp16.onnx"), "render_model.batch4.fp16.onnx");
