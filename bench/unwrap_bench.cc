@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench/support/ratio_report.h"
 #include "bundle/imx_container.h"
 #include "bundle/paths.h"
 #include "bundle/posix_handles.h"
@@ -72,4 +73,6 @@ BENCHMARK(BM_CopyFileRange)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return ko::bench::runWithRatios(argc, argv, {{"BM_Unwrap", "BM_CopyFileRange"}});
+}
