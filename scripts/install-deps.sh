@@ -89,7 +89,7 @@ fetch_ort_headers() {
 
 fetch_ort_runtime() {
   local work=$1 stage=$2
-  (cd "$work" && npm pack --silent "onnxruntime-node@$ort_version" >/dev/null)
+  (cd "$work" && npm pack --loglevel=error "onnxruntime-node@$ort_version" >/dev/null)
   tar -xzf "$work/onnxruntime-node-$ort_version.tgz" -C "$work" package/bin/napi-v6/linux/x64/libonnxruntime.so.1
   mkdir -p "$stage/lib"
   cp "$work/package/bin/napi-v6/linux/x64/libonnxruntime.so.1" "$stage/lib/"
