@@ -39,6 +39,7 @@ std::string bundleNameOf(const std::string& containerPath) {
 UnwrapPlace unwrapPlaceOf(const std::string& containerPath) {
   const char* configured = std::getenv("KO_IMX_UNWRAP_ROOT");
   const std::string root = configured && *configured ? configured : dirName(containerPath);
+  // Unlike rstripSlash, a root of "/" strips to "" so the directory becomes "/<name>".
   std::string strippedRoot = root;
   while (!strippedRoot.empty() && strippedRoot.back() == '/') strippedRoot.pop_back();
   const std::string dir = strippedRoot + "/" + bundleNameOf(containerPath);

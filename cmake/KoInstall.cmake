@@ -17,5 +17,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ko_core-config.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/ko_core-config-version.cmake
         DESTINATION ${KO_CMAKE_DIR})
 
+# The .pc file finds its prefix from its own place, so the install stays relocatable whatever depth
+# the library directory has (lib, lib64, lib/x86_64-linux-gnu).
+file(RELATIVE_PATH KO_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+string(REGEX REPLACE "/$" "" KO_PC_TO_PREFIX "${KO_PC_TO_PREFIX}")
 configure_file(cmake/ko_core.pc.in ${CMAKE_CURRENT_BINARY_DIR}/ko_core.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ko_core.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
