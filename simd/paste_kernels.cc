@@ -1,0 +1,127 @@
+// One destination row of the Lanczos paste: 8x8-tap resampling of the crop, blended into the frame
+// through the bilinearly sampled mask.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "simd/paste_kernels.cc"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+
+#include <cmath>
+
+#include "hwy/highway.h"
+#include "simd/simd.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace ko::simd::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// The square crop and its mask, with the resampling tables.
+struct CropView {
+  const float* pixels;  // side x side x 4 floats
+  const uint8_t* mask;  // side x side bytes
+  int32_t side;
+  const float* lanczos;   // 32 phases x 8 taps
+  const float* bilinear;  // 32 phases x 2 taps
+
+  float MaskAt(int32_t x, int32_t y) const {
+    if (x < 0 || y < 0 || x >= side || y >= side) return 0.0f;
+    return static_cast<float>(mask[y * side + x]);
+  }
+  const float* PixelAt(int32_t x, int32_t y) const {
+    return pixels + (static_cast<size_t>(y) * side + x) * 4;
+  }
+};
+
+// Mask coverage at the source position, rounded to whole mask steps, as a 0..1 weight.
+HWY_INLINE float MaskAlpha(const CropView& crop, int32_t ix, int32_t iy, int32_t px, int32_t py) {
+  const float bx0 = crop.bilinear[2 * px], bx1 = crop.bilinear[2 * px + 1];
+  const float by0 = crop.bilinear[2 * py], by1 = crop.bilinear[2 * py + 1];
+  const float top = bx0 * crop.MaskAt(ix, iy) + bx1 * crop.MaskAt(ix + 1, iy);
+  const float bottom = bx0 * crop.MaskAt(ix, iy + 1) + bx1 * crop.MaskAt(ix + 1, iy + 1);
+  return std::nearbyint(by0 * top + by1 * bottom) / 255.0f;
+}
+
+// Footprint wholly inside the crop: the four floats of a pixel travel as one vector. Each lane sums
+// exactly like the bounds-checked path below.
+HWY_INLINE void ResampleInside(const CropView& crop, int32_t ix, int32_t iy, const float* wx, const float* wy,
+                               float* value) {
+  const hn::FixedTag<float, 4> d;
+  auto sum = hn::Zero(d);
+  for (int32_t r = 0; r < 8; ++r) {
+    const float* row = crop.PixelAt(ix - 3, iy - 3 + r);
+    auto across = hn::Zero(d);
+    for (int32_t q = 0; q < 8; ++q)
+      across = hn::Add(across, hn::Mul(hn::Set(d, wx[q]), hn::LoadU(d, row + 4 * q)));
+    sum = hn::Add(sum, hn::Mul(hn::Set(d, wy[r]), across));
+  }
+  HWY_ALIGN float lanes[4];
+  hn::Store(sum, d, lanes);
+  for (int c = 0; c < 3; ++c) value[c] = lanes[c];
+}
+
+// Footprint crossing the crop's edge: taps outside are left out, the rest keep their weights.
+HWY_INLINE void ResampleAtEdge(const CropView& crop, int32_t ix, int32_t iy, const float* wx, const float* wy,
+                               float* value) {
+  for (int c = 0; c < 3; ++c) {
+    float sum = 0.0f;
+    for (int32_t r = 0; r < 8; ++r) {
+      const int32_t y = iy - 3 + r;
+      if (y < 0 || y >= crop.side) continue;
+      float across = 0.0f;
+      for (int32_t q = 0; q < 8; ++q) {
+        const int32_t x = ix - 3 + q;
+        if (x < 0 || x >= crop.side) continue;
+        across = across + wx[q] * crop.PixelAt(x, y)[c];
+      }
+      sum = sum + wy[r] * across;
+    }
+    value[c] = sum;
+  }
+}
+
+HWY_INLINE uint8_t Blend(uint8_t under, float alpha, float value) {
+  const float d = static_cast<float>(under) * (1.0f - alpha) + alpha * value;
+  if (d > 255.0f) return 255;
+  return d >= 0.0f ? static_cast<uint8_t>(d) : 0;  // NaN lands on 0 too
+}
+
+void PasteLanczos8Row(const float* HWY_RESTRICT pixels, int32_t side, const uint8_t* HWY_RESTRICT mask,
+                      const float* HWY_RESTRICT lanczos, const float* HWY_RESTRICT bilinear,
+                      const int32_t* HWY_RESTRICT xcol, const int32_t* HWY_RESTRICT ycol, int32_t xrow,
+                      int32_t yrow, int32_t first, int32_t last, uint8_t* HWY_RESTRICT dst) {
+  const CropView crop{pixels, mask, side, lanczos, bilinear};
+  for (int32_t k = first; k <= last; ++k) {
+    const int32_t sx = xcol[k - first] + xrow, sy = ycol[k - first] + yrow;
+    const int32_t ix = sx >> 10, iy = sy >> 10;
+    if (sx < -1024 || sy < -1024 || ix >= side || iy >= side) continue;
+    const int32_t px = (sx >> 5) & 31, py = (sy >> 5) & 31;
+    const float alpha = MaskAlpha(crop, ix, iy, px, py);
+    if (alpha <= 0.0f) continue;
+    float value[3];
+    const float* wx = lanczos + 8 * px;
+    const float* wy = lanczos + 8 * py;
+    if (ix >= 3 && iy >= 3 && ix + 4 < side && iy + 4 < side) {
+      ResampleInside(crop, ix, iy, wx, wy, value);
+    } else {
+      ResampleAtEdge(crop, ix, iy, wx, wy, value);
+    }
+    uint8_t* out = dst + 3 * static_cast<size_t>(k);
+    for (int c = 0; c < 3; ++c) out[c] = Blend(out[c], alpha, value[c]);
+  }
+}
+
+}  // namespace ko::simd::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace ko::simd {
+
+HWY_EXPORT(PasteLanczos8Row);
+
+void pasteLanczos8Row(const float* crop, int32_t side, const uint8_t* mask, const float* lanczos,
+                      const float* bilinear, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
+                      int32_t yrow, int32_t first, int32_t last, uint8_t* dst) {
+  HWY_DYNAMIC_DISPATCH(PasteLanczos8Row)
+  (crop, side, mask, lanczos, bilinear, xcol, ycol, xrow, yrow, first, last, dst);
+}
+
+}  // namespace ko::simd
+#endif

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "simd/simd.h"
+#include "tests/reference/simd_reference.h"
+#include "tests/simd/target_sweep.h"
+
+namespace ko {
+namespace {
+
+// A crop with random pixels and a mask that is opaque in the middle, feathered, and zero in a
+// corner, plus the real resampling tables.
+struct PasteScene {
+  int32_t side;
+  std::vector<float> crop;
+  std::vector<uint8_t> mask;
+  std::vector<float> lanczos = reference::lanczosTable();
+  std::vector<float> bilinear = reference::bilinearTable();
+
+  PasteScene(int32_t s, std::mt19937& rng)
+      : side(s), crop(static_cast<size_t>(s) * s * 4), mask(static_cast<size_t>(s) * s) {
+    std::uniform_real_distribution<float> value(0.0f, 255.0f);
+    for (auto& c : crop) c = value(rng);
+    for (int32_t y = 0; y < s; ++y) {
+      for (int32_t x = 0; x < s; ++x)
+        mask[y * s + x] = x + y < s / 3 ? 0 : static_cast<uint8_t>(std::min(255, 40 * (x + 1)));
+    }
+  }
+
+  std::vector<uint8_t> paste(bool useKernel, const std::vector<int32_t>& xcol,
+                             const std::vector<int32_t>& ycol, int32_t xrow, int32_t yrow, int32_t first,
+                             const std::vector<uint8_t>& under) const {
+    std::vector<uint8_t> row = under;
+    const int32_t last = first + static_cast<int32_t>(xcol.size()) - 1;
+    auto* call = useKernel ? &simd::pasteLanczos8Row : &reference::pasteLanczos8Row;
+    call(crop.data(), side, mask.data(), lanczos.data(), bilinear.data(), xcol.data(), ycol.data(), xrow,
+         yrow, first, last, row.data());
+    return row;
+  }
+};
+
+TEST(PasteRow, MatchesReferenceInsideAtEdgesAndOutsideTheCrop) {
+  std::mt19937 rng(17);
+  const PasteScene scene(24, rng);
+  // Source positions from well outside to well past the crop, at arbitrary phases.
+  std::uniform_int_distribution<int32_t> position(-3 * 1024, 27 * 1024);
+  test::forEachTarget([&] {
+    for (int trial = 0; trial < 40; ++trial) {
+      const int32_t pixels = 1 + trial * 3, first = trial % 5;
+      std::vector<int32_t> xcol(pixels), ycol(pixels);
+      for (int32_t k = 0; k < pixels; ++k) xcol[k] = position(rng), ycol[k] = position(rng);
+      const auto under = test::randomBytes<uint8_t>(3 * (first + pixels), rng);
+      const int32_t xrow = trial * 37, yrow = -trial * 11;
+      ASSERT_EQ(scene.paste(true, xcol, ycol, xrow, yrow, first, under),
+                scene.paste(false, xcol, ycol, xrow, yrow, first, under))
+          << "trial " << trial;
+    }
+  });
+}
+
+TEST(PasteRow, PhaseZeroTakesTheSampleAndTransparentMaskLeavesPixels) {
+  std::mt19937 rng(19);
+  PasteScene scene(16, rng);
+  std::fill(scene.mask.begin(), scene.mask.end(), 255);
+  scene.mask[0] = 0, scene.mask[1] = 0, scene.mask[16] = 0, scene.mask[17] = 0;
+  // Pixel 0 sits exactly on crop sample (8, 9); pixel 1 on (0, 0), where the mask is transparent.
+  const std::vector<int32_t> xcol{8 * 1024, 0}, ycol{9 * 1024, 0};
+  const std::vector<uint8_t> under{1, 2, 3, 4, 5, 6};
+  const std::vector<uint8_t> row = scene.paste(true, xcol, ycol, 0, 0, 0, under);
+  const float* sample = &scene.crop[(9 * 16 + 8) * 4];
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(row[c], static_cast<uint8_t>(sample[c])) << c;
+  EXPECT_EQ(std::vector<uint8_t>(row.begin() + 3, row.end()), (std::vector<uint8_t>{4, 5, 6}));
+}
+
+}  // namespace
+}  // namespace ko
