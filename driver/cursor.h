@@ -1,0 +1,67 @@
+// The driver cursor: plays a frame source as an endless loop of NT frames for one consumer at a
+// time. A look-ahead thread decodes up to `ahead` frames in front of the consumer into a fixed ring
+// that also keeps the last `hist` frames handed out, so stepping back (or forward within the
+// decoded look-ahead) costs no decode; only a jump outside that window repositions the source.
+//
+// Threads: the cursor owns one look-ahead thread, started by the constructor and joined by the
+// destructor. Consumer calls are serialised by the cursor (one whole call at a time), so several
+// threads may share a cursor, but a pointer returned by a pull is only valid while at most `hist`
+// further frames are taken without a seek. A failure of the look-ahead thread (a decode error, a
+// short movie) is kept: every later pull or seek, and any consumer already waiting, throws it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "driver/source.h"
+
+namespace ko {
+
+struct Manifest;
+
+class DriverCursor {
+ public:
+  // Takes the source; ahead is at least 1 and hist at least 0 (smaller requests are raised).
+  DriverCursor(std::unique_ptr<driver::Source> src, int32_t ahead, int32_t hist);
+  ~DriverCursor();
+  DriverCursor(const DriverCursor&) = delete;
+  DriverCursor& operator=(const DriverCursor&) = delete;
+
+  static std::unique_ptr<DriverCursor> over(std::unique_ptr<driver::Source> src, int32_t ahead, int32_t hist);
+  // The bundle's driver video: a populated JPEG directory or the movie member (see the log lines).
+  static std::unique_ptr<DriverCursor> open(const Manifest& manifest, int32_t ahead, int32_t hist);
+  // The bundle's warp prior movie ("P_hevc", default "P_hevc.mov").
+  static std::unique_ptr<DriverCursor> openPrior(const Manifest& manifest, int32_t ahead, int32_t hist);
+
+  // The next plain pull yields `frame`; throws outside [0, NT).
+  void seek(int32_t frame);
+  // Takes the frame at the current position (then position = index + 1, looping at NT).
+  int32_t pull(uint8_t* dst);                   // copies frameBytes() bytes; returns the index
+  const uint8_t* pull(int32_t* index);          // points into the ring
+  uint8_t* pullMut(int32_t* index);             // may be modified; never served again
+  // Takes frame si, throwing if the cursor would yield another one.
+  int32_t pullAt(int32_t si, uint8_t* dst);
+  const uint8_t* pullAt(int32_t si, int32_t* index);
+  uint8_t* pullMutAt(int32_t si, int32_t* index);
+
+  int32_t position() const;
+  uint64_t seeks() const;  // hard seeks (source repositionings) so far
+  size_t residentBytes() const;
+
+  int32_t NT() const { return NT_; }
+  int32_t W() const { return W_; }
+  int32_t H() const { return H_; }
+  size_t frameBytes() const { return frameBytes_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  int32_t NT_ = 0, W_ = 0, H_ = 0;
+  size_t frameBytes_ = 0;
+  std::string name_;
+};
+
+}  // namespace ko
