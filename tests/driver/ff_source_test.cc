@@ -1,0 +1,460 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavcodec/version.h>
+#include <libavformat/avformat.h>
+}
+
+#include "driver/source.h"
+#include "tests/support/failure_text.h"
+#include "tests/support/movie_writer.h"
+#include "tests/support/temp_dir.h"
+
+namespace ko {
+namespace {
+
+using Frame = std::vector<uint8_t>;
+using test::Chroma;
+using test::MovieSpec;
+
+constexpr int32_t kFrames = 6, kWidth = 64, kHeight = 48, kCrop = 32;
+
+std::string builtAvcodecVersion() {
+  return std::to_string(LIBAVCODEC_VERSION_MAJOR) + "." + std::to_string(LIBAVCODEC_VERSION_MINOR) + "." +
+         std::to_string(LIBAVCODEC_VERSION_MICRO);
+}
+
+MovieSpec driverSpec(int frames = kFrames) {
+  MovieSpec spec;
+  spec.width = kWidth;
+  spec.height = kHeight;
+  spec.frames = frames;
+  return spec;
+}
+
+MovieSpec priorSpec(const std::string& codec = "libx264") {
+  MovieSpec spec;
+  spec.width = spec.height = kCrop;
+  spec.chroma = Chroma::Yuv444p;
+  spec.codec = codec;
+  return spec;
+}
+
+Frame driverFrame(const MovieSpec& spec, int index) {
+  return test::expectedRgb(test::moviePicture(spec, index));
+}
+
+Frame priorFrame(const MovieSpec& spec, int index) {
+  const std::vector<uint16_t> halves = test::expectedHalfPlanes(test::moviePicture(spec, index));
+  Frame bytes(2 * halves.size());
+  std::memcpy(bytes.data(), halves.data(), bytes.size());
+  return bytes;
+}
+
+std::vector<Frame> driverFrames(const MovieSpec& spec, int count) {
+  std::vector<Frame> frames;
+  for (int i = 0; i < count; ++i) frames.push_back(driverFrame(spec, i));
+  return frames;
+}
+
+Frame nextFrame(driver::Source& source) {
+  Frame frame(source.frameBytes());
+  EXPECT_TRUE(source.next(frame.data()));
+  return frame;
+}
+
+// What a source delivers until next() says false or throws.
+struct Playback {
+  std::vector<Frame> frames;
+  std::string failure;
+};
+
+Playback play(driver::Source& source) {
+  Playback playback;
+  Frame frame(source.frameBytes());
+  playback.failure = test::failureText([&] {
+    while (source.next(frame.data())) playback.frames.push_back(frame);
+  });
+  return playback;
+}
+
+std::vector<Frame> playToEnd(driver::Source& source) {
+  Playback playback = play(source);
+  EXPECT_EQ(playback.failure, test::kNoFailure);
+  return playback.frames;
+}
+
+int countLines(const std::string& text, const std::string& line) {
+  std::istringstream lines(text);
+  int count = 0;
+  for (std::string candidate; std::getline(lines, candidate);) count += candidate == line;
+  return count;
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The largest packet of the first stream, read with libavformat directly.
+int largestPacket(const std::string& path) {
+  AVFormatContext* container = nullptr;
+  if (avformat_open_input(&container, path.c_str(), nullptr, nullptr) < 0) return -1;
+  AVPacket* packet = av_packet_alloc();
+  int largest = 0;
+  while (av_read_frame(container, packet) >= 0) {
+    if (packet->stream_index == 0) largest = std::max(largest, packet->size);
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  avformat_close_input(&container);
+  return largest;
+}
+
+const std::string kNotAttempted =
+    "[ko-driver] KO_DRIVER_HWDEC=0 — h264_cuvid not attempted; the software decoder is the one decoder on "
+    "this fleet (same samples)";
+
+std::string refusedLine(const std::string& path) {
+  return "[ko-driver] h264_cuvid refused " + path +
+         " — falling back to the software h264 decoder (same samples, more CPU)";
+}
+
+class MovieSourceTest : public ::testing::Test {
+ protected:
+  std::string movie(const std::string& name, const MovieSpec& spec) const {
+    const std::string path = dir_ / name;
+    test::writeMovie(path, spec);
+    return path;
+  }
+
+  template <class Pictures>
+  std::string movie(const std::string& name, const MovieSpec& spec, Pictures pictures) const {
+    const std::string path = dir_ / name;
+    test::writeMovie(path, spec, pictures);
+    return path;
+  }
+
+  // The software decoder, whatever the machine has; the hardware path has its own tests.
+  test::ScopedEnv softwareOnly_{"KO_DRIVER_HWDEC", "0"};
+  test::TempDir dir_;
+};
+
+using DriverMovieFrames = MovieSourceTest;
+using PriorMovieFrames = MovieSourceTest;
+using MovieSourcePosition = MovieSourceTest;
+using MovieSourceRefusals = MovieSourceTest;
+using MovieSourceDescription = MovieSourceTest;
+using HardwareDecoder = MovieSourceTest;
+
+TEST_F(DriverMovieFrames, EqualTheRgbOfTheEncodedPicturesInEveryContainer) {
+  const MovieSpec spec = driverSpec();
+  for (const std::string extension : {"mp4", "mov", "mkv", "h264"}) {
+    SCOPED_TRACE(extension);
+    auto source = driver::openMp4(movie("driver." + extension, spec), kFrames, kWidth, kHeight);
+    EXPECT_EQ(playToEnd(*source), driverFrames(spec, kFrames));
+    source->rewind();
+    EXPECT_EQ(playToEnd(*source), driverFrames(spec, kFrames));
+  }
+}
+
+TEST_F(DriverMovieFrames, LimitedRangeBlackIsZeroAndWhiteIsFull) {
+  const std::string path = movie("levels.mp4", driverSpec(2), [](int index) {
+    const uint8_t luma = index == 0 ? 16 : 235;
+    return test::uniformPicture(kWidth, kHeight, Chroma::Yuv420p, luma, 128, 128);
+  });
+  auto source = driver::openMp4(path, 2, kWidth, kHeight);
+  EXPECT_EQ(nextFrame(*source), Frame(kWidth * kHeight * 3, 0));
+  EXPECT_EQ(nextFrame(*source), Frame(kWidth * kHeight * 3, 255));
+}
+
+TEST_F(DriverMovieFrames, StopAtTheManifestsFrameCountInAContainerThatCountsNothing) {
+  const MovieSpec longer = driverSpec(kFrames + 2);
+  auto source = driver::openMp4(movie("longer.mkv", longer), kFrames, kWidth, kHeight);
+  EXPECT_EQ(playToEnd(*source), driverFrames(longer, kFrames));
+  source->rewind();
+  EXPECT_EQ(playToEnd(*source), driverFrames(longer, kFrames));
+}
+
+TEST_F(PriorMovieFrames, EqualTheHalfPlanesOfTheEncodedPictures) {
+  for (const std::string codec : {"libx264", "libx265"}) {
+    if (!avcodec_find_encoder_by_name(codec.c_str())) continue;
+    SCOPED_TRACE(codec);
+    const MovieSpec spec = priorSpec(codec);
+    auto source = driver::openPriorHevc(movie("prior_" + codec + ".mov", spec), kFrames, kCrop);
+    std::vector<Frame> expected;
+    for (int i = 0; i < kFrames; ++i) expected.push_back(priorFrame(spec, i));
+    EXPECT_EQ(playToEnd(*source), expected);
+  }
+}
+
+TEST_F(PriorMovieFrames, LimitedRangeBlackIsZeroAndWhiteIsOne) {
+  MovieSpec spec = priorSpec();
+  spec.frames = 2;
+  const std::string path = movie("levels.mov", spec, [](int index) {
+    const uint8_t luma = index == 0 ? 16 : 235;
+    return test::uniformPicture(kCrop, kCrop, Chroma::Yuv444p, luma, 128, 128);
+  });
+  auto source = driver::openPriorHevc(path, 2, kCrop);
+  const auto halves = [&] {
+    const Frame bytes = nextFrame(*source);
+    std::vector<uint16_t> values(bytes.size() / 2);
+    std::memcpy(values.data(), bytes.data(), bytes.size());
+    return values;
+  };
+  EXPECT_EQ(halves(), std::vector<uint16_t>(3 * kCrop * kCrop, 0x0000));
+  EXPECT_EQ(halves(), std::vector<uint16_t>(3 * kCrop * kCrop, 0x3C00));
+}
+
+TEST_F(MovieSourcePosition, NextEndsAfterTheLastFrameAndRewindStartsOver) {
+  const MovieSpec spec = driverSpec();
+  auto source = driver::openMp4(movie("driver.mp4", spec), kFrames, kWidth, kHeight);
+  Frame frame(source->frameBytes(), 0x5A);
+  for (int i = 0; i < kFrames; ++i) ASSERT_TRUE(source->next(frame.data()));
+  const Frame last = frame;
+  EXPECT_FALSE(source->next(frame.data()));
+  EXPECT_FALSE(source->next(frame.data()));
+  EXPECT_EQ(frame, last) << "a next that returns false writes nothing";
+  source->rewind();
+  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 0));
+  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 1));
+}
+
+TEST_F(MovieSourcePosition, SeekForwardDecodesAndSeekBackRestarts) {
+  const MovieSpec spec = driverSpec();
+  auto source = driver::openMp4(movie("driver.mp4", spec), kFrames, kWidth, kHeight);
+  source->seek(kFrames - 1);
+  EXPECT_EQ(nextFrame(*source), driverFrame(spec, kFrames - 1));
+  Frame frame(source->frameBytes());
+  EXPECT_FALSE(source->next(frame.data()));
+  source->seek(0);
+  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 0));
+  source->seek(3);
+  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 3));
+  source->seek(2);
+  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 2));
+  source->seek(3);
+  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 3));
+}
+
+TEST_F(MovieSourcePosition, SeekOutsideTheMemberIsRefused) {
+  auto source = driver::openMp4(movie("driver.mp4", driverSpec()), kFrames, kWidth, kHeight);
+  for (const int32_t frame : {-1, kFrames}) {
+    EXPECT_EQ(test::failureText([&] { source->seek(frame); }), "ko_driver: seek outside the member") << frame;
+  }
+}
+
+TEST_F(MovieSourcePosition, SeekBeyondTheEndOfAShortMovieIsRefused) {
+  const std::string path = movie("short.mkv", driverSpec(4));
+  auto source = driver::openMp4(path, kFrames, kWidth, kHeight);
+  EXPECT_EQ(test::failureText([&] { source->seek(5); }),
+            "ko_driver: " + path + " ended at frame 4 while seeking to 5");
+}
+
+// A raw H.264 stream cannot seek back by timestamp, so a rewind opens it afresh.
+TEST_F(MovieSourcePosition, AFailedReopenLeavesTheSourceAsItWas) {
+  const MovieSpec spec = driverSpec();
+  const std::string path = movie("driver.h264", spec), aside = dir_ / "aside.h264";
+  auto source = driver::openMp4(path, kFrames, kWidth, kHeight);
+  nextFrame(*source);
+  nextFrame(*source);
+  std::filesystem::rename(path, aside);
+  EXPECT_EQ(test::failureText([&] { source->rewind(); }),
+            "ko_driver: " + path + " is not a readable container");
+  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 2));
+  std::filesystem::rename(aside, path);
+  testing::internal::CaptureStderr();
+  source->rewind();
+  EXPECT_EQ(countLines(testing::internal::GetCapturedStderr(), kNotAttempted), 1) << "the rewind re-opened";
+  EXPECT_EQ(playToEnd(*source), driverFrames(spec, kFrames));
+}
+
+TEST_F(MovieSourceRefusals, SomethingThatIsNotAContainer) {
+  const std::string missing = dir_ / "missing.mp4", garbage = dir_ / "garbage.mp4";
+  test::writeBytes(garbage, std::string(4096, '\x7f'));
+  for (const std::string& path : {missing, garbage}) {
+    EXPECT_EQ(test::failureText([&] { driver::openMp4(path, kFrames, kWidth, kHeight); }),
+              "ko_driver: " + path + " is not a readable container");
+  }
+}
+
+TEST_F(MovieSourceRefusals, AContainerWithoutVideo) {
+  const std::string path = dir_ / "sound.wav";
+  test::writeSilentWav(path, 1600);
+  EXPECT_EQ(test::failureText([&] { driver::openMp4(path, kFrames, kWidth, kHeight); }),
+            "ko_driver: " + path + " has no video stream");
+}
+
+TEST_F(MovieSourceRefusals, AMovieOfAnotherSize) {
+  const std::string driverPath = movie("driver.mp4", driverSpec());
+  EXPECT_EQ(
+      test::failureText([&] { driver::openMp4(driverPath, kFrames, kWidth, kHeight + 2); }),
+      "ko_driver: " + driverPath + " is 64x48, the manifest says 64x50 — refusing to rescale the driver");
+  const std::string priorPath = movie("prior.mov", priorSpec());
+  EXPECT_EQ(
+      test::failureText([&] { driver::openPriorHevc(priorPath, kFrames, kCrop - 2); }),
+      "ko_driver: " + priorPath + " is 32x32, the manifest says 30x30 — refusing to rescale the driver");
+}
+
+TEST_F(MovieSourceRefusals, ADeclaredFrameCountOtherThanTheManifests) {
+  const std::string path = movie("longer.mp4", driverSpec(kFrames + 1));
+  EXPECT_EQ(test::failureText([&] { driver::openMp4(path, kFrames, kWidth, kHeight); }),
+            "ko_driver: " + path +
+                " carries 7 frames, the manifest says NT=6 — member/manifest mismatch, refusing");
+  MovieSpec shorter = priorSpec();
+  shorter.frames = kFrames - 1;
+  const std::string priorPath = movie("shorter.mov", shorter);
+  EXPECT_EQ(test::failureText([&] { driver::openPriorHevc(priorPath, kFrames, kCrop); }),
+            "ko_driver: " + priorPath +
+                " carries 5 frames, the manifest says NT=6 — member/manifest mismatch, refusing");
+}
+
+TEST_F(MovieSourceRefusals, ADriverThatIsNot420) {
+  MovieSpec spec = driverSpec();
+  spec.chroma = Chroma::Yuv444p;
+  const std::string path = movie("full_chroma.mp4", spec);
+  auto source = driver::openMp4(path, kFrames, kWidth, kHeight);
+  Frame frame(source->frameBytes());
+  EXPECT_EQ(
+      test::failureText([&] { source->next(frame.data()); }),
+      "ko_driver: " + path +
+          " decoded to yuv444p, not the 4:2:0 layout the canvas conversion is written for (yuv420p / nv12) — "
+          "refusing rather than pasting onto a different pixel domain");
+}
+
+TEST_F(MovieSourceRefusals, APriorThatIsSubsampled) {
+  MovieSpec spec = priorSpec();
+  spec.chroma = Chroma::Yuv420p;
+  const std::string path = movie("subsampled.mov", spec);
+  auto source = driver::openPriorHevc(path, kFrames, kCrop);
+  Frame frame(source->frameBytes());
+  EXPECT_EQ(test::failureText([&] { source->next(frame.data()); }),
+            "ko_driver: " + path +
+                " decoded to yuv420p, not the yuv444p a warp prior is authored in — a subsampled prior is a "
+                "different mouth, refusing");
+}
+
+TEST_F(MovieSourceRefusals, AMovieCutBeforeItsIndex) {
+  const std::string path = movie("cut.mp4", driverSpec());
+  test::truncateFile(path, std::filesystem::file_size(path) / 2);
+  EXPECT_EQ(test::failureText([&] { driver::openMp4(path, kFrames, kWidth, kHeight); }),
+            "ko_driver: " + path + " is not a readable container");
+}
+
+// With the index first, a cut leaves a movie whose last frames are missing or broken: the source
+// delivers the whole frames and then stops or reports the fault, never anything else.
+TEST_F(MovieSourceRefusals, AMovieCutInItsMediaData) {
+  MovieSpec spec = driverSpec();
+  spec.indexFirst = true;
+  const std::string whole = movie("whole.mp4", spec);
+  const uintmax_t size = std::filesystem::file_size(whole);
+  for (const uintmax_t kept : {size / 2, size * 3 / 4, size - 10}) {
+    SCOPED_TRACE(kept);
+    const std::string path = dir_ / ("cut" + std::to_string(kept) + ".mp4");
+    std::filesystem::copy_file(whole, path);
+    test::truncateFile(path, kept);
+    auto source = driver::openMp4(path, kFrames, kWidth, kHeight);
+    const Playback playback = play(*source);
+    const int delivered = static_cast<int>(playback.frames.size());
+    EXPECT_LT(delivered, kFrames);
+    EXPECT_EQ(playback.frames, driverFrames(spec, delivered));
+    if (playback.failure != test::kNoFailure) {
+      const std::string fault =
+          "ko_driver: " + path + " decode fault at frame " + std::to_string(delivered) + " (";
+      EXPECT_EQ(playback.failure.substr(0, fault.size()), fault);
+    }
+  }
+}
+
+TEST_F(MovieSourceDescription, NamesTheBuiltLibraryAndTheDecoder) {
+  auto driverSource = driver::openMp4(movie("driver.mp4", driverSpec()), kFrames, kWidth, kHeight);
+  EXPECT_EQ(driverSource->name(), "mp4/libavcodec " + builtAvcodecVersion() + " h264");
+  auto prior = driver::openPriorHevc(movie("prior.mov", priorSpec()), kFrames, kCrop);
+  EXPECT_EQ(prior->name(), "hevc444/libavcodec " + builtAvcodecVersion() + " h264");
+  if (avcodec_find_encoder_by_name("libx265")) {
+    auto hevc = driver::openPriorHevc(movie("prior_hevc.mov", priorSpec("libx265")), kFrames, kCrop);
+    EXPECT_EQ(hevc->name(), "hevc444/libavcodec " + builtAvcodecVersion() + " hevc");
+  }
+}
+
+TEST_F(MovieSourceDescription, GeometryComesFromTheManifest) {
+  auto driverSource = driver::openMp4(movie("driver.mkv", driverSpec()), kFrames + 3, kWidth, kHeight);
+  EXPECT_EQ(driverSource->NT(), kFrames + 3);
+  EXPECT_EQ(driverSource->W(), kWidth);
+  EXPECT_EQ(driverSource->H(), kHeight);
+  EXPECT_EQ(driverSource->frameBytes(), size_t{kWidth * kHeight * 3});
+  auto prior = driver::openPriorHevc(movie("prior.mov", priorSpec()), kFrames, kCrop);
+  EXPECT_EQ(prior->W(), kCrop);
+  EXPECT_EQ(prior->H(), kCrop);
+  EXPECT_EQ(prior->frameBytes(), size_t{kCrop * kCrop * 6});
+}
+
+// Four frame-threading decoders plus five frames of references, and the largest packet once read.
+TEST_F(MovieSourceDescription, ResidentBytesFollowTheDecoderEstimate) {
+  const std::string driverPath = movie("driver.mp4", driverSpec());
+  auto driverSource = driver::openMp4(driverPath, kFrames, kWidth, kHeight);
+  const size_t driverDecoder = size_t{kWidth * kHeight * 3 / 2} * (4 + 5);
+  EXPECT_EQ(driverSource->residentBytes(), driverDecoder);
+  playToEnd(*driverSource);
+  EXPECT_EQ(driverSource->residentBytes(), driverDecoder + static_cast<size_t>(largestPacket(driverPath)));
+
+  const std::string priorPath = movie("prior.mov", priorSpec());
+  auto prior = driver::openPriorHevc(priorPath, kFrames, kCrop);
+  playToEnd(*prior);
+  EXPECT_EQ(prior->residentBytes(),
+            size_t{kCrop * kCrop * 3} * (4 + 5) + static_cast<size_t>(largestPacket(priorPath)));
+}
+
+TEST(MovieDecoderBuild, NamesTheHeadersVersionAndTheLoadedConfiguration) {
+  EXPECT_EQ(movieDecoderBuild(), "libavcodec " + builtAvcodecVersion() + " / " + avcodec_configuration());
+}
+
+// Skips where this FFmpeg has no h264_cuvid or the machine can actually open it.
+TEST_F(HardwareDecoder, ARefusalFallsBackToTheSoftwareDecoder) {
+  if (!avcodec_find_decoder_by_name("h264_cuvid")) GTEST_SKIP() << "this FFmpeg has no h264_cuvid";
+  const MovieSpec spec = driverSpec();
+  const std::string path = movie("driver.mp4", spec);
+  for (const char* setting : {static_cast<const char*>(nullptr), "1", "00", ""}) {
+    SCOPED_TRACE(setting ? std::string("KO_DRIVER_HWDEC=") + setting : "KO_DRIVER_HWDEC unset");
+    test::ScopedEnv hardwareAllowed("KO_DRIVER_HWDEC", setting);
+    testing::internal::CaptureStderr();
+    auto source = driver::openMp4(path, kFrames, kWidth, kHeight);
+    const std::string log = testing::internal::GetCapturedStderr();
+    if (endsWith(source->name(), " h264_cuvid")) GTEST_SKIP() << "h264_cuvid opens on this machine";
+    EXPECT_EQ(countLines(log, refusedLine(path)), 1) << log;
+    EXPECT_EQ(countLines(log, kNotAttempted), 0);
+    EXPECT_EQ(source->name(), "mp4/libavcodec " + builtAvcodecVersion() + " h264");
+    EXPECT_EQ(playToEnd(*source), driverFrames(spec, kFrames));
+  }
+}
+
+TEST_F(HardwareDecoder, SwitchedOffItIsNotAttemptedAtAnyOpen) {
+  const std::string driverPath = movie("driver.mp4", driverSpec());
+  const std::string priorPath = movie("prior.mov", priorSpec());
+  testing::internal::CaptureStderr();
+  auto driverSource = driver::openMp4(driverPath, kFrames, kWidth, kHeight);
+  auto prior = driver::openPriorHevc(priorPath, kFrames, kCrop);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(countLines(log, kNotAttempted), 2) << log;
+  EXPECT_EQ(countLines(log, refusedLine(driverPath)), 0) << log;
+}
+
+TEST_F(HardwareDecoder, ThePriorNeverTriesIt) {
+  test::ScopedEnv hardwareAllowed("KO_DRIVER_HWDEC", nullptr);
+  const std::string path = movie("prior.mov", priorSpec());
+  testing::internal::CaptureStderr();
+  auto prior = driver::openPriorHevc(path, kFrames, kCrop);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(log.find("[ko-driver]"), std::string::npos) << log;
+  EXPECT_EQ(prior->name(), "hevc444/libavcodec " + builtAvcodecVersion() + " h264");
+}
+
+}  // namespace
+}  // namespace ko

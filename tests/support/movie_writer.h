@@ -1,0 +1,44 @@
+// Small movies encoded with FFmpeg's own libraries, as fixtures for the movie-backed frame sources.
+// libx264 and libx265 encode losslessly, so a decoded frame can be compared exactly against the
+// picture that went in.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "tests/support/yuv_picture.h"
+
+namespace ko::test {
+
+struct MovieSpec {
+  int width = 64;
+  int height = 48;
+  int frames = 6;
+  Chroma chroma = Chroma::Yuv420p;
+  std::string codec = "libx264";  // any FFmpeg encoder name; libx264 and libx265 run lossless
+  int fps = 25;
+  // .mp4 / .mov only: the index (moov) ahead of the media data, so a cut file keeps its index.
+  bool indexFirst = false;
+};
+
+// Picture `index` of the movie, in the spec's size and chroma layout.
+using PictureSource = std::function<YuvPicture(int index)>;
+
+// Encodes spec.frames pictures into `path`. The container follows the extension: .mp4 and .mov
+// count their frames; .mkv and a raw .h264 stream do not. Throws std::runtime_error on failure.
+void writeMovie(const std::string& path, const MovieSpec& spec, const PictureSource& picture);
+
+// The same with patternPicture(width, height, chroma, index) as picture `index`.
+void writeMovie(const std::string& path, const MovieSpec& spec);
+
+// Picture `index` of writeMovie(path, spec).
+YuvPicture moviePicture(const MovieSpec& spec, int index);
+
+// Keeps the first `bytes` bytes of the file.
+void truncateFile(const std::string& path, uintmax_t bytes);
+
+// A RIFF/WAVE file of `samples` silent 16-bit mono samples: a container with no video stream.
+void writeSilentWav(const std::string& path, int samples);
+
+}  // namespace ko::test
