@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "driver/source.h"
@@ -38,9 +39,9 @@ class DriverCursor {
   // The next plain pull yields `frame`; throws outside [0, NT).
   void seek(int32_t frame);
   // Takes the frame at the current position (then position = index + 1, looping at NT).
-  int32_t pull(uint8_t* dst);                   // copies frameBytes() bytes; returns the index
-  const uint8_t* pull(int32_t* index);          // points into the ring
-  uint8_t* pullMut(int32_t* index);             // may be modified; never served again
+  int32_t pull(uint8_t* dst);           // copies frameBytes() bytes; returns the index
+  const uint8_t* pull(int32_t* index);  // points into the ring
+  uint8_t* pullMut(int32_t* index);     // may be modified; never served again
   // Takes frame si, throwing if the cursor would yield another one.
   int32_t pullAt(int32_t si, uint8_t* dst);
   const uint8_t* pullAt(int32_t si, int32_t* index);
@@ -58,6 +59,14 @@ class DriverCursor {
 
  private:
   struct Impl;
+  struct Taken {
+    uint8_t* bytes;
+    int32_t index;
+  };
+  // Repositions to si (or keeps the current position), takes the frame, and checks its index when
+  // one was asked for. The caller holds the call lock, so the slot stays put while it is copied.
+  Taken takeAt(std::optional<int32_t> si, bool mutableTake);
+
   std::unique_ptr<Impl> impl_;
   int32_t NT_ = 0, W_ = 0, H_ = 0;
   size_t frameBytes_ = 0;

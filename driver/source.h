@@ -25,7 +25,7 @@ class Source {
   // Writes the frame at the current position into dst (frameBytes() bytes) and advances by one.
   // Returns false, writing nothing, when the position is at or past NT().
   virtual bool next(uint8_t* dst) = 0;
-  virtual void rewind() = 0;            // position := 0
+  virtual void rewind() = 0;             // position := 0
   virtual void seek(int32_t frame) = 0;  // the next next() yields `frame`
   // Short description of the decoder behind the source, for log lines and errors.
   virtual std::string name() const = 0;
