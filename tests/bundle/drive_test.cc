@@ -19,7 +19,7 @@ using test::IdentitySpec;
 template <class T>
 std::vector<T> valuesOf(const std::string& bytes) {
   std::vector<T> values(bytes.size() / sizeof(T));
-  std::memcpy(values.data(), bytes.data(), values.size() * sizeof(T));
+  if (!values.empty()) std::memcpy(values.data(), bytes.data(), values.size() * sizeof(T));
   return values;
 }
 

@@ -6,7 +6,6 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -37,9 +36,7 @@ constexpr int kJpegQuality = 97;
 
 template <class T>
 std::string rawBytes(const std::vector<T>& values) {
-  std::string bytes(values.size() * sizeof(T), '\0');
-  std::memcpy(bytes.data(), values.data(), bytes.size());
-  return bytes;
+  return std::string(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
 }
 
 // Hash-like bytes, so no two rows of a table are alike.
