@@ -36,9 +36,13 @@ pkg_check_modules(KO_FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libs
 add_library(ko::ffmpeg ALIAS PkgConfig::KO_FFMPEG)
 
 find_package(hwy REQUIRED)
+# stb: Debian's libstb-dev ships the implementations compiled into libstb, so no source file of
+# ours defines STB_IMAGE_IMPLEMENTATION; linking the packaged library keeps one copy of the codecs.
 find_path(KO_STB_INCLUDE_DIR stb_image.h PATH_SUFFIXES stb REQUIRED)
-add_library(ko::stb INTERFACE IMPORTED GLOBAL)
+find_library(KO_STB_LIBRARY NAMES stb REQUIRED)
+add_library(ko::stb UNKNOWN IMPORTED GLOBAL)
 set_target_properties(ko::stb PROPERTIES
+  IMPORTED_LOCATION "${KO_STB_LIBRARY}"
   INTERFACE_INCLUDE_DIRECTORIES "${KO_STB_INCLUDE_DIR}")
 
 if(KO_BUILD_TESTS)

@@ -1,6 +1,7 @@
-// The driver subsystem's door: frame sources over JPEG directories and FFmpeg-decoded movies, and
-// the look-ahead cursor that plays them as an endless loop.
+// The driver subsystem's door: frame sources over JPEG directories and FFmpeg-decoded movies, the
+// look-ahead cursor that plays them as an endless loop, and still-image reading and writing.
 #pragma once
 
 #include "driver/cursor.h"
+#include "driver/image_io.h"
 #include "driver/source.h"
