@@ -1,5 +1,4 @@
 // The driver video as a directory of numbered JPEG files, one file decoded per frame.
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "driver/image_io.h"
+#include "driver/jpg_frame_path.h"
 #include "driver/source.h"
 
 namespace ko::driver {
@@ -24,7 +24,7 @@ class JpgDirSource final : public Source {
 
   bool next(uint8_t* dst) override {
     if (pos_ >= NT_) return false;
-    const std::string path = framePath(pos_);
+    const std::string path = jpgFramePath(dir_, pos_);
     int w = 0;
     int h = 0;
     const std::vector<uint8_t> rgb = loadImageRGB(path, &w, &h);
@@ -49,13 +49,6 @@ class JpgDirSource final : public Source {
   size_t residentBytes() const override { return 0; }
 
  private:
-  // Built as a string, not in a fixed buffer: a long bundle path cut short would name another file.
-  std::string framePath(int32_t frame) const {
-    char number[16];
-    std::snprintf(number, sizeof number, "%06d", frame);
-    return dir_ + "/frame_" + number + ".jpg";
-  }
-
   std::string dir_;
   int32_t NT_;
   int32_t W_;

@@ -21,6 +21,7 @@
 #define KO_KO_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #if defined(KO_CORE_BUILDING)
 #define KO_API __attribute__((visibility("default")))
@@ -71,6 +72,43 @@ KO_API int ko_bundle_resolve_handle(const char* bundle, char* out, size_t cap);
  * error untouched; otherwise the last error is cleared, and an unpacking failure or a too-small
  * buffer ("ko_bundle_resolve_member: buffer too small") writes "" to out and sets it. */
 KO_API int ko_bundle_resolve_member(const char* bundle, const char* member, char* out, size_t cap);
+
+/* ---------------------------------------------------------------------------------------------
+ * Prior family: the identity's warp prior read straight from its movie member
+ *
+ * A prior row is one decoded frame of the bundle's prior movie ("P_hevc.mov", or the member the
+ * manifest's "P_hevc" names): the R plane, then the G plane, then the B plane, each crop x crop
+ * IEEE half floats (uint16_t bit patterns) in [0, 1], row-major; 6 * crop * crop bytes in all.
+ * A decoding thread reads ahead of the caller and keeps recent rows, so rows read in increasing order,
+ * or a few rows back, cost no seek. One handle serves one thread at a time; handles are independent.
+ * ------------------------------------------------------------------------------------------- */
+
+typedef struct ko_prior ko_prior;
+
+/* Opens the prior of a bundle without a session.
+ *   bundle_dir  zero-terminated bundle path (see the bundle rules at the top); must not be NULL.
+ *   ahead       rows decoded ahead of the caller; below 1 means 2.
+ *   hist        rows kept after they were read; below 0 means 0.
+ * Returns a handle to free with ko_prior_close, or NULL with ko_last_error set ("ko_prior_open: ...",
+ * for example when the bundle has no prior movie or the movie does not match its manifest). */
+KO_API ko_prior* ko_prior_open(const char* bundle_dir, int ahead, int hist);
+
+/* Copies row `index` (0 <= index < the manifest's NT) into out.
+ *   out  caller's buffer of at least ko_prior_row_bytes(prior) bytes; cap is its size in bytes.
+ * Returns 1 on success; 0 with ko_last_error set on a NULL argument ("ko_prior_row: NULL prior/out"),
+ * a small buffer ("ko_prior_row: cap <cap> < row bytes <size>"), an index outside the movie or a
+ * decoding failure. A decoding failure is final: every later row call on the handle fails with it. */
+KO_API int ko_prior_row(ko_prior* prior, int index, uint16_t* out, size_t cap);
+
+/* Bytes of one row (6 * crop * crop); 0 for NULL. */
+KO_API size_t ko_prior_row_bytes(const ko_prior* prior);
+
+/* The decoder behind the handle, for example "hevc444/libavcodec 59.37.100 h264"; "" for NULL. The
+ * text belongs to the handle and lives until ko_prior_close. */
+KO_API const char* ko_prior_backend(const ko_prior* prior);
+
+/* Stops the decoding thread and frees the handle. NULL is ignored. */
+KO_API void ko_prior_close(ko_prior* prior);
 
 #ifdef __cplusplus
 }

@@ -49,11 +49,12 @@ MuxerHandle openMuxer(const std::string& path) {
   return muxer;
 }
 
-// Settings that make the two x26x encoders lossless, fast and quiet.
-void losslessOptions(const std::string& codec, AVDictionary** options) {
+// Settings that make the two x26x encoders fast and quiet, and lossless unless a quantizer is asked for.
+void encoderOptions(const MovieSpec& spec, AVDictionary** options) {
+  const std::string& codec = spec.codec;
   if (codec == "libx264") {
     av_dict_set(options, "preset", "ultrafast", 0);
-    av_dict_set(options, "qp", "0", 0);
+    av_dict_set(options, "qp", std::to_string(spec.quantizer).c_str(), 0);
   } else if (codec == "libx265") {
     av_dict_set(options, "preset", "ultrafast", 0);
     av_dict_set(options, "x265-params", "lossless=1:log-level=error:pools=none:frame-threads=1", 0);
@@ -73,7 +74,7 @@ CodecHandle openEncoder(const std::string& path, const MovieSpec& spec, const AV
   encoder->thread_count = 1;
   if (muxer.oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   OptionDictionary options;
-  losslessOptions(spec.codec, options.address());
+  encoderOptions(spec, options.address());
   const int opened = avcodec_open2(encoder.get(), codec, options.address());
   if (opened < 0) throw failure(path, "cannot open " + spec.codec, opened);
   return encoder;

@@ -18,6 +18,8 @@ struct MovieSpec {
   Chroma chroma = Chroma::Yuv420p;
   std::string codec = "libx264";  // any FFmpeg encoder name; libx264 and libx265 run lossless
   int fps = 25;
+  // libx264 only: 0 is lossless; larger values keep big movies (benchmarks) small.
+  int quantizer = 0;
   // .mp4 / .mov only: the index (moov) ahead of the media data, so a cut file keeps its index.
   bool indexFirst = false;
 };
