@@ -143,6 +143,21 @@ TEST_F(IdentityLoad, LeavesThePriorMovieClosedUntilAsked) {
   EXPECT_EQ(identity.M(1)[0], withMovie.authoredM()[6]);
 }
 
+TEST_F(IdentityLoad, PlaysAMoviePriorRowsInPlace) {
+  const IdentityBuilder written(IdentitySpec{.prior = PriorMember::Movie});
+  const Identity identity(write(written));
+  const std::vector<float> M = written.authoredM();
+  for (const int si : {0, 1, 2, 3, 1, 0}) {
+    const std::vector<uint16_t> expected =
+        test::expectedHalfPlanes(test::moviePicture(written.priorMovieSpec(), si));
+    ASSERT_EQ(std::memcmp(identity.P(si), expected.data(), kPriorRowBytes), 0) << si;
+  }
+  EXPECT_EQ(identity.priorSeeks(), 0u);  // steps back come from the cursor's history
+  EXPECT_EQ(identity.priorBackend().rfind("hevc444/libavcodec ", 0), 0u) << identity.priorBackend();
+  EXPECT_GT(identity.priorResidentBytes(), 14 * kPriorRowBytes);
+  identity.walkP(2);
+}
+
 TEST_F(IdentityLoad, RefusesToPasteWithoutAStamp) {
   Manifest manifest = write(IdentityBuilder());
   manifest.M_src_h = 0;

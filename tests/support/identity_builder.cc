@@ -95,6 +95,11 @@ IdentityBuilder::IdentityBuilder(IdentitySpec spec) : spec_(spec) {
   add("pooled64.f16", patternBytes(rows * kPooled64RowBytes, 1));
   if (s.prior == PriorMember::Raw) add("P.f16", priorBytes(s.NT, s.crop));
   if (s.prior == PriorMember::FsRed) add("fs_red.f16", patternBytes(rows * kFsRedRowBytes, 2));
+  if (s.prior == PriorMember::Movie) {
+    keys_.set("P_hevc", "\"P_hevc.mov\"");
+    add("P_hevc.mov", movieBytes(priorMovieSpec(), ".mov"));
+  }
+  if (s.driverMovie) member("target_frames.mp4", movieBytes(driverMovieSpec(), ".mp4"));
   add("M.f32", rawBytes(authoredM()));
   add("drive/xs.f32", rawBytes(keypointTable(s.frames, 0.25f)));
   add("drive/xd.f32", rawBytes(keypointTable(s.frames, -0.5f)));
@@ -103,6 +108,22 @@ IdentityBuilder::IdentityBuilder(IdentitySpec spec) : spec_(spec) {
   for (int i = 0; s.driverFrames && i < s.NT; ++i) {
     member("target_frames/" + driverFrameName(i), jpegBytes(driverFrameRGB(i, s.W, s.H), s.W, s.H));
   }
+}
+
+MovieSpec IdentityBuilder::driverMovieSpec() const {
+  MovieSpec movie;
+  movie.width = spec_.W;
+  movie.height = spec_.H;
+  movie.frames = spec_.NT;
+  return movie;
+}
+
+MovieSpec IdentityBuilder::priorMovieSpec() const {
+  MovieSpec movie;
+  movie.width = movie.height = spec_.crop;
+  movie.frames = spec_.NT;
+  movie.chroma = Chroma::Yuv444p;
+  return movie;
 }
 
 IdentityBuilder& IdentityBuilder::set(const std::string& key, const std::string& jsonValue) {

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "tests/support/bundle_builder.h"
+#include "tests/support/movie_writer.h"
 
 namespace ko::test {
 
-// Which raw warp prior the bundle carries. With None, a test adds a prior movie through member()
-// and the manifest key "P_hevc" through set().
-enum class PriorMember { Raw, FsRed, None };
+// Which warp prior the bundle carries: the raw tensor "P.f16", "fs_red.f16", the movie "P_hevc.mov"
+// (priorMovieSpec(), lossless yuv444p), or none.
+enum class PriorMember { Raw, FsRed, Movie, None };
 
 struct IdentitySpec {
   int NT = 4;
@@ -25,6 +26,7 @@ struct IdentitySpec {
   PriorMember prior = PriorMember::Raw;
   bool currentNames = false;  // "source_frames.f16", "idle_loop/source_index.i32", ... instead of legacy
   bool driverFrames = true;   // "target_frames/frame_%06d.jpg", NT frames of W x H
+  bool driverMovie = false;   // "target_frames.mp4": driverMovieSpec(), lossless H.264 yuv420p
   bool pasteMask = true;      // "mask_512.u8" (current name "paste_mask.u8")
 };
 
@@ -44,6 +46,11 @@ class IdentityBuilder {
   std::string stored(const std::string& legacyName) const;
   // The bytes of the member stored under the legacy name's stored() name; throws when absent.
   const std::string& payload(const std::string& legacyName) const;
+  // The movies the spec asks for; moviePicture(spec, i) and expectedRgb / expectedHalfPlanes give
+  // what their frames decode to.
+  MovieSpec driverMovieSpec() const;
+  MovieSpec priorMovieSpec() const;
+
   // The paste transform as authored (before any rescale), NT x 6 floats.
   std::vector<float> authoredM() const;
 

@@ -13,6 +13,7 @@ extern "C" {
 #include <stdexcept>
 #include <utility>
 
+#include "bundle/file_io.h"
 #include "driver/ff_handles.h"
 #include "tests/support/temp_dir.h"
 
@@ -168,6 +169,13 @@ void writeMovie(const std::string& path, const MovieSpec& spec, const PictureSou
 
 void writeMovie(const std::string& path, const MovieSpec& spec) {
   writeMovie(path, spec, [&spec](int index) { return moviePicture(spec, index); });
+}
+
+std::string movieBytes(const MovieSpec& spec, const std::string& extension) {
+  const TempDir dir;
+  const std::string path = dir / ("movie" + extension);
+  writeMovie(path, spec);
+  return readFile(path);
 }
 
 YuvPicture moviePicture(const MovieSpec& spec, int index) {

@@ -34,6 +34,9 @@ void writeMovie(const std::string& path, const MovieSpec& spec, const PictureSou
 // The same with patternPicture(width, height, chroma, index) as picture `index`.
 void writeMovie(const std::string& path, const MovieSpec& spec);
 
+// The bytes of writeMovie(spec) in a container chosen by `extension` (".mp4", ".mov", ...).
+std::string movieBytes(const MovieSpec& spec, const std::string& extension);
+
 // Picture `index` of writeMovie(path, spec).
 YuvPicture moviePicture(const MovieSpec& spec, int index);
 
