@@ -1,0 +1,21 @@
+// The library's custom-operator domain "com.quandrel", shared by every session of the process.
+#pragma once
+
+namespace Ort {
+struct CustomOpDomain;
+struct SessionOptions;
+}  // namespace Ort
+
+namespace ko {
+
+// Created on first use with the library's operators in it, released at process exit. ONNX Runtime
+// failures are thrown as Ort::Exception; a failed creation is retried by the next call.
+Ort::CustomOpDomain& quandrelDomain();
+
+// Adds the domain's operators, each a process-wide description, to `domain`.
+void domainOps(Ort::CustomOpDomain& domain);
+
+// Makes the domain's operators available to sessions created with `options`. Call once per options.
+void registerGridSampleFast(Ort::SessionOptions& options);
+
+}  // namespace ko
