@@ -1,0 +1,93 @@
+// GridSampleFast inside ONNX Runtime: registration, agreement with ONNX Runtime's own GridSample, and
+// runs that fail cleanly on tensors the kernel cannot sample.
+#include <gtest/gtest.h>
+#include <onnxruntime_cxx_api.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "graph/custom_domain.h"
+#include "tests/support/failure_text.h"
+#include "tests/support/gridsample_model.h"
+
+namespace {
+
+using ko::test::GridSampleNode;
+
+Ort::Session openModel(GridSampleNode node, int threads, bool registerDomain = true) {
+  Ort::SessionOptions options;
+  options.SetIntraOpNumThreads(threads);
+  if (registerDomain) ko::registerGridSampleFast(options);
+  const std::string model = ko::test::gridSampleModel(node);
+  return Ort::Session(ko::test::ortEnv(), model.data(), model.size(), options);
+}
+
+std::vector<float> uniform(size_t count, float reach, std::mt19937& rng) {
+  std::uniform_real_distribution<float> value(-reach, reach);
+  std::vector<float> values(count);
+  for (float& v : values) v = value(rng);
+  return values;
+}
+
+float maxAbsDifference(const std::vector<float>& a, const std::vector<float>& b) {
+  float worst = 0;
+  for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
+  return worst;
+}
+
+TEST(GridSampleFastOperator, AgreesWithOnnxRuntimesGridSampleWithinOneHundredThousandth) {
+  std::mt19937 rng(17);
+  for (const int threads : {1, 2}) {
+    Ort::Session standard = openModel(GridSampleNode::standard, threads);
+    Ort::Session fast = openModel(GridSampleNode::fast, threads);
+    for (const std::vector<int64_t>& xShape :
+         {std::vector<int64_t>{2, 12, 33, 47}, std::vector<int64_t>{1, 1, 17, 8}}) {
+      const std::vector<int64_t> gridShape{xShape[0], xShape[2], xShape[3], 2};
+      const std::vector<float> x =
+          uniform(static_cast<size_t>(xShape[0] * xShape[1] * xShape[2] * xShape[3]), 3.0f, rng);
+      const std::vector<float> grid =
+          uniform(static_cast<size_t>(xShape[0] * xShape[2] * xShape[3] * 2), 1.5f, rng);
+      const std::vector<float> expected = ko::test::runGridSample(standard, x, xShape, grid, gridShape);
+      const std::vector<float> y = ko::test::runGridSample(fast, x, xShape, grid, gridShape);
+      ASSERT_EQ(y.size(), expected.size());
+      EXPECT_LE(maxAbsDifference(y, expected), 1e-5f) << threads << " threads, C " << xShape[1];
+    }
+  }
+}
+
+TEST(GridSampleFastOperator, LoadsOnlyWhereTheDomainIsRegistered) {
+  EXPECT_NE(ko::test::failureText([] { openModel(GridSampleNode::fast, 1, false); }), ko::test::kNoFailure);
+  EXPECT_EQ(ko::test::failureText([] { openModel(GridSampleNode::fast, 1); }), ko::test::kNoFailure);
+}
+
+TEST(GridSampleFastOperator, SharesOneDomainAcrossThreads) {
+  std::vector<const void*> seen(4);
+  std::vector<std::thread> threads;
+  for (auto& slot : seen) threads.emplace_back([&slot] { slot = &ko::quandrelDomain(); });
+  for (auto& thread : threads) thread.join();
+  EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [&](const void* p) { return p == seen.front(); }));
+}
+
+TEST(GridSampleFastOperator, FailsTheRunOnAGridThatDoesNotFitX) {
+  Ort::Session fast = openModel(GridSampleNode::fast, 2);
+  std::mt19937 rng(2);
+  const std::vector<float> x = uniform(3 * 8 * 8, 1.0f, rng);
+  const std::vector<float> smallGrid = uniform(8 * 7 * 2, 1.0f, rng);
+  const std::string failure = ko::test::failureText([&] {
+    ko::test::runGridSample(fast, x, {1, 3, 8, 8}, smallGrid, {1, 8, 7, 2});
+  });
+  EXPECT_NE(failure.find("GridSampleFast: grid spatial size 8x7 differs from X's 8x8"), std::string::npos)
+      << failure;
+  const std::vector<float> wideGrid = uniform(8 * 8 * 3, 1.0f, rng);
+  const std::string widthFailure = ko::test::failureText([&] {
+    ko::test::runGridSample(fast, x, {1, 3, 8, 8}, wideGrid, {1, 8, 8, 3});
+  });
+  EXPECT_NE(widthFailure.find("GridSampleFast: grid's last dimension must be 2, got 3"), std::string::npos)
+      << widthFailure;
+}
+
+}  // namespace
