@@ -41,7 +41,8 @@ bench: build
 	@for b in build/bench/ko_bench_*; do "$$b" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
 
 # The corpus the fuzzer grows stays in build-fuzz/corpus between runs; the seeds are rewritten each time.
-fuzz: deps
+fuzz:
+	@scripts/install-deps.sh --fuzz
 	@cmake -S . -G Ninja -B build-fuzz -DKO_BUILD_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
