@@ -4,13 +4,15 @@
 #   make test-tsan    the suite under ThreadSanitizer
 #   make test-long    the long runs CI skips
 #   make bench        build and run the benchmarks
+#   make fuzz         run the ONNX codec's libFuzzer target for FUZZ_SECONDS (clang; CI never does)
 #   make install      install into PREFIX (default /usr/local)
 
 JOBS   ?= $(shell nproc)
 PREFIX ?= /usr/local
+FUZZ_SECONDS ?= 60
 CMAKE_CONFIGURE = cmake -S . -G Ninja -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
-.PHONY: deps build test test-asan test-tsan test-long bench install clean
+.PHONY: deps build test test-asan test-tsan test-long bench fuzz install clean
 
 deps:
 	@scripts/install-deps.sh
@@ -38,8 +40,19 @@ test-long: build
 bench: build
 	@for b in build/bench/ko_bench_*; do "$$b" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
 
+# The corpus the fuzzer grows stays in build-fuzz/corpus between runs; the seeds are rewritten each time.
+fuzz:
+	@scripts/install-deps.sh --fuzz
+	@cmake -S . -G Ninja -B build-fuzz -DKO_BUILD_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+	@rm -rf build-fuzz/seeds && mkdir -p build-fuzz/corpus
+	@build-fuzz/tests/fuzz/ko_onnx_codec_seeds build-fuzz/seeds
+	@build-fuzz/tests/fuzz/ko_onnx_codec_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds
+
 install: build
 	@cmake --install build
 
 clean:
-	@rm -rf build build-asan build-tsan
+	@rm -rf build build-asan build-tsan build-fuzz

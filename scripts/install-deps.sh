@@ -5,6 +5,7 @@
 # ONNX Runtime comes from the system when a development package is installed; otherwise it is
 # assembled once into a prefix outside the clone (include/ + lib/):
 #   KO_ORT_PREFIX   where that prefix lives (default: $HOME/.cache/ko_core/onnxruntime-1.30.0)
+# With --fuzz it also installs clang, whose libFuzzer `make fuzz` builds with; the test suite never needs it.
 set -euo pipefail
 
 ort_version=1.30.0
@@ -17,6 +18,10 @@ debian_packages=(
   libhwy-dev libstb-dev libgtest-dev libgmock-dev libbenchmark-dev
   npm
 )
+
+if [ "${1:-}" = "--fuzz" ]; then
+  debian_packages+=(clang)
+fi
 
 say() { printf '[deps] %s\n' "$*" >&2; }
 

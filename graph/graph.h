@@ -1,0 +1,9 @@
+// The graph subsystem's door: the library's own protocol-buffer codec for ONNX models (spans,
+// readers, writers and the graph rebuild the load-time rewrites are written on).
+#pragma once
+
+#include "graph/onnx_read.h"
+#include "graph/onnx_schema.h"
+#include "graph/onnx_wire.h"
+#include "graph/onnx_write.h"
+#include "graph/rebuild.h"

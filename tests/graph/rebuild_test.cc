@@ -1,0 +1,209 @@
+#include "graph/rebuild.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "graph/onnx_read.h"
+#include "graph/onnx_schema.h"
+#include "graph/onnx_write.h"
+#include "tests/support/failure_text.h"
+#include "tests/support/model_writer.h"
+#include "tests/support/ort_run.h"
+
+namespace ko {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::FloatTensor;
+using test::runModel;
+
+// X -> Relu -> R -> Neg -> Y, with R described by a value_info.
+Bytes chainModel() {
+  test::ModelBuilder m;
+  m.input("X", {1, 4})
+      .output("Y", {1, 4})
+      .valueInfo("R", {1, 4})
+      .node("Relu", {"X"}, {"R"})
+      .node("Neg", {"R"}, {"Y"});
+  return m.bytes();
+}
+
+// The model with its fields reordered so the graph comes last (the builder writes opset imports after it).
+Bytes withGraphLast(const Bytes& model) {
+  Bytes others;
+  Bytes graph;
+  GsReader reader(gsSliceOf(model));
+  GsField field;
+  while (reader.next(field))
+    gsPutRaw(field.number == onnx::kModelGraph ? graph : others, field.raw.data, field.raw.size);
+  gsPutRaw(others, graph.data(), graph.size());
+  return others;
+}
+
+Bytes rebuilt(const Bytes& model, const GsGraphEdit& edit) {
+  Bytes out;
+  gsRebuild(gsSliceOf(model), edit, out);
+  return out;
+}
+
+std::vector<GsNodeInfo> nodesOf(const Bytes& model, std::unordered_set<std::string>* inputs = nullptr) {
+  std::vector<GsNodeInfo> nodes;
+  std::unordered_set<std::string> initializers;
+  std::unordered_set<std::string> inputNames;
+  gsReadGraph(gsGraphOf(gsSliceOf(model)), nodes, initializers, inputNames);
+  if (inputs != nullptr) *inputs = inputNames;
+  return nodes;
+}
+
+const FloatTensor kX{{1, 4}, {-2.0f, -0.5f, 0.5f, 3.0f}};
+
+TEST(RebuildWithoutEdits, ReproducesAModelWhoseGraphIsLastByteForByte) {
+  const Bytes model = withGraphLast(chainModel());
+  EXPECT_EQ(rebuilt(model, {}), model);
+}
+
+TEST(RebuildWithoutEdits, OnlyMovesAGraphThatIsNotLast) {
+  const Bytes model = chainModel();
+  const Bytes out = rebuilt(model, {});
+  EXPECT_NE(out, model);
+  EXPECT_EQ(out, withGraphLast(model));
+  EXPECT_EQ(runModel(out, {{"X", kX}}, {"Y"}).at(0).values, runModel(model, {{"X", kX}}, {"Y"}).at(0).values);
+}
+
+TEST(RebuildWithoutEdits, JoinsAGraphSplitOverTwoFieldsInOrder) {
+  // Protocol buffers merge the two halves; ONNX Runtime sees one graph and so must the rebuild.
+  const Bytes model = withGraphLast(chainModel());
+  const GsSlice graph = gsGraphOf(gsSliceOf(model));
+  GsReader reader(graph);
+  GsField firstNode;
+  ASSERT_TRUE(reader.next(firstNode));
+  Bytes split;
+  GsReader modelReader(gsSliceOf(model));
+  GsField field;
+  while (modelReader.next(field)) {
+    if (field.number != onnx::kModelGraph) gsPutRaw(split, field.raw.data, field.raw.size);
+  }
+  gsPutBytes(split, onnx::kModelGraph, firstNode.raw.data, firstNode.raw.size);
+  gsPutBytes(split, onnx::kModelGraph, firstNode.raw.data + firstNode.raw.size,
+             graph.size - firstNode.raw.size);
+  EXPECT_EQ(runModel(split, {{"X", kX}}, {"Y"}).at(0).values,
+            runModel(model, {{"X", kX}}, {"Y"}).at(0).values);
+  EXPECT_EQ(rebuilt(split, {}), model);
+}
+
+TEST(RebuildEdits, SplitAChainIntoPrepAndPerFrameModelsThatComposeToTheOriginal) {
+  const Bytes model = chainModel();
+  const std::string hoisted = "R";
+  const int64_t dims[] = {1, 4};
+  const Bytes keepFirst{0, 1};
+  GsGraphEdit prepEdit;
+  prepEdit.nodeDrops = &keepFirst;
+  prepEdit.dropOutputs = true;
+  prepEdit.addName = &hoisted;
+  prepEdit.addDims = dims;
+  prepEdit.addRank = 2;
+  prepEdit.addField = onnx::kGraphOutput;
+  const Bytes prep = rebuilt(model, prepEdit);
+  const Bytes dropFirst{1};
+  GsGraphEdit frameEdit;
+  frameEdit.nodeDrops = &dropFirst;
+  frameEdit.addName = &hoisted;
+  frameEdit.addDims = dims;
+  frameEdit.addRank = 2;
+  frameEdit.addField = onnx::kGraphInput;
+  const Bytes perFrame = rebuilt(model, frameEdit);
+
+  ASSERT_EQ(nodesOf(prep).size(), 1u);
+  EXPECT_EQ(nodesOf(prep)[0].opType, "Relu");
+  ASSERT_EQ(nodesOf(perFrame).size(), 1u);
+  EXPECT_EQ(nodesOf(perFrame)[0].opType, "Neg");
+  std::vector<std::string> valueInfos;
+  gsAllStr(gsGraphOf(gsSliceOf(prep)), onnx::kGraphValueInfo, valueInfos);
+  EXPECT_TRUE(valueInfos.empty());
+
+  const FloatTensor r = runModel(prep, {{"X", kX}}, {"R"}).at(0);
+  const FloatTensor y = runModel(perFrame, {{"X", kX}, {"R", r}}, {"Y"}).at(0);
+  EXPECT_EQ(y.values, runModel(model, {{"X", kX}}, {"Y"}).at(0).values);
+}
+
+TEST(RebuildEdits, DropFlagsCountEveryNodeAndKeepNodesPastTheirEnd) {
+  test::ModelBuilder m;
+  m.input("X", {1})
+      .output("Y", {1})
+      .node("Relu", {"X"}, {"A"})
+      .node("Neg", {"A"}, {"B"})
+      .node("Abs", {"B"}, {"Y"});
+  const Bytes drops{0, 1};
+  GsGraphEdit edit;
+  edit.nodeDrops = &drops;
+  const std::vector<GsNodeInfo> nodes = nodesOf(rebuilt(m.bytes(), edit));
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_EQ(nodes[0].opType, "Relu");
+  EXPECT_EQ(nodes[1].opType, "Abs");
+}
+
+TEST(RebuildEdits, PrgbInputFlags) {
+  test::ModelBuilder m;
+  m.input("X", {1}).input("P_rgb", {1, 3}).input("P_rgb2", {1}).output("Y", {1}).node("Relu", {"X"}, {"Y"});
+  const Bytes model = m.bytes();
+  auto inputsAfter = [&](bool drop, bool keepOnly) {
+    GsGraphEdit edit;
+    edit.dropPrgbInput = drop;
+    edit.keepOnlyPrgbInput = keepOnly;
+    std::unordered_set<std::string> inputs;
+    nodesOf(rebuilt(model, edit), &inputs);
+    return inputs;
+  };
+  using Names = std::unordered_set<std::string>;
+  EXPECT_EQ(inputsAfter(false, false), (Names{"X", "P_rgb", "P_rgb2"}));
+  EXPECT_EQ(inputsAfter(true, false), (Names{"X", "P_rgb2"}));
+  EXPECT_EQ(inputsAfter(false, true), Names{"P_rgb"});
+  EXPECT_TRUE(inputsAfter(true, true).empty());
+}
+
+TEST(RebuildEdits, AddedInputWithSymbolicMiddleDimension) {
+  const std::string name = "feat";
+  const int64_t dims[] = {1, -1, 64};
+  GsGraphEdit edit;
+  edit.addName = &name;
+  edit.addDims = dims;
+  edit.addRank = 3;
+  edit.addField = onnx::kGraphInput;
+  const Bytes out = rebuilt(chainModel(), edit);
+  int64_t first = 0, last = 0, rank = 0;
+  ldInputDims(gsGraphOf(gsSliceOf(out)), name, first, last, rank);
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(last, 64);
+  EXPECT_EQ(rank, 3);
+  GsGraphEdit nameOnly;
+  nameOnly.addName = &name;
+  EXPECT_EQ(rebuilt(chainModel(), nameOnly), rebuilt(chainModel(), {}));
+}
+
+Bytes modelAround(const Bytes& graph) {
+  Bytes model;
+  gsPutVarintField(model, onnx::kModelIrVersion, 8);
+  gsPutMessage(model, onnx::kModelGraph, graph);
+  return model;
+}
+
+TEST(RebuildFailures, MalformedGraphThrowsAndLeavesTheOutputAlone) {
+  Bytes graph;
+  hcNode(graph, "Relu", {"X"}, "Y", "relu", {});
+  Bytes groupStart = graph;
+  groupStart.push_back(0x0B);
+  Bytes out{1, 2, 3};
+  EXPECT_EQ(test::failureText([&] { gsRebuild(gsSliceOf(modelAround(groupStart)), {}, out); }),
+            "onnx: bad wire type");
+  Bytes cut = graph;
+  cut.insert(cut.end(), {0x0A, 0x05, 1, 2, 3, 4});
+  EXPECT_EQ(test::failureText([&] { gsRebuild(gsSliceOf(modelAround(cut)), {}, out); }), "onnx: truncated");
+  EXPECT_EQ(out, (Bytes{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace ko

@@ -1,0 +1,47 @@
+#include "tests/support/ort_run.h"
+
+namespace ko::test {
+namespace {
+
+Ort::Value inputValue(const FloatTensor& tensor) {
+  static const Ort::MemoryInfo memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+  // ONNX Runtime only reads an input, whatever the pointer's constness says.
+  return Ort::Value::CreateTensor<float>(memory, const_cast<float*>(tensor.values.data()),
+                                         tensor.values.size(), tensor.shape.data(), tensor.shape.size());
+}
+
+FloatTensor outputTensor(const Ort::Value& value) {
+  const Ort::TensorTypeAndShapeInfo info = value.GetTensorTypeAndShapeInfo();
+  const float* data = value.GetTensorData<float>();
+  return {info.GetShape(), std::vector<float>(data, data + info.GetElementCount())};
+}
+
+}  // namespace
+
+Ort::Env& ortEnv() {
+  static Ort::Env env(ORT_LOGGING_LEVEL_WARNING, "ko_test");
+  return env;
+}
+
+std::vector<FloatTensor> runModel(const std::vector<uint8_t>& model, const NamedTensors& inputs,
+                                  const std::vector<std::string>& outputs) {
+  Ort::SessionOptions options;
+  options.SetIntraOpNumThreads(1);
+  Ort::Session session(ortEnv(), model.data(), model.size(), options);
+  std::vector<const char*> inputNames;
+  std::vector<Ort::Value> inputValues;
+  for (const auto& [name, tensor] : inputs) {
+    inputNames.push_back(name.c_str());
+    inputValues.push_back(inputValue(tensor));
+  }
+  std::vector<const char*> outputNames;
+  for (const std::string& name : outputs) outputNames.push_back(name.c_str());
+  std::vector<Ort::Value> results =
+      session.Run(Ort::RunOptions{nullptr}, inputNames.data(), inputValues.data(), inputValues.size(),
+                  outputNames.data(), outputNames.size());
+  std::vector<FloatTensor> tensors;
+  for (const Ort::Value& result : results) tensors.push_back(outputTensor(result));
+  return tensors;
+}
+
+}  // namespace ko::test

@@ -1,0 +1,29 @@
+// Running a serialized model once in ONNX Runtime, for tests that check what a written or rewritten
+// model computes.
+#pragma once
+
+#include <onnxruntime_cxx_api.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ko::test {
+
+struct FloatTensor {
+  std::vector<int64_t> shape;
+  std::vector<float> values;
+};
+
+using NamedTensors = std::vector<std::pair<std::string, FloatTensor>>;
+
+// The process's one ONNX Runtime environment.
+Ort::Env& ortEnv();
+
+// Loads the model (throwing Ort::Exception when ONNX Runtime refuses it), runs it on one thread and
+// returns the named float outputs in the order asked.
+std::vector<FloatTensor> runModel(const std::vector<uint8_t>& model, const NamedTensors& inputs,
+                                  const std::vector<std::string>& outputs);
+
+}  // namespace ko::test
