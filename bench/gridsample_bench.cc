@@ -55,7 +55,7 @@ void runModel(benchmark::State& state, GridSampleNode node, const Case& c) {
   Ort::SessionOptions options;
   options.SetIntraOpNumThreads(c.threads);
   if (node == GridSampleNode::fast) ko::registerGridSampleFast(options);
-  const std::string model = ko::test::gridSampleModel(node);
+  const std::vector<uint8_t> model = ko::test::gridSampleModel(node);
   Ort::Session session(ko::test::ortEnv(), model.data(), model.size(), options);
   const Inputs in = makeInputs(c);
   for (auto _ : state) {

@@ -22,7 +22,7 @@ Ort::Session openModel(GridSampleNode node, int threads, bool registerDomain = t
   Ort::SessionOptions options;
   options.SetIntraOpNumThreads(threads);
   if (registerDomain) ko::registerGridSampleFast(options);
-  const std::string model = ko::test::gridSampleModel(node);
+  const std::vector<uint8_t> model = ko::test::gridSampleModel(node);
   return Ort::Session(ko::test::ortEnv(), model.data(), model.size(), options);
 }
 

@@ -1,9 +1,10 @@
 // One-node ONNX models around a grid sample, for the operator's tests and benchmark: X [N, C, H, W]
-// and grid [N, H, W, 2] in, Y out, every dimension symbolic so any shapes can be fed. Encoded with a
-// few lines of protobuf wire format until the shared model writer replaces them.
+// and grid [N, H, W, 2] in, Y out, every dimension symbolic so any shapes (misfit ones too) can be fed.
 #pragma once
 
 #include <onnxruntime_cxx_api.h>
+
+#include "tests/support/ort_run.h"
 
 #include <cstdint>
 #include <string>
@@ -16,10 +17,7 @@ enum class GridSampleNode {
   fast,      // GridSampleFast of the "com.quandrel" domain
 };
 
-std::string gridSampleModel(GridSampleNode node);
-
-// The process's ONNX Runtime environment, shared by every test and benchmark.
-Ort::Env& ortEnv();
+std::vector<uint8_t> gridSampleModel(GridSampleNode node);
 
 // Runs a grid-sample model on float tensors of the given shapes; returns Y's values.
 std::vector<float> runGridSample(Ort::Session& session, const std::vector<float>& x,
