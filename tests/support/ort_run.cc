@@ -1,5 +1,7 @@
 #include "tests/support/ort_run.h"
 
+#include "graph/custom_domain.h"
+
 namespace ko::test {
 namespace {
 
@@ -24,9 +26,10 @@ Ort::Env& ortEnv() {
 }
 
 std::vector<FloatTensor> runModel(const std::vector<uint8_t>& model, const NamedTensors& inputs,
-                                  const std::vector<std::string>& outputs) {
+                                  const std::vector<std::string>& outputs, CustomOps ops) {
   Ort::SessionOptions options;
   options.SetIntraOpNumThreads(1);
+  if (ops == CustomOps::quandrel) registerGridSampleFast(options);
   Ort::Session session(ortEnv(), model.data(), model.size(), options);
   std::vector<const char*> inputNames;
   std::vector<Ort::Value> inputValues;

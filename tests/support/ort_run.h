@@ -21,9 +21,12 @@ using NamedTensors = std::vector<std::pair<std::string, FloatTensor>>;
 // The process's one ONNX Runtime environment.
 Ort::Env& ortEnv();
 
+enum class CustomOps { none, quandrel };
+
 // Loads the model (throwing Ort::Exception when ONNX Runtime refuses it), runs it on one thread and
-// returns the named float outputs in the order asked.
+// returns the named float outputs in the order asked. CustomOps::quandrel registers the library's
+// "com.quandrel" operators for the session first.
 std::vector<FloatTensor> runModel(const std::vector<uint8_t>& model, const NamedTensors& inputs,
-                                  const std::vector<std::string>& outputs);
+                                  const std::vector<std::string>& outputs, CustomOps ops = CustomOps::none);
 
 }  // namespace ko::test

@@ -1,0 +1,234 @@
+// The GridSample → GridSampleFast load-time rewrite: the nodes it takes, what the rewritten model
+// computes in ONNX Runtime, the models it leaves byte for byte, and malformed input.
+#include "graph/gridsample_rewrite.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "graph/onnx_read.h"
+#include "graph/onnx_schema.h"
+#include "tests/support/failure_text.h"
+#include "tests/support/gridsample_model.h"
+#include "tests/support/model_writer.h"
+#include "tests/support/ort_run.h"
+
+namespace ko {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::FloatTensor;
+using test::ModelBuilder;
+
+// Source features scaled per channel, then warped by two grids as the director does: one node states
+// align_corners 0, the other leaves it to the default and names the "ai.onnx" domain. A third warp
+// pads with zeros, which the operator does not compute, and must stay standard.
+Bytes directorLike(int opset, const char* mode) {
+  ModelBuilder m;
+  m.opset(opset)
+      .input("X", {1, 3, 8, 10})
+      .input("gridA", {1, 8, 10, 2})
+      .input("gridB", {1, 8, 10, 2})
+      .output("Y", {1, 3, 8, 10})
+      .output("Z", {1, 3, 8, 10})
+      .initializer("gain", test::floatTensor({1, 3, 1, 1}, {0.5f, -1.0f, 2.0f}))
+      .node("Mul", {"X", "gain"}, {"S"})
+      .node("GridSample", {"S", "gridA"}, {"A"})
+      .nodeName("warp_a")
+      .attr("mode", mode)
+      .attr("padding_mode", "border")
+      .attr("align_corners", 0)
+      .node("GridSample", {"S", "gridB"}, {"B"}, "ai.onnx")
+      .nodeName("warp_b")
+      .attr("padding_mode", "border")
+      .attr("mode", mode)
+      .node("Add", {"A", "B"}, {"Y"})
+      .node("GridSample", {"S", "gridA"}, {"Z"})
+      .attr("mode", mode)
+      .attr("padding_mode", "zeros");
+  return m.bytes();
+}
+
+FloatTensor uniform(std::vector<int64_t> shape, float reach, std::mt19937& rng) {
+  std::uniform_real_distribution<float> value(-reach, reach);
+  FloatTensor tensor{shape, {}};
+  size_t count = 1;
+  for (int64_t dim : shape) count *= static_cast<size_t>(dim);
+  for (size_t i = 0; i < count; ++i) tensor.values.push_back(value(rng));
+  return tensor;
+}
+
+float maxAbsDifference(const FloatTensor& a, const FloatTensor& b) {
+  float worst = 0;
+  for (size_t i = 0; i < a.values.size(); ++i) worst = std::max(worst, std::abs(a.values[i] - b.values[i]));
+  return worst;
+}
+
+std::vector<GsNodeInfo> nodesOf(const Bytes& model) {
+  std::vector<GsNodeInfo> nodes;
+  std::unordered_set<std::string> initializers;
+  std::unordered_set<std::string> inputs;
+  gsReadGraph(gsGraphOf(gsSliceOf(model)), nodes, initializers, inputs);
+  return nodes;
+}
+
+// The versions at which the model imports "com.quandrel", one per import.
+std::vector<uint64_t> quandrelImports(const Bytes& model) {
+  std::vector<uint64_t> versions;
+  GsReader reader(gsSliceOf(model));
+  GsField field;
+  while (reader.next(field)) {
+    if (field.number != onnx::kModelOpsetImport ||
+        gsFirstStr(field.payload, onnx::kOpsetDomain) != "com.quandrel")
+      continue;
+    GsReader opset(field.payload);
+    GsField part;
+    while (opset.next(part)) {
+      if (part.number == onnx::kOpsetVersion) versions.push_back(part.varint);
+    }
+  }
+  return versions;
+}
+
+Bytes rewritten(Bytes model, size_t expectedCount) {
+  EXPECT_EQ(rewriteGridSampleToFast(model), expectedCount);
+  return model;
+}
+
+TEST(GridSampleRewrite, ComputesWhatTheStandardNodesComputed) {
+  std::mt19937 rng(52);
+  for (const auto& [opset, mode] : {std::pair{16, "bilinear"}, std::pair{20, "linear"}}) {
+    const Bytes model = directorLike(opset, mode);
+    const Bytes fast = rewritten(model, 2);
+    // Grids reach past [-1, 1] so the border clamp is exercised on every side.
+    const test::NamedTensors inputs{{"X", uniform({1, 3, 8, 10}, 3.0f, rng)},
+                                    {"gridA", uniform({1, 8, 10, 2}, 1.6f, rng)},
+                                    {"gridB", uniform({1, 8, 10, 2}, 1.6f, rng)}};
+    const auto expected = test::runModel(model, inputs, {"Y", "Z"});
+    const auto actual = test::runModel(fast, inputs, {"Y", "Z"}, test::CustomOps::quandrel);
+    for (size_t output = 0; output < expected.size(); ++output) {
+      EXPECT_EQ(actual[output].shape, expected[output].shape);
+      EXPECT_LE(maxAbsDifference(actual[output], expected[output]), 1e-5f) << "opset " << opset;
+    }
+  }
+}
+
+TEST(GridSampleRewrite, KeepsEveryOtherFieldOfTheNodesAndTheirOrder) {
+  const Bytes model = directorLike(16, "bilinear");
+  const std::vector<GsNodeInfo> before = nodesOf(model);
+  const std::vector<GsNodeInfo> after = nodesOf(rewritten(model, 2));
+  ASSERT_EQ(after.size(), before.size());
+  const std::vector<std::string> opTypes{"Mul", "GridSampleFast", "GridSampleFast", "Add", "GridSample"};
+  for (size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(after[i].opType, opTypes[i]);
+    EXPECT_EQ(after[i].inputs, before[i].inputs);
+    EXPECT_EQ(after[i].outputs, before[i].outputs);
+  }
+  for (size_t i : {1, 2}) {
+    const GsSlice node = hcPayload(after[i].raw);
+    EXPECT_EQ(gsFirstStr(node, onnx::kNodeName), i == 1 ? "warp_a" : "warp_b");
+    EXPECT_EQ(gsFirstStr(node, onnx::kNodeDomain), "com.quandrel");
+    EXPECT_TRUE(gsFirstMsg(node, onnx::kNodeAttribute).empty());
+  }
+  const auto rawOf = [](const GsNodeInfo& node) {
+    return Bytes(node.raw.data, node.raw.data + node.raw.size);
+  };
+  EXPECT_EQ(rawOf(after[4]), rawOf(before[4]));
+}
+
+TEST(GridSampleRewrite, ImportsTheDomainOnceAtVersionOne) {
+  EXPECT_EQ(quandrelImports(rewritten(directorLike(16, "bilinear"), 2)), std::vector<uint64_t>{1});
+  ModelBuilder importing;
+  importing.opset(16).opset(1, "com.quandrel").input("X", {1, 1, 2, 2}).input("grid", {1, 2, 2, 2});
+  importing.output("Y", {1, 1, 2, 2}).node("GridSample", {"X", "grid"}, {"Y"});
+  importing.attr("mode", "bilinear").attr("padding_mode", "border");
+  EXPECT_EQ(quandrelImports(rewritten(importing.bytes(), 1)), std::vector<uint64_t>{1});
+}
+
+TEST(GridSampleRewrite, FindsNothingTheSecondTime) {
+  const Bytes once = rewritten(directorLike(16, "bilinear"), 2);
+  EXPECT_EQ(rewritten(once, 0), once);
+}
+
+struct NodeSpec {
+  const char* domain = "";
+  const char* mode = "bilinear";
+  const char* padding = "border";
+  int alignCorners = -1;  // negative: not stated
+  const char* opType = "GridSample";
+};
+
+Bytes oneNodeModel(const NodeSpec& spec) {
+  ModelBuilder m;
+  m.opset(16).input("X", {1, 2, 4, 4}).input("grid", {1, 4, 4, 2}).output("Y", {1, 2, 4, 4});
+  m.node(spec.opType, {"X", "grid"}, {"Y"}, spec.domain);
+  if (spec.mode != nullptr) m.attr("mode", spec.mode);
+  if (spec.padding != nullptr) m.attr("padding_mode", spec.padding);
+  if (spec.alignCorners >= 0) m.attr("align_corners", spec.alignCorners);
+  return m.bytes();
+}
+
+TEST(GridSampleRewrite, TakesOnlyNodesTheOperatorComputesExactly) {
+  for (const NodeSpec& spec :
+       {NodeSpec{}, NodeSpec{.alignCorners = 0}, NodeSpec{.domain = "ai.onnx"}, NodeSpec{.mode = "linear"}}) {
+    EXPECT_EQ(nodesOf(rewritten(oneNodeModel(spec), 1)).at(0).opType, "GridSampleFast");
+  }
+  for (const NodeSpec& spec :
+       {NodeSpec{.padding = "zeros"}, NodeSpec{.padding = "reflection"}, NodeSpec{.padding = nullptr},
+        NodeSpec{.alignCorners = 1}, NodeSpec{.mode = nullptr}, NodeSpec{.mode = "nearest"},
+        NodeSpec{.mode = "bicubic"}, NodeSpec{.domain = "com.other"}, NodeSpec{.opType = "GridSampleX"}}) {
+    const Bytes model = oneNodeModel(spec);
+    EXPECT_EQ(rewritten(model, 0), model) << "left byte for byte";
+  }
+  ModelBuilder twice;
+  twice.input("X", {1, 1, 2, 2}).input("grid", {1, 2, 2, 2}).output("Y", {1, 1, 2, 2});
+  twice.node("GridSample", {"X", "grid"}, {"Y"}).attr("mode", "bilinear").attr("padding_mode", "border");
+  twice.attr("padding_mode", "zeros");
+  EXPECT_EQ(rewritten(twice.bytes(), 0), twice.bytes());
+}
+
+TEST(BakedGridSampleFast, IsANodeOfTheQuandrelDomain) {
+  EXPECT_TRUE(graphHasBakedGridSampleFast(test::gridSampleModel(test::GridSampleNode::fast)));
+  EXPECT_TRUE(graphHasBakedGridSampleFast(rewritten(directorLike(16, "bilinear"), 2)));
+  EXPECT_FALSE(graphHasBakedGridSampleFast(test::gridSampleModel(test::GridSampleNode::standard)));
+  EXPECT_FALSE(graphHasBakedGridSampleFast(oneNodeModel({.opType = "GridSampleFast"})));
+  EXPECT_FALSE(
+      graphHasBakedGridSampleFast(oneNodeModel({.domain = "com.other", .opType = "GridSampleFast"})));
+}
+
+TEST(GridSampleRewriteOfMalformedModels, FailsWithTheCodecsErrorAndLeavesTheBytes) {
+  const Bytes model = directorLike(16, "bilinear");
+  Bytes cut(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(model.size() / 2));
+  const Bytes cutCopy = cut;
+  EXPECT_EQ(test::failureText([&] { rewriteGridSampleToFast(cut); }), "onnx: truncated");
+  EXPECT_EQ(cut, cutCopy);
+  EXPECT_EQ(test::failureText([&] { graphHasBakedGridSampleFast(cut); }), "onnx: truncated");
+  Bytes badVarint(11, 0xff);
+  EXPECT_EQ(test::failureText([&] { rewriteGridSampleToFast(badVarint); }), "onnx: bad varint");
+  EXPECT_EQ(badVarint, Bytes(11, 0xff));
+}
+
+TEST(GridSampleRewriteOfMalformedModels, StaysInsideEveryPrefixOfAModel) {
+  const Bytes model = directorLike(16, "bilinear");
+  const std::unordered_set<std::string> codecErrors{"onnx: truncated", "onnx: bad varint",
+                                                    "onnx: bad wire type", test::kNoFailure};
+  for (size_t length = 0; length < model.size(); ++length) {
+    const Bytes prefix(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(length));
+    Bytes bytes = prefix;
+    size_t count = 0;
+    const std::string failure = test::failureText([&] { count = rewriteGridSampleToFast(bytes); });
+    EXPECT_TRUE(codecErrors.contains(failure)) << length << ": " << failure;
+    if (count == 0) {
+      EXPECT_EQ(bytes, prefix) << length;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ko
