@@ -1,4 +1,5 @@
-// libFuzzer target for the ONNX codec: every reader and the rebuild run over arbitrary bytes. Only the
+// libFuzzer target for the ONNX codec: every reader, the rebuild and the GridSample rewrite run over
+// arbitrary bytes. Only the
 // codec's three decoding errors may leave a reader; any other exception, a sanitizer report or a
 // broken invariant below is a finding.
 #include <cstdint>
@@ -151,6 +152,22 @@ void rebuild(GsSlice model) {
   }
 }
 
+// A rewrite either leaves the bytes as they were or yields a decodable model holding GridSampleFast
+// with nothing left to rewrite.
+void rewriteGridSample(GsSlice model) {
+  Bytes bytes = copyOf(model);
+  size_t count = 0;
+  if (!decodes([&] { count = rewriteGridSampleToFast(bytes); }) || count == 0) {
+    require(bytes == copyOf(model), "a declined rewrite leaves the bytes");
+    return;
+  }
+  checkRebuilt(bytes);
+  require(graphHasBakedGridSampleFast(bytes), "a rewritten model holds GridSampleFast");
+  Bytes again = bytes;
+  require(rewriteGridSampleToFast(again) == 0 && again == bytes,
+          "a rewritten model has nothing left to rewrite");
+}
+
 }  // namespace
 }  // namespace ko
 
@@ -160,5 +177,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ko::readAsMessage(input);
   ko::readGraph(input);
   ko::rebuild(input);
+  ko::rewriteGridSample(input);
   return 0;
 }
