@@ -1,7 +1,10 @@
 // The graph subsystem's door: the library's own protocol-buffer codec for ONNX models (spans,
-// readers, writers and the graph rebuild the load-time rewrites are written on).
+// readers, writers and the graph rebuild the load-time rewrites are written on) and its custom
+// operators.
 #pragma once
 
+#include "graph/custom_domain.h"
+#include "graph/int8_conv.h"
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
 #include "graph/onnx_wire.h"

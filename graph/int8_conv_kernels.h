@@ -1,0 +1,85 @@
+// The arithmetic behind Int8ConvVNNI: activation range and quantisation, weight packing, and the
+// convolution itself with 32-bit integer sums. Every dot-product path (VNNI, AVX2, scalar) forms
+// exactly the same integer sums, and the float dequantisation after them is shared, so results
+// never depend on the processor.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace ko::int8conv {
+
+// Output channels handled together by one work item and one dot-product tile.
+inline constexpr int64_t kChannelBlock = 8;
+
+struct ActivationRange {
+  float minimum;
+  float maximum;
+};
+
+struct Quantization {
+  float scale;
+  int32_t zeroPoint;
+};
+
+// Minimum and maximum of x, ignoring NaNs, reduced in parallel chunks of 4096 elements on the
+// calling thread's pool. An empty or all-NaN x gives {+inf, -inf}.
+ActivationRange activationRange(const float* x, size_t count);
+
+// scale = (max - min) / 255, 1 when not positive; zeroPoint = -min / scale rounded to nearest even
+// and clamped to [0, 255] (0 when that is NaN).
+Quantization quantizationFor(ActivationRange range);
+
+// The quantised value of one activation: clamp(rint(x / scale) + zeroPoint, 0, 255); NaN gives 0.
+uint8_t quantize(float x, Quantization quantization);
+
+// Input channels rounded up to a multiple of 4, the width of one dot-product step.
+int64_t paddedChannels(int64_t channels);
+
+struct ConvGeometry {
+  int64_t batch, inChannels, height, width;
+  int64_t outChannels, kernelH, kernelW;
+  int64_t strideH, strideW, padTop, padLeft, dilationH, dilationW;
+  int64_t outHeight, outWidth;
+};
+
+// x [N, Cin, H, W] into [N][H][W][paddedChannels(Cin)] bytes, filler channels holding the zero
+// point; in parallel over input rows. `q` must hold N * H * W * paddedChannels(Cin) bytes.
+void quantizeInterleaved(const float* x, const ConvGeometry& geometry, Quantization quantization, uint8_t* q);
+
+// Weights [Cout, Cin, KH, KW] laid out for the tiles: [Cout / 8 blocks][tap][Cin / 4][8][4], the
+// last block and the channel quads padded with zero weights, plus per output channel the weight
+// sums of each tap and of the whole kernel (subtracted times the zero point when dequantising).
+struct PackedWeights {
+  int64_t outChannels = 0, inChannels = 0, kernelH = 0, kernelW = 0;
+  std::vector<int8_t> values;
+  std::vector<int32_t> tapSums;    // [Cout][KH * KW]
+  std::vector<int32_t> totalSums;  // [Cout]
+};
+
+PackedWeights packWeights(const int8_t* weights, int64_t outChannels, int64_t inChannels, int64_t kernelH,
+                          int64_t kernelW);
+
+enum class DotPath { scalar, avx2, avxVnni, avx512Vnni };
+
+bool supported(DotPath path);
+// The fastest supported path, chosen once per process.
+DotPath bestDotPath();
+const char* pathName(DotPath path);
+
+struct ConvJob {
+  ConvGeometry geometry;
+  const uint8_t* q;  // quantizeInterleaved's output
+  Quantization quantization;
+  const PackedWeights* weights;
+  const float* weightScales;  // [Cout]
+  const float* bias;          // [Cout]
+  float* y;                   // [N, Cout, OH, OW]
+};
+
+// y = float(acc - zeroPoint * S) * (scale * weightScale[co]) + bias[co], in parallel over
+// (image, channel block, output row) on the calling thread's pool. `path` must be supported.
+void convolve(const ConvJob& job, DotPath path);
+
+}  // namespace ko::int8conv

@@ -1,0 +1,60 @@
+// The 256-bit tile shared by the instruction-set translation units; include only from those.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "graph/int8_conv_kernels.h"
+#include "graph/int8_dot.h"
+
+namespace ko::int8conv {
+namespace {
+
+constexpr int64_t kQuadBytes = 4;
+constexpr int64_t kBlockQuadBytes = kChannelBlock * kQuadBytes;
+
+inline int32_t loadQuad(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// P pixels by 8 channels: one weight load per (tap, quad) serves P pixels. `Dot` adds the four
+// products of one quad for every channel, exactly.
+template <int P, class Dot>
+inline void tile(const DotRow& row, const uint8_t* firstPixel, int32_t* acc) {
+  typename Dot::Sums sums[P];
+  for (auto& s : sums) s = Dot::zero();
+  for (int64_t tap = 0; tap < row.taps; ++tap) {
+    const int8_t* w = row.blockWeights + tap * row.quads * kBlockQuadBytes;
+    const uint8_t* in = firstPixel + row.tapOffsets[tap];
+    for (int64_t quad = 0; quad < row.quads; ++quad, w += kBlockQuadBytes, in += kQuadBytes) {
+      const typename Dot::Weights weights = Dot::load(w);
+      for (int p = 0; p < P; ++p) sums[p] = Dot::add(sums[p], loadQuad(in + p * row.pixelStep), weights);
+    }
+  }
+  for (int p = 0; p < P; ++p) Dot::store(sums[p], acc + p * kChannelBlock);
+}
+
+template <class Dot>
+inline void interiorSums(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc) {
+  constexpr int kTile = 4;
+  int64_t p = 0;
+  for (; p + kTile <= count; p += kTile) {
+    tile<kTile, Dot>(row, firstPixel + p * row.pixelStep, acc + p * kChannelBlock);
+  }
+  for (; p < count; ++p) tile<1, Dot>(row, firstPixel + p * row.pixelStep, acc + p * kChannelBlock);
+}
+
+// The VNNI forms: vpdpbusd adds the four u8 x s8 products of each 32-bit lane without saturation.
+struct VnniSums {
+  using Sums = __m256i;
+  using Weights = __m256i;
+  static Sums zero() { return _mm256_setzero_si256(); }
+  static Weights load(const int8_t* w) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w)); }
+  static void store(Sums s, int32_t* acc) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc), s); }
+};
+
+}  // namespace
+}  // namespace ko::int8conv
