@@ -132,8 +132,7 @@ struct Int8ConvKernel {
     const auto count = static_cast<size_t>(g.batch * g.inChannels * g.height * g.width);
     const int8conv::Quantization quantization =
         int8conv::quantizationFor(int8conv::activationRange(xData, count));
-    std::vector<uint8_t> q(static_cast<size_t>(g.batch * g.height * g.width) *
-                           static_cast<size_t>(int8conv::paddedChannels(g.inChannels)));
+    std::vector<uint8_t> q(int8conv::quantizedBytes(g));
     int8conv::quantizeInterleaved(xData, g, quantization, q.data());
     const int8conv::ConvJob job{g,
                                 q.data(),

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <utility>
 
 #include "graph/int8_dot.h"
 #include "pool/pool.h"
@@ -47,31 +46,25 @@ ActivationRange chunkRange(const float* x, size_t count) {
   return range;
 }
 
-// Where an output coordinate's whole footprint lies inside the input: [first, last).
-struct InteriorSpan {
-  int64_t first, last;
-};
-
-InteriorSpan interiorSpan(int64_t pad, int64_t stride, int64_t dilation, int64_t kernel, int64_t in,
-                          int64_t out) {
-  const int64_t lastStart = in - 1 - (kernel - 1) * dilation + pad;
-  const int64_t last = lastStart < 0 ? 0 : std::min(out, lastStart / stride + 1);
-  const int64_t first = std::min(last, (pad + stride - 1) / stride);
-  return {first, last};
+// Rows or columns of the zero-point-framed image: the input after its leading pad, or as far as the
+// last footprint reaches, whichever is further.
+int64_t framedSide(int64_t in, int64_t padBefore, int64_t out, int64_t stride, int64_t kernel,
+                   int64_t dilation) {
+  return std::max(in + padBefore, (out - 1) * stride + (kernel - 1) * dilation + 1);
 }
 
-InteriorSums interiorFor(DotPath path) {
+RowSums rowSumsFor(DotPath path) {
   switch (path) {
     case DotPath::avx512Vnni:
-      return interiorSumsAvx512Vnni;
+      return rowSumsAvx512Vnni;
     case DotPath::avxVnni:
-      return interiorSumsAvxVnni;
+      return rowSumsAvxVnni;
     case DotPath::avx2:
-      return interiorSumsAvx2;
+      return rowSumsAvx2;
     case DotPath::scalar:
       break;
   }
-  return interiorSumsScalar;
+  return rowSumsScalar;
 }
 
 // The one dequantisation every path shares.
@@ -85,15 +78,15 @@ class RowConvolver {
   RowConvolver(const ConvJob& job, DotPath path)
       : job_(job),
         g_(job.geometry),
-        interior_(interiorFor(path)),
+        sums_(rowSumsFor(path)),
         pixelBytes_(paddedChannels(g_.inChannels)),
         quads_(pixelBytes_ / kQuadBytes),
         taps_(g_.kernelH * g_.kernelW),
-        rows_(interiorSpan(g_.padTop, g_.strideH, g_.dilationH, g_.kernelH, g_.height, g_.outHeight)),
-        cols_(interiorSpan(g_.padLeft, g_.strideW, g_.dilationW, g_.kernelW, g_.width, g_.outWidth)) {
+        framedHeight_(framedHeight(g_)),
+        framedWidth_(framedWidth(g_)) {
     for (int64_t ky = 0; ky < g_.kernelH; ++ky) {
       for (int64_t kx = 0; kx < g_.kernelW; ++kx) {
-        tapOffsets_.push_back((ky * g_.dilationH * g_.width + kx * g_.dilationW) * pixelBytes_);
+        tapOffsets_.push_back((ky * g_.dilationH * framedWidth_ + kx * g_.dilationW) * pixelBytes_);
       }
     }
   }
@@ -105,19 +98,12 @@ class RowConvolver {
     const int64_t oy = item % g_.outHeight;
     const int64_t block = (item / g_.outHeight) % blocks();
     const int64_t image = item / g_.outHeight / blocks();
-    const uint8_t* pixels = job_.q + image * g_.height * g_.width * pixelBytes_;
+    const uint8_t* rowStart =
+        job_.q + ((image * framedHeight_ + oy * g_.strideH) * framedWidth_) * pixelBytes_;
     const DotRow row{job_.weights->values.data() + block * taps_ * quads_ * kBlockQuadBytes,
                      tapOffsets_.data(), taps_, quads_, g_.strideW * pixelBytes_};
-    acc.assign(static_cast<size_t>(g_.outWidth * kChannelBlock), 0);
-    const bool interiorRow = oy >= rows_.first && oy < rows_.last;
-    const int64_t first = interiorRow ? cols_.first : g_.outWidth;
-    const int64_t last = interiorRow ? cols_.last : g_.outWidth;
-    if (first < last) {
-      const int64_t iy = oy * g_.strideH - g_.padTop;
-      const int64_t ix = first * g_.strideW - g_.padLeft;
-      interior_(row, pixels + (iy * g_.width + ix) * pixelBytes_, last - first,
-                acc.data() + first * kChannelBlock);
-    }
+    acc.resize(static_cast<size_t>(g_.outWidth * kChannelBlock));
+    sums_(row, rowStart, g_.outWidth, acc.data());
     for (int64_t j = 0; j < kChannelBlock; ++j) {
       const int64_t co = block * kChannelBlock + j;
       if (co >= g_.outChannels) break;
@@ -125,53 +111,23 @@ class RowConvolver {
       const float factor = job_.quantization.scale * job_.weightScales[co];
       const int32_t total = job_.weights->totalSums[static_cast<size_t>(co)];
       for (int64_t ox = 0; ox < g_.outWidth; ++ox) {
-        const bool inside = ox >= first && ox < last;
-        const auto [sum, weightSum] = inside
-                                          ? std::pair{acc[static_cast<size_t>(ox * kChannelBlock + j)], total}
-                                          : borderSums(row, pixels, co, oy, ox);
-        out[ox] = dequantize(sum, weightSum, factor, job_.bias[co], job_.quantization.zeroPoint);
+        out[ox] = dequantize(acc[static_cast<size_t>(ox * kChannelBlock + j)], total, factor, job_.bias[co],
+                             job_.quantization.zeroPoint);
       }
     }
   }
 
  private:
-  // The sums over the taps that fall inside the image: padding contributes (zp - zp) * w = 0.
-  std::pair<int32_t, int32_t> borderSums(const DotRow& row, const uint8_t* pixels, int64_t co, int64_t oy,
-                                         int64_t ox) const {
-    const int64_t j = co % kChannelBlock;
-    const int32_t* tapSums = job_.weights->tapSums.data() + co * taps_;
-    int32_t acc = 0, weightSum = 0;
-    for (int64_t ky = 0; ky < g_.kernelH; ++ky) {
-      const int64_t iy = oy * g_.strideH - g_.padTop + ky * g_.dilationH;
-      if (iy < 0 || iy >= g_.height) continue;
-      for (int64_t kx = 0; kx < g_.kernelW; ++kx) {
-        const int64_t ix = ox * g_.strideW - g_.padLeft + kx * g_.dilationW;
-        if (ix < 0 || ix >= g_.width) continue;
-        const int64_t tap = ky * g_.kernelW + kx;
-        const uint8_t* in = pixels + (iy * g_.width + ix) * pixelBytes_;
-        const int8_t* w = row.blockWeights + tap * quads_ * kBlockQuadBytes + j * kQuadBytes;
-        for (int64_t quad = 0; quad < quads_; ++quad) {
-          for (int64_t k = 0; k < kQuadBytes; ++k) {
-            acc += int32_t{in[quad * kQuadBytes + k]} * int32_t{w[quad * kBlockQuadBytes + k]};
-          }
-        }
-        weightSum += tapSums[tap];
-      }
-    }
-    return {acc, weightSum};
-  }
-
   const ConvJob& job_;
   const ConvGeometry& g_;
-  InteriorSums interior_;
-  int64_t pixelBytes_, quads_, taps_;
-  InteriorSpan rows_, cols_;
+  RowSums sums_;
+  int64_t pixelBytes_, quads_, taps_, framedHeight_, framedWidth_;
   std::vector<int64_t> tapOffsets_;
 };
 
 }  // namespace
 
-void interiorSumsScalar(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc) {
+void rowSumsScalar(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc) {
   for (int64_t p = 0; p < count; ++p) {
     int32_t* sums = acc + p * kChannelBlock;
     std::fill(sums, sums + kChannelBlock, 0);
@@ -222,14 +178,30 @@ int64_t paddedChannels(int64_t channels) {
   return (channels + kQuadBytes - 1) / kQuadBytes * kQuadBytes;
 }
 
+int64_t framedHeight(const ConvGeometry& g) {
+  return framedSide(g.height, g.padTop, g.outHeight, g.strideH, g.kernelH, g.dilationH);
+}
+
+int64_t framedWidth(const ConvGeometry& g) {
+  return framedSide(g.width, g.padLeft, g.outWidth, g.strideW, g.kernelW, g.dilationW);
+}
+
+size_t quantizedBytes(const ConvGeometry& g) {
+  return static_cast<size_t>(g.batch * framedHeight(g) * framedWidth(g) * paddedChannels(g.inChannels));
+}
+
 void quantizeInterleaved(const float* x, const ConvGeometry& g, Quantization quantization, uint8_t* q) {
   const int64_t pixelBytes = paddedChannels(g.inChannels);
+  const int64_t height = framedHeight(g), width = framedWidth(g);
+  const int64_t rowBytes = width * pixelBytes;
   const int64_t plane = g.height * g.width;
-  pool::parallelRange(static_cast<uint64_t>(g.batch * g.height), 1, [&](uint64_t begin, uint64_t end) {
+  pool::parallelRange(static_cast<uint64_t>(g.batch * height), 1, [&](uint64_t begin, uint64_t end) {
     for (auto row = static_cast<int64_t>(begin); row < static_cast<int64_t>(end); ++row) {
-      const int64_t image = row / g.height, iy = row % g.height;
-      uint8_t* out = q + row * g.width * pixelBytes;
-      std::fill(out, out + g.width * pixelBytes, static_cast<uint8_t>(quantization.zeroPoint));
+      uint8_t* out = q + row * rowBytes;
+      std::fill(out, out + rowBytes, static_cast<uint8_t>(quantization.zeroPoint));
+      const int64_t image = row / height, iy = row % height - g.padTop;
+      if (iy < 0 || iy >= g.height) continue;
+      out += g.padLeft * pixelBytes;
       for (int64_t c = 0; c < g.inChannels; ++c) {
         const float* in = x + (image * g.inChannels + c) * plane + iy * g.width;
         for (int64_t ix = 0; ix < g.width; ++ix) out[ix * pixelBytes + c] = quantize(in[ix], quantization);
@@ -240,12 +212,11 @@ void quantizeInterleaved(const float* x, const ConvGeometry& g, Quantization qua
 
 PackedWeights packWeights(const int8_t* weights, int64_t outChannels, int64_t inChannels, int64_t kernelH,
                           int64_t kernelW) {
-  PackedWeights packed{outChannels, inChannels, kernelH, kernelW, {}, {}, {}};
+  PackedWeights packed{outChannels, inChannels, kernelH, kernelW, {}, {}};
   const int64_t taps = kernelH * kernelW;
   const int64_t quads = paddedChannels(inChannels) / kQuadBytes;
   const int64_t blocks = (outChannels + kChannelBlock - 1) / kChannelBlock;
   packed.values.assign(static_cast<size_t>(blocks * taps * quads * kBlockQuadBytes), 0);
-  packed.tapSums.assign(static_cast<size_t>(outChannels * taps), 0);
   packed.totalSums.assign(static_cast<size_t>(outChannels), 0);
   for (int64_t co = 0; co < outChannels; ++co) {
     for (int64_t ci = 0; ci < inChannels; ++ci) {
@@ -255,7 +226,6 @@ PackedWeights packWeights(const int8_t* weights, int64_t outChannels, int64_t in
         const int64_t at = ((block * taps + tap) * quads + ci / kQuadBytes) * kBlockQuadBytes +
                            (co % kChannelBlock) * kQuadBytes + ci % kQuadBytes;
         packed.values[static_cast<size_t>(at)] = w;
-        packed.tapSums[static_cast<size_t>(co * taps + tap)] += w;
         packed.totalSums[static_cast<size_t>(co)] += w;
       }
     }

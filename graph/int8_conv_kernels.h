@@ -44,17 +44,24 @@ struct ConvGeometry {
   int64_t outHeight, outWidth;
 };
 
-// x [N, Cin, H, W] into [N][H][W][paddedChannels(Cin)] bytes, filler channels holding the zero
-// point; in parallel over input rows. `q` must hold N * H * W * paddedChannels(Cin) bytes.
+// The quantised image is framed by its pads: rows and columns of zero points, so that every output
+// pixel's footprint lies inside it and padding contributes (zp - zp) * w = 0, exactly as the taps a
+// border pixel would skip. framedHeight/Width are its sides, at least the input's plus the leading
+// pad and as far as the last footprint reaches.
+int64_t framedHeight(const ConvGeometry& geometry);
+int64_t framedWidth(const ConvGeometry& geometry);
+size_t quantizedBytes(const ConvGeometry& geometry);
+
+// x [N, Cin, H, W] into [N][framedHeight][framedWidth][paddedChannels(Cin)] bytes, frame and filler
+// channels holding the zero point; in parallel over framed rows. `q` holds quantizedBytes bytes.
 void quantizeInterleaved(const float* x, const ConvGeometry& geometry, Quantization quantization, uint8_t* q);
 
 // Weights [Cout, Cin, KH, KW] laid out for the tiles: [Cout / 8 blocks][tap][Cin / 4][8][4], the
-// last block and the channel quads padded with zero weights, plus per output channel the weight
-// sums of each tap and of the whole kernel (subtracted times the zero point when dequantising).
+// last block and the channel quads padded with zero weights, plus per output channel the sum of
+// its weights (subtracted times the zero point when dequantising).
 struct PackedWeights {
   int64_t outChannels = 0, inChannels = 0, kernelH = 0, kernelW = 0;
   std::vector<int8_t> values;
-  std::vector<int32_t> tapSums;    // [Cout][KH * KW]
   std::vector<int32_t> totalSums;  // [Cout]
 };
 

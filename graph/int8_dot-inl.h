@@ -37,9 +37,9 @@ inline void tile(const DotRow& row, const uint8_t* firstPixel, int32_t* acc) {
   for (int p = 0; p < P; ++p) Dot::store(sums[p], acc + p * kChannelBlock);
 }
 
-template <class Dot>
-inline void interiorSums(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc) {
-  constexpr int kTile = 4;
+// kTile pixels keep kTile independent sums in flight, enough to hide the dot product's latency.
+template <class Dot, int kTile>
+inline void rowSums(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc) {
   int64_t p = 0;
   for (; p + kTile <= count; p += kTile) {
     tile<kTile, Dot>(row, firstPixel + p * row.pixelStep, acc + p * kChannelBlock);

@@ -1,4 +1,4 @@
-// The dot-product tiles of Int8ConvVNNI's interior pixels, one translation unit per instruction set
+// The dot-product tiles of Int8ConvVNNI, one translation unit per instruction set
 // (each compiled for its own target, so nothing wider leaks into code every processor runs).
 #pragma once
 
@@ -6,7 +6,7 @@
 
 namespace ko::int8conv {
 
-// One row's interior: weights of one block of eight output channels laid out [tap][quad][8][4],
+// One output row: weights of one block of eight output channels laid out [tap][quad][8][4],
 // the byte offset of each tap from a footprint's top-left pixel, and the byte step between the
 // footprints of neighbouring output pixels.
 struct DotRow {
@@ -17,11 +17,11 @@ struct DotRow {
 
 // acc[p * 8 + j]: the sum over taps and channels of q * w for output pixel p of `count` (footprints
 // starting at firstPixel + p * pixelStep) and channel j of the block.
-using InteriorSums = void (*)(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc);
+using RowSums = void (*)(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc);
 
-void interiorSumsScalar(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc);
-void interiorSumsAvx2(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc);
-void interiorSumsAvxVnni(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc);
-void interiorSumsAvx512Vnni(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc);
+void rowSumsScalar(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc);
+void rowSumsAvx2(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc);
+void rowSumsAvxVnni(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc);
+void rowSumsAvx512Vnni(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc);
 
 }  // namespace ko::int8conv

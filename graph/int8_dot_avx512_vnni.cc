@@ -12,8 +12,8 @@ struct Avx512VnniDot : VnniSums {
 
 }  // namespace
 
-void interiorSumsAvx512Vnni(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc) {
-  interiorSums<Avx512VnniDot>(row, firstPixel, count, acc);
+void rowSumsAvx512Vnni(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc) {
+  rowSums<Avx512VnniDot, 8>(row, firstPixel, count, acc);
 }
 
 }  // namespace ko::int8conv

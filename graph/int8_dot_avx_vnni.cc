@@ -12,8 +12,8 @@ struct AvxVnniDot : VnniSums {
 
 }  // namespace
 
-void interiorSumsAvxVnni(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc) {
-  interiorSums<AvxVnniDot>(row, firstPixel, count, acc);
+void rowSumsAvxVnni(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc) {
+  rowSums<AvxVnniDot, 8>(row, firstPixel, count, acc);
 }
 
 }  // namespace ko::int8conv

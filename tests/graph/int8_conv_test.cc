@@ -78,7 +78,7 @@ std::vector<float> kernelConvolution(const Int8ConvCase& c, const std::vector<fl
                        c.weightShape[2], c.weightShape[3], c.strides[0],   c.strides[1], c.pads[0],
                        c.pads[1],        c.dilations[0],   c.dilations[1], out[2],       out[3]};
   const Quantization quantization = quantizationFor(activationRange(x.data(), x.size()));
-  std::vector<uint8_t> q(static_cast<size_t>(g.batch * g.height * g.width * paddedChannels(g.inChannels)));
+  std::vector<uint8_t> q(quantizedBytes(g));
   quantizeInterleaved(x.data(), g, quantization, q.data());
   const PackedWeights packed =
       packWeights(c.weights.data(), g.outChannels, g.inChannels, g.kernelH, g.kernelW);
