@@ -11,7 +11,7 @@
 namespace ko::int8conv {
 
 // Output channels handled together by one work item and one dot-product tile.
-inline constexpr int64_t kChannelBlock = 8;
+inline constexpr int64_t kChannelBlock = 16;
 
 struct ActivationRange {
   float minimum;
@@ -56,7 +56,7 @@ size_t quantizedBytes(const ConvGeometry& geometry);
 // channels holding the zero point; in parallel over framed rows. `q` holds quantizedBytes bytes.
 void quantizeInterleaved(const float* x, const ConvGeometry& geometry, Quantization quantization, uint8_t* q);
 
-// Weights [Cout, Cin, KH, KW] laid out for the tiles: [Cout / 8 blocks][tap][Cin / 4][8][4], the
+// Weights [Cout, Cin, KH, KW] laid out for the tiles: [Cout / 16 blocks][tap][Cin / 4][16][4], the
 // last block and the channel quads padded with zero weights, plus per output channel the sum of
 // its weights (subtracted times the zero point when dequantising).
 struct PackedWeights {

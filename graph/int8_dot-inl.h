@@ -47,13 +47,27 @@ inline void rowSums(const DotRow& row, const uint8_t* firstPixel, int64_t count,
   for (; p < count; ++p) tile<1, Dot>(row, firstPixel + p * row.pixelStep, acc + p * kChannelBlock);
 }
 
-// The VNNI forms: vpdpbusd adds the four u8 x s8 products of each 32-bit lane without saturation.
-struct VnniSums {
-  using Sums = __m256i;
-  using Weights = __m256i;
-  static Sums zero() { return _mm256_setzero_si256(); }
-  static Weights load(const int8_t* w) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w)); }
-  static void store(Sums s, int32_t* acc) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc), s); }
+// The 256-bit VNNI form: vpdpbusd adds the four u8 x s8 products of each 32-bit lane without
+// saturation; a block takes two vectors, channels 0-7 and 8-15.
+template <class Add>
+struct Vnni256 {
+  struct Sums {
+    __m256i low, high;
+  };
+  using Weights = Sums;
+  static Sums zero() { return {_mm256_setzero_si256(), _mm256_setzero_si256()}; }
+  static Weights load(const int8_t* w) {
+    return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(w)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 32))};
+  }
+  static Sums add(Sums s, int32_t quad, Weights w) {
+    const __m256i a = _mm256_set1_epi32(quad);
+    return {Add::dot(s.low, a, w.low), Add::dot(s.high, a, w.high)};
+  }
+  static void store(Sums s, int32_t* acc) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc), s.low);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc + 8), s.high);
+  }
 };
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 namespace ko::int8conv {
 
-// One output row: weights of one block of eight output channels laid out [tap][quad][8][4],
+// One output row: weights of one block of sixteen output channels laid out [tap][quad][16][4],
 // the byte offset of each tap from a footprint's top-left pixel, and the byte step between the
 // footprints of neighbouring output pixels.
 struct DotRow {
@@ -15,7 +15,7 @@ struct DotRow {
   int64_t taps, quads, pixelStep;
 };
 
-// acc[p * 8 + j]: the sum over taps and channels of q * w for output pixel p of `count` (footprints
+// acc[p * 16 + j]: the sum over taps and channels of q * w for output pixel p of `count` (footprints
 // starting at firstPixel + p * pixelStep) and channel j of the block.
 using RowSums = void (*)(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc);
 

@@ -4,16 +4,16 @@
 namespace ko::int8conv {
 namespace {
 
-struct AvxVnniDot : VnniSums {
-  static Sums add(Sums s, int32_t quad, Weights w) {
-    return _mm256_dpbusd_avx_epi32(s, _mm256_set1_epi32(quad), w);
+struct AvxVnniAdd {
+  static __m256i dot(__m256i sums, __m256i quads, __m256i weights) {
+    return _mm256_dpbusd_avx_epi32(sums, quads, weights);
   }
 };
 
 }  // namespace
 
 void rowSumsAvxVnni(const DotRow& row, const uint8_t* firstPixel, int64_t count, int32_t* acc) {
-  rowSums<AvxVnniDot, 8>(row, firstPixel, count, acc);
+  rowSums<Vnni256<AvxVnniAdd>, 6>(row, firstPixel, count, acc);
 }
 
 }  // namespace ko::int8conv

@@ -117,8 +117,8 @@ std::vector<DotPath> supportedPaths() {
 }
 
 Int8ConvCase geometryCase(int64_t stride, int64_t pad, int64_t dilation, uint32_t seed) {
-  // 13 output channels: one full block of eight and a partial one; 6 input channels: a padded quad.
-  Int8ConvCase c = ko::test::randomInt8Conv({2, 6, 11, 14}, {13, 6, 3, 3}, seed);
+  // 21 output channels: one full block of sixteen and a partial one; 6 input channels: a padded quad.
+  Int8ConvCase c = ko::test::randomInt8Conv({2, 6, 11, 14}, {21, 6, 3, 3}, seed);
   c.strides = {stride, stride};
   c.pads = {pad, pad + 1, pad, pad};
   c.dilations = {dilation, dilation};
