@@ -5,6 +5,7 @@
 #include <onnxruntime_cxx_api.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <string>
@@ -208,6 +209,27 @@ TEST(Int8ConvOperator, AgreesWithOnnxRuntimesConvOnTheDequantisedTensors) {
     for (size_t i = 0; i < y.size(); ++i) {
       ASSERT_NEAR(y[i], expected[i], 2e-5f * ref.magnitude[i] + 1e-6f) << i;
     }
+  }
+}
+
+TEST(Int8ConvOperator, UsesEachRunsWeightsWhenTheyAreAGraphInput) {
+  Int8ConvCase c = geometryCase(1, 1, 1, 21);
+  Ort::Session session = openSession(ko::test::int8ConvModel(c, true), true);
+  std::vector<float> x = uniform(elements(c.xShape), -1.0f, 1.0f, 22);
+  const Ort::MemoryInfo memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+  for (const uint32_t seed : {23u, 24u}) {
+    c.weights = ko::test::randomInt8Conv(c.xShape, c.weightShape, seed).weights;
+    std::array<Ort::Value, 2> inputs{
+        Ort::Value::CreateTensor<float>(memory, x.data(), x.size(), c.xShape.data(), c.xShape.size()),
+        Ort::Value::CreateTensor<int8_t>(memory, c.weights.data(), c.weights.size(), c.weightShape.data(),
+                                         c.weightShape.size())};
+    const std::array<const char*, 2> inNames{"X", "W"};
+    const char* outName = "Y";
+    std::vector<Ort::Value> out =
+        session.Run(Ort::RunOptions{nullptr}, inNames.data(), inputs.data(), 2, &outName, 1);
+    const float* y = out[0].GetTensorData<float>();
+    const std::vector<float> result(y, y + out[0].GetTensorTypeAndShapeInfo().GetElementCount());
+    expectNear(result, floatConvolution(c, dequantisedActivation(x)), "seed " + std::to_string(seed));
   }
 }
 

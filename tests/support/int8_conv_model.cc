@@ -9,14 +9,18 @@ namespace ko::test {
 namespace {
 
 ModelBuilder convGraph(const Int8ConvCase& c, const std::string& op, const std::string& domain,
-                       const TensorData& weights) {
+                       const TensorData& weights, bool weightsAsInput = false) {
   ModelBuilder m;
   m.opset(17);
   if (!domain.empty()) m.opset(1, domain);
   // Symbolic, so runs on tensors that do not fit reach the operator's own checks.
   m.input("X", {"N", "C", "H", "W"});
   m.output("Y", {"N", c.weightShape[0], "OH", "OW"});
-  m.initializer("W", weights);
+  if (weightsAsInput) {
+    m.input("W", {c.weightShape[0], c.weightShape[1], c.weightShape[2], c.weightShape[3]}, weights.elemType);
+  } else {
+    m.initializer("W", weights);
+  }
   m.initializer("B", floatTensor({c.weightShape[0]}, c.bias));
   std::vector<std::string> inputs{"X", "W", "B"};
   if (!domain.empty()) {
@@ -61,8 +65,10 @@ Int8ConvCase randomInt8Conv(std::vector<int64_t> xShape, std::vector<int64_t> we
   return c;
 }
 
-std::vector<uint8_t> int8ConvModel(const Int8ConvCase& c) {
-  return convGraph(c, "Int8ConvVNNI", "com.quandrel.int8", int8Tensor(c.weightShape, c.weights)).bytes();
+std::vector<uint8_t> int8ConvModel(const Int8ConvCase& c, bool weightsAsInput) {
+  return convGraph(c, "Int8ConvVNNI", "com.quandrel.int8", int8Tensor(c.weightShape, c.weights),
+                   weightsAsInput)
+      .bytes();
 }
 
 std::vector<uint8_t> floatConvModel(const Int8ConvCase& c) {

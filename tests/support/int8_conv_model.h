@@ -27,7 +27,9 @@ struct Int8ConvCase {
 // Random weights over the whole int8 range, scales in [0.001, 0.02], bias in [-1, 1].
 Int8ConvCase randomInt8Conv(std::vector<int64_t> xShape, std::vector<int64_t> weightShape, uint32_t seed);
 
-std::vector<uint8_t> int8ConvModel(const Int8ConvCase& c);
+// With weightsAsInput the weights are a graph input "W" [Cout, Cin, KH, KW] (int8) instead of an
+// initializer, so each run may bring other values.
+std::vector<uint8_t> int8ConvModel(const Int8ConvCase& c, bool weightsAsInput = false);
 // ONNX pads run begin, begin, end, end: top, left, bottom, right is already that order.
 std::vector<uint8_t> floatConvModel(const Int8ConvCase& c);
 
