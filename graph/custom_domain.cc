@@ -2,28 +2,44 @@
 
 #include <onnxruntime_cxx_api.h>
 
+#include <initializer_list>
+
 #include "graph/gridsample_fast_op.h"
+#include "graph/int8_conv.h"
 
 namespace ko {
 namespace {
 
-constexpr const char* kDomainName = "com.quandrel";
-
-Ort::CustomOpDomain createDomain() {
-  Ort::CustomOpDomain domain(kDomainName);
-  domainOps(domain);
+template <class AddOps>
+Ort::CustomOpDomain createDomain(const char* name, AddOps addOps) {
+  Ort::CustomOpDomain domain(name);
+  addOps(domain);
   return domain;
+}
+
+void addAll(Ort::CustomOpDomain& domain, std::initializer_list<const OrtCustomOp*> ops) {
+  for (const OrtCustomOp* op : ops) domain.Add(op);
 }
 
 }  // namespace
 
 Ort::CustomOpDomain& quandrelDomain() {
-  static Ort::CustomOpDomain domain = createDomain();
+  static Ort::CustomOpDomain domain = createDomain("com.quandrel", domainOps);
   return domain;
 }
 
 void domainOps(Ort::CustomOpDomain& domain) {
-  for (const OrtCustomOp* op : {gridSampleFastOp()}) domain.Add(op);
+  addAll(domain, {gridSampleFastOp()});
+}
+
+Ort::CustomOpDomain& quandrelInt8Domain() {
+  static Ort::CustomOpDomain domain =
+      createDomain("com.quandrel.int8", [](Ort::CustomOpDomain& d) { addAll(d, {int8ConvOp()}); });
+  return domain;
+}
+
+void registerInt8ConvVNNI(Ort::SessionOptions& options) {
+  options.Add(quandrelInt8Domain());
 }
 
 void registerGridSampleFast(Ort::SessionOptions& options) {

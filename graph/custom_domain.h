@@ -1,4 +1,5 @@
-// The library's custom-operator domain "com.quandrel", shared by every session of the process.
+// The library's custom-operator domains, "com.quandrel" and "com.quandrel.int8", each shared by every
+// session of the process.
 #pragma once
 
 namespace Ort {
@@ -17,5 +18,11 @@ void domainOps(Ort::CustomOpDomain& domain);
 
 // Makes the domain's operators available to sessions created with `options`. Call once per options.
 void registerGridSampleFast(Ort::SessionOptions& options);
+
+// "com.quandrel.int8" with Int8ConvVNNI, created and released like quandrelDomain().
+Ort::CustomOpDomain& quandrelInt8Domain();
+
+// Makes "com.quandrel.int8" available to sessions created with `options`. Call once per options.
+void registerInt8ConvVNNI(Ort::SessionOptions& options);
 
 }  // namespace ko

@@ -1,8 +1,11 @@
 // The graph subsystem's door: the library's own protocol-buffer codec for ONNX models (spans,
-// readers, writers and the graph rebuild) and the load-time rewrites written on it.
+// readers, writers and the graph rebuild), the load-time rewrites written on it, and the custom
+// operators they introduce.
 #pragma once
 
+#include "graph/custom_domain.h"
 #include "graph/gridsample_rewrite.h"
+#include "graph/int8_conv.h"
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
 #include "graph/onnx_wire.h"

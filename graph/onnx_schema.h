@@ -60,6 +60,7 @@ inline constexpr uint32_t kTensorRawData = 9;
 
 // TensorProto.DataType
 inline constexpr int32_t kFloat = 1;
+inline constexpr int32_t kInt8 = 3;
 inline constexpr int32_t kInt64 = 7;
 
 // ValueInfoProto, TypeProto, TypeProto.Tensor, TensorShapeProto, TensorShapeProto.Dimension

@@ -87,6 +87,13 @@ TensorData floatTensor(std::vector<int64_t> dims, const std::vector<float>& valu
   return tensor;
 }
 
+TensorData int8Tensor(std::vector<int64_t> dims, const std::vector<int8_t>& values) {
+  checkCount(dims, values.size());
+  TensorData tensor{onnx::kInt8, std::move(dims), {}};
+  for (int8_t value : values) tensor.raw.push_back(static_cast<uint8_t>(value));
+  return tensor;
+}
+
 TensorData int64Tensor(std::vector<int64_t> dims, const std::vector<int64_t>& values) {
   checkCount(dims, values.size());
   TensorData tensor{onnx::kInt64, std::move(dims), {}};

@@ -45,6 +45,7 @@ struct TensorData {
 // Throw std::invalid_argument when the value count is not the product of the dims.
 TensorData floatTensor(std::vector<int64_t> dims, const std::vector<float>& values);
 TensorData int64Tensor(std::vector<int64_t> dims, const std::vector<int64_t>& values);
+TensorData int8Tensor(std::vector<int64_t> dims, const std::vector<int8_t>& values);
 
 class ModelBuilder {
  public:
