@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "graph/gridsample_fast.h"
+#include "graph/kernel_status.h"
 
 namespace ko {
 namespace {
@@ -55,14 +56,7 @@ void runBand(void* data, size_t band) {
 // Stateless: the operator has one behaviour and no attributes.
 struct GSFKernel {
   OrtStatusPtr ComputeV2(OrtKernelContext* raw) const noexcept {
-    try {
-      compute(Ort::KernelContext(raw));
-      return nullptr;
-    } catch (const Ort::Exception& failure) {
-      return Ort::Status(failure).release();
-    } catch (const std::exception& failure) {
-      return Ort::Status(failure).release();
-    }
+    return statusOf([&] { compute(Ort::KernelContext(raw)); });
   }
 
  private:

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "graph/int8_conv_kernels.h"
+#include "graph/kernel_status.h"
 
 namespace ko {
 namespace {
@@ -71,14 +72,7 @@ struct Int8ConvKernel {
   int8conv::PackedWeights packed;
 
   OrtStatusPtr ComputeV2(OrtKernelContext* raw) noexcept {
-    try {
-      compute(Ort::KernelContext(raw));
-      return nullptr;
-    } catch (const Ort::Exception& failure) {
-      return Ort::Status(failure).release();
-    } catch (const std::exception& failure) {
-      return Ort::Status(failure).release();
-    }
+    return statusOf([&] { compute(Ort::KernelContext(raw)); });
   }
 
  private:
