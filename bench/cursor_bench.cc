@@ -26,12 +26,12 @@ struct Movie {
   ko::test::TempDir dir;
   std::string path = dir / "driver.mp4";
   Movie() {
-    ko::test::MovieSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.frames = kFrames;
-    spec.quantizer = 26;
-    ko::test::writeMovie(path, spec);
+    ko::test::MovieRecipe recipe;
+    recipe.width = kWidth;
+    recipe.height = kHeight;
+    recipe.frames = kFrames;
+    recipe.quantizer = 26;
+    ko::test::writeMovie(path, recipe);
   }
 };
 

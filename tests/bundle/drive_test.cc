@@ -14,7 +14,7 @@ namespace {
 
 using test::failureText;
 using test::IdentityBuilder;
-using test::IdentitySpec;
+using test::IdentityRecipe;
 
 template <class T>
 std::vector<T> valuesOf(const std::string& bytes) {
@@ -39,7 +39,7 @@ class DriveLoad : public ::testing::Test {
     return failureText([&] { loadDrive(manifest); });
   }
   void expectTablesOf(const Drive& drive, const IdentityBuilder& written) {
-    EXPECT_EQ(drive.frames, written.spec().frames);
+    EXPECT_EQ(drive.frames, written.recipe().frames);
     EXPECT_EQ(drive.xs, valuesOf<float>(written.payload("drive/xs.f32")));
     EXPECT_EQ(drive.xd, valuesOf<float>(written.payload("drive/xd.f32")));
     EXPECT_EQ(drive.si, valuesOf<int32_t>(written.payload("drive/si.i32")));
@@ -52,7 +52,7 @@ class DriveLoad : public ::testing::Test {
 
 TEST_F(DriveLoad, ReadsTheThreeTablesUnderEitherName) {
   for (const bool currentNames : {false, true}) {
-    const IdentityBuilder written(IdentitySpec{.frames = 5, .currentNames = currentNames});
+    const IdentityBuilder written(IdentityRecipe{.frames = 5, .currentNames = currentNames});
     const Drive drive = loadDrive(write(written));
     ASSERT_EQ(drive.xs.size(), 5u * kKeypointFloats);
     expectTablesOf(drive, written);
@@ -66,18 +66,18 @@ TEST_F(DriveLoad, PrefersTheDriveFolderOverTheIdleLoop) {
 }
 
 TEST_F(DriveLoad, NoFramesNeedsThreeEmptyTables) {
-  const IdentityBuilder empty(IdentitySpec{.frames = 0});
+  const IdentityBuilder empty(IdentityRecipe{.frames = 0});
   ASSERT_EQ(empty.payload("drive/si.i32"), "");
   const Drive drive = loadDrive(write(empty));
   EXPECT_EQ(drive.frames, 0);
   EXPECT_TRUE(drive.xs.empty() && drive.xd.empty() && drive.si.empty());
-  const std::string refusal = failure(IdentityBuilder(IdentitySpec{.frames = 0}).without("drive/si.i32"));
+  const std::string refusal = failure(IdentityBuilder(IdentityRecipe{.frames = 0}).without("drive/si.i32"));
   EXPECT_EQ(refusal, "cannot open " + dir_ + "/drive/si.i32");
 }
 
 TEST_F(DriveLoad, RefusesSourceIndicesOutsideTheIdentity) {
   for (const int32_t si : {4, -1}) {
-    IdentityBuilder written(IdentitySpec{.NT = 4, .frames = 1, .currentNames = true});
+    IdentityBuilder written(IdentityRecipe{.NT = 4, .frames = 1, .currentNames = true});
     written.member("idle_loop/source_index.i32", int32Bytes(si));
     EXPECT_EQ(failure(written), "drive: si out of range") << si;
   }

@@ -14,7 +14,7 @@ namespace {
 
 using test::failureText;
 using test::IdentityBuilder;
-using test::IdentitySpec;
+using test::IdentityRecipe;
 using test::PriorMember;
 
 constexpr size_t kPriorRowBytes = 32 * 32 * 6;
@@ -65,7 +65,7 @@ TEST_F(IdentityLoad, MapsEveryRowInPlace) {
 }
 
 TEST_F(IdentityLoad, ReadsCurrentMemberNames) {
-  const IdentityBuilder written(IdentitySpec{.currentNames = true});
+  const IdentityBuilder written(IdentityRecipe{.currentNames = true});
   ASSERT_EQ(written.stored("P.f16"), "source_frames.f16");
   const Identity identity(write(written));
   expectRowsOf(identity, written);
@@ -80,7 +80,7 @@ TEST_F(IdentityLoad, OpensFromAContainer) {
 }
 
 TEST_F(IdentityLoad, SynthesisedFeaturesAloneNeedNoPrior) {
-  const IdentityBuilder written(IdentitySpec{.prior = PriorMember::FsRed});
+  const IdentityBuilder written(IdentityRecipe{.prior = PriorMember::FsRed});
   const Identity identity(write(written));
   EXPECT_TRUE(
       sameBytes(identity.fsRed(3), written.payload("fs_red.f16"), 3 * kFsRedRowBytes, kFsRedRowBytes));
@@ -90,7 +90,7 @@ TEST_F(IdentityLoad, SynthesisedFeaturesAloneNeedNoPrior) {
 }
 
 TEST_F(IdentityLoad, HalvesMAuthoredOnTwiceTheCanvas) {
-  const IdentityBuilder written(IdentitySpec{.mSrcScale = 2});
+  const IdentityBuilder written(IdentityRecipe{.mSrcScale = 2});
   const Identity identity(write(written));
   const std::vector<float> authored = written.authoredM();
   for (int si = 0; si < identity.NT(); ++si) {
@@ -112,7 +112,7 @@ TEST_F(IdentityLoad, RefusesMembersOfTheWrongSize) {
 }
 
 TEST_F(IdentityLoad, RefusesARawPriorUnderAnotherName) {
-  IdentityBuilder renamed(IdentitySpec{.prior = PriorMember::None});
+  IdentityBuilder renamed(IdentityRecipe{.prior = PriorMember::None});
   renamed.set("P_rgb", "\"P_rgb.f16\"").member("P_rgb.f16", IdentityBuilder().payload("P.f16"));
   EXPECT_EQ(
       failure(renamed),
@@ -125,7 +125,7 @@ TEST_F(IdentityLoad, RefusesARawPriorUnderAnotherName) {
 }
 
 TEST_F(IdentityLoad, RefusesABundleWithoutAnyPrior) {
-  const IdentitySpec none{.prior = PriorMember::None};
+  const IdentityRecipe none{.prior = PriorMember::None};
   EXPECT_EQ(
       failure(IdentityBuilder(none)),
       "this bundle carries neither P.f16 nor fs_red.f16, and its manifest names no P_hevc member to play "
@@ -137,19 +137,19 @@ TEST_F(IdentityLoad, RefusesABundleWithoutAnyPrior) {
 }
 
 TEST_F(IdentityLoad, LeavesThePriorMovieClosedUntilAsked) {
-  IdentityBuilder withMovie(IdentitySpec{.prior = PriorMember::None, .currentNames = true});
+  IdentityBuilder withMovie(IdentityRecipe{.prior = PriorMember::None, .currentNames = true});
   withMovie.set("P_hevc", "\"P_hevc.mov\"").member(withMovie.stored("P_hevc.mov"), "not decoded yet");
   const Identity identity(write(withMovie));
   EXPECT_EQ(identity.M(1)[0], withMovie.authoredM()[6]);
 }
 
 TEST_F(IdentityLoad, PlaysAMoviePriorRowsInPlace) {
-  const IdentityBuilder written(IdentitySpec{.prior = PriorMember::Movie});
+  const IdentityBuilder written(IdentityRecipe{.prior = PriorMember::Movie});
   const Identity identity(write(written));
   const std::vector<float> M = written.authoredM();
   for (const int si : {0, 1, 2, 3, 1, 0}) {
     const std::vector<uint16_t> expected =
-        test::expectedHalfPlanes(test::moviePicture(written.priorMovieSpec(), si));
+        test::expectedHalfPlanes(test::moviePicture(written.priorMovieRecipe(), si));
     ASSERT_EQ(std::memcmp(identity.P(si), expected.data(), kPriorRowBytes), 0) << si;
   }
   EXPECT_EQ(identity.priorSeeks(), 0u);  // steps back come from the cursor's history

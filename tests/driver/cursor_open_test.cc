@@ -12,7 +12,7 @@ namespace ko {
 namespace {
 
 using test::IdentityBuilder;
-using test::IdentitySpec;
+using test::IdentityRecipe;
 
 class DriverOpen : public ::testing::Test {
  protected:
@@ -41,7 +41,7 @@ TEST_F(DriverOpen, PlaysAPopulatedJpegDirectory) {
 }
 
 TEST_F(DriverOpen, DecodesTheMovieInPlaceWhenTheDirectoryIsIncomplete) {
-  IdentityBuilder identity(IdentitySpec{.driverMovie = true});
+  IdentityBuilder identity(IdentityRecipe{.driverMovie = true});
   identity.without("target_frames/" + test::driverFrameName(3));
   const std::string log = openCapturing(write(identity));
   EXPECT_EQ(log.substr(log.find("[ko-driver] target_frames.mp4")),
@@ -51,24 +51,24 @@ TEST_F(DriverOpen, DecodesTheMovieInPlaceWhenTheDirectoryIsIncomplete) {
   for (int32_t si = 0; si < 4; ++si) {
     std::vector<uint8_t> frame(cursor_->frameBytes());
     ASSERT_EQ(cursor_->pullAt(si, frame.data()), si);
-    EXPECT_EQ(frame, test::expectedRgb(test::moviePicture(identity.driverMovieSpec(), si))) << si;
+    EXPECT_EQ(frame, test::expectedRgb(test::moviePicture(identity.driverMovieRecipe(), si))) << si;
   }
 }
 
 TEST_F(DriverOpen, OpensThePackedBundleOfAContainer) {
-  const IdentityBuilder identity(IdentitySpec{.driverFrames = false, .driverMovie = true});
+  const IdentityBuilder identity(IdentityRecipe{.driverFrames = false, .driverMovie = true});
   identity.writeContainer(tmp_ / "alice.imx");
   testing::internal::CaptureStderr();
   cursor_ = DriverCursor::open(loadManifest(tmp_ / "alice.imx"), 2, 11);
   testing::internal::GetCapturedStderr();
   std::vector<uint8_t> frame(cursor_->frameBytes());
   ASSERT_EQ(cursor_->pull(frame.data()), 0);
-  EXPECT_EQ(frame, test::expectedRgb(test::moviePicture(identity.driverMovieSpec(), 0)));
+  EXPECT_EQ(frame, test::expectedRgb(test::moviePicture(identity.driverMovieRecipe(), 0)));
 }
 
 TEST_F(DriverOpen, PreferringTheMovieSaysTheDirectoryIsNotUsed) {
   const test::ScopedEnv prefer("KO_DRIVER_PREFER_MP4", "1");
-  const std::string log = openCapturing(write(IdentityBuilder(IdentitySpec{.driverMovie = true})));
+  const std::string log = openCapturing(write(IdentityBuilder(IdentityRecipe{.driverMovie = true})));
   EXPECT_EQ(log.rfind("[ko-driver] KO_DRIVER_PREFER_MP4=1 — target_frames/ is populated and NOT used; "
                       "target_frames.mp4 is the member this consumer reads\n",
                       0),
@@ -78,7 +78,7 @@ TEST_F(DriverOpen, PreferringTheMovieSaysTheDirectoryIsNotUsed) {
 }
 
 TEST_F(DriverOpen, RefusesABundleWithoutADriver) {
-  const Manifest manifest = write(IdentityBuilder(IdentitySpec{.driverFrames = false}));
+  const Manifest manifest = write(IdentityBuilder(IdentityRecipe{.driverFrames = false}));
   EXPECT_EQ(test::failureText([&] { DriverCursor::open(manifest, 2, 11); }),
             "this bundle carries neither a populated target_frames/ nor target_frames.mp4 (" + dir_ +
                 "/target_frames.mp4) — there is no driver video to play. REFUSING to create a session.");
@@ -92,7 +92,7 @@ TEST_F(DriverOpen, RefusesABundleWithoutAPriorMovie) {
 }
 
 TEST_F(DriverOpen, AnnouncesThePriorMovie) {
-  const Manifest manifest = write(IdentityBuilder(IdentitySpec{.prior = test::PriorMember::Movie}));
+  const Manifest manifest = write(IdentityBuilder(IdentityRecipe{.prior = test::PriorMember::Movie}));
   testing::internal::CaptureStderr();
   const auto prior = DriverCursor::openPrior(manifest, 2, 11);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),

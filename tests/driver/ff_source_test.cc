@@ -23,7 +23,7 @@ namespace {
 
 using Frame = std::vector<uint8_t>;
 using test::Chroma;
-using test::MovieSpec;
+using test::MovieRecipe;
 
 constexpr int32_t kFrames = 6, kWidth = 64, kHeight = 48, kCrop = 32;
 
@@ -32,36 +32,36 @@ std::string builtAvcodecVersion() {
          std::to_string(LIBAVCODEC_VERSION_MICRO);
 }
 
-MovieSpec driverSpec(int frames = kFrames) {
-  MovieSpec spec;
-  spec.width = kWidth;
-  spec.height = kHeight;
-  spec.frames = frames;
-  return spec;
+MovieRecipe driverRecipe(int frames = kFrames) {
+  MovieRecipe recipe;
+  recipe.width = kWidth;
+  recipe.height = kHeight;
+  recipe.frames = frames;
+  return recipe;
 }
 
-MovieSpec priorSpec(const std::string& codec = "libx264") {
-  MovieSpec spec;
-  spec.width = spec.height = kCrop;
-  spec.chroma = Chroma::Yuv444p;
-  spec.codec = codec;
-  return spec;
+MovieRecipe priorRecipe(const std::string& codec = "libx264") {
+  MovieRecipe recipe;
+  recipe.width = recipe.height = kCrop;
+  recipe.chroma = Chroma::Yuv444p;
+  recipe.codec = codec;
+  return recipe;
 }
 
-Frame driverFrame(const MovieSpec& spec, int index) {
-  return test::expectedRgb(test::moviePicture(spec, index));
+Frame driverFrame(const MovieRecipe& recipe, int index) {
+  return test::expectedRgb(test::moviePicture(recipe, index));
 }
 
-Frame priorFrame(const MovieSpec& spec, int index) {
-  const std::vector<uint16_t> halves = test::expectedHalfPlanes(test::moviePicture(spec, index));
+Frame priorFrame(const MovieRecipe& recipe, int index) {
+  const std::vector<uint16_t> halves = test::expectedHalfPlanes(test::moviePicture(recipe, index));
   Frame bytes(2 * halves.size());
   std::memcpy(bytes.data(), halves.data(), bytes.size());
   return bytes;
 }
 
-std::vector<Frame> driverFrames(const MovieSpec& spec, int count) {
+std::vector<Frame> driverFrames(const MovieRecipe& recipe, int count) {
   std::vector<Frame> frames;
-  for (int i = 0; i < count; ++i) frames.push_back(driverFrame(spec, i));
+  for (int i = 0; i < count; ++i) frames.push_back(driverFrame(recipe, i));
   return frames;
 }
 
@@ -129,16 +129,16 @@ std::string refusedLine(const std::string& path) {
 
 class MovieSourceTest : public ::testing::Test {
  protected:
-  std::string movie(const std::string& name, const MovieSpec& spec) const {
+  std::string movie(const std::string& name, const MovieRecipe& recipe) const {
     const std::string path = dir_ / name;
-    test::writeMovie(path, spec);
+    test::writeMovie(path, recipe);
     return path;
   }
 
   template <class Pictures>
-  std::string movie(const std::string& name, const MovieSpec& spec, Pictures pictures) const {
+  std::string movie(const std::string& name, const MovieRecipe& recipe, Pictures pictures) const {
     const std::string path = dir_ / name;
-    test::writeMovie(path, spec, pictures);
+    test::writeMovie(path, recipe, pictures);
     return path;
   }
 
@@ -155,18 +155,18 @@ using MovieSourceDescription = MovieSourceTest;
 using HardwareDecoder = MovieSourceTest;
 
 TEST_F(DriverMovieFrames, EqualTheRgbOfTheEncodedPicturesInEveryContainer) {
-  const MovieSpec spec = driverSpec();
+  const MovieRecipe recipe = driverRecipe();
   for (const std::string extension : {"mp4", "mov", "mkv", "h264"}) {
     SCOPED_TRACE(extension);
-    auto source = driver::openMp4(movie("driver." + extension, spec), kFrames, kWidth, kHeight);
-    EXPECT_EQ(playToEnd(*source), driverFrames(spec, kFrames));
+    auto source = driver::openMp4(movie("driver." + extension, recipe), kFrames, kWidth, kHeight);
+    EXPECT_EQ(playToEnd(*source), driverFrames(recipe, kFrames));
     source->rewind();
-    EXPECT_EQ(playToEnd(*source), driverFrames(spec, kFrames));
+    EXPECT_EQ(playToEnd(*source), driverFrames(recipe, kFrames));
   }
 }
 
 TEST_F(DriverMovieFrames, LimitedRangeBlackIsZeroAndWhiteIsFull) {
-  const std::string path = movie("levels.mp4", driverSpec(2), [](int index) {
+  const std::string path = movie("levels.mp4", driverRecipe(2), [](int index) {
     const uint8_t luma = index == 0 ? 16 : 235;
     return test::uniformPicture(kWidth, kHeight, Chroma::Yuv420p, luma, 128, 128);
   });
@@ -176,7 +176,7 @@ TEST_F(DriverMovieFrames, LimitedRangeBlackIsZeroAndWhiteIsFull) {
 }
 
 TEST_F(DriverMovieFrames, StopAtTheManifestsFrameCountInAContainerThatCountsNothing) {
-  const MovieSpec longer = driverSpec(kFrames + 2);
+  const MovieRecipe longer = driverRecipe(kFrames + 2);
   auto source = driver::openMp4(movie("longer.mkv", longer), kFrames, kWidth, kHeight);
   EXPECT_EQ(playToEnd(*source), driverFrames(longer, kFrames));
   source->rewind();
@@ -187,18 +187,18 @@ TEST_F(PriorMovieFrames, EqualTheHalfPlanesOfTheEncodedPictures) {
   for (const std::string codec : {"libx264", "libx265"}) {
     if (!avcodec_find_encoder_by_name(codec.c_str())) continue;
     SCOPED_TRACE(codec);
-    const MovieSpec spec = priorSpec(codec);
-    auto source = driver::openPriorHevc(movie("prior_" + codec + ".mov", spec), kFrames, kCrop);
+    const MovieRecipe recipe = priorRecipe(codec);
+    auto source = driver::openPriorHevc(movie("prior_" + codec + ".mov", recipe), kFrames, kCrop);
     std::vector<Frame> expected;
-    for (int i = 0; i < kFrames; ++i) expected.push_back(priorFrame(spec, i));
+    for (int i = 0; i < kFrames; ++i) expected.push_back(priorFrame(recipe, i));
     EXPECT_EQ(playToEnd(*source), expected);
   }
 }
 
 TEST_F(PriorMovieFrames, LimitedRangeBlackIsZeroAndWhiteIsOne) {
-  MovieSpec spec = priorSpec();
-  spec.frames = 2;
-  const std::string path = movie("levels.mov", spec, [](int index) {
+  MovieRecipe recipe = priorRecipe();
+  recipe.frames = 2;
+  const std::string path = movie("levels.mov", recipe, [](int index) {
     const uint8_t luma = index == 0 ? 16 : 235;
     return test::uniformPicture(kCrop, kCrop, Chroma::Yuv444p, luma, 128, 128);
   });
@@ -214,8 +214,8 @@ TEST_F(PriorMovieFrames, LimitedRangeBlackIsZeroAndWhiteIsOne) {
 }
 
 TEST_F(MovieSourcePosition, NextEndsAfterTheLastFrameAndRewindStartsOver) {
-  const MovieSpec spec = driverSpec();
-  auto source = driver::openMp4(movie("driver.mp4", spec), kFrames, kWidth, kHeight);
+  const MovieRecipe recipe = driverRecipe();
+  auto source = driver::openMp4(movie("driver.mp4", recipe), kFrames, kWidth, kHeight);
   Frame frame(source->frameBytes(), 0x5A);
   for (int i = 0; i < kFrames; ++i) ASSERT_TRUE(source->next(frame.data()));
   const Frame last = frame;
@@ -223,36 +223,36 @@ TEST_F(MovieSourcePosition, NextEndsAfterTheLastFrameAndRewindStartsOver) {
   EXPECT_FALSE(source->next(frame.data()));
   EXPECT_EQ(frame, last) << "a next that returns false writes nothing";
   source->rewind();
-  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 0));
-  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 1));
+  EXPECT_EQ(nextFrame(*source), driverFrame(recipe, 0));
+  EXPECT_EQ(nextFrame(*source), driverFrame(recipe, 1));
 }
 
 TEST_F(MovieSourcePosition, SeekForwardDecodesAndSeekBackRestarts) {
-  const MovieSpec spec = driverSpec();
-  auto source = driver::openMp4(movie("driver.mp4", spec), kFrames, kWidth, kHeight);
+  const MovieRecipe recipe = driverRecipe();
+  auto source = driver::openMp4(movie("driver.mp4", recipe), kFrames, kWidth, kHeight);
   source->seek(kFrames - 1);
-  EXPECT_EQ(nextFrame(*source), driverFrame(spec, kFrames - 1));
+  EXPECT_EQ(nextFrame(*source), driverFrame(recipe, kFrames - 1));
   Frame frame(source->frameBytes());
   EXPECT_FALSE(source->next(frame.data()));
   source->seek(0);
-  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 0));
+  EXPECT_EQ(nextFrame(*source), driverFrame(recipe, 0));
   source->seek(3);
-  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 3));
+  EXPECT_EQ(nextFrame(*source), driverFrame(recipe, 3));
   source->seek(2);
-  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 2));
+  EXPECT_EQ(nextFrame(*source), driverFrame(recipe, 2));
   source->seek(3);
-  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 3));
+  EXPECT_EQ(nextFrame(*source), driverFrame(recipe, 3));
 }
 
 TEST_F(MovieSourcePosition, SeekOutsideTheMemberIsRefused) {
-  auto source = driver::openMp4(movie("driver.mp4", driverSpec()), kFrames, kWidth, kHeight);
+  auto source = driver::openMp4(movie("driver.mp4", driverRecipe()), kFrames, kWidth, kHeight);
   for (const int32_t frame : {-1, kFrames}) {
     EXPECT_EQ(test::failureText([&] { source->seek(frame); }), "ko_driver: seek outside the member") << frame;
   }
 }
 
 TEST_F(MovieSourcePosition, SeekBeyondTheEndOfAShortMovieIsRefused) {
-  const std::string path = movie("short.mkv", driverSpec(4));
+  const std::string path = movie("short.mkv", driverRecipe(4));
   auto source = driver::openMp4(path, kFrames, kWidth, kHeight);
   EXPECT_EQ(test::failureText([&] { source->seek(5); }),
             "ko_driver: " + path + " ended at frame 4 while seeking to 5");
@@ -260,20 +260,20 @@ TEST_F(MovieSourcePosition, SeekBeyondTheEndOfAShortMovieIsRefused) {
 
 // A raw H.264 stream cannot seek back by timestamp, so a rewind opens it afresh.
 TEST_F(MovieSourcePosition, AFailedReopenLeavesTheSourceAsItWas) {
-  const MovieSpec spec = driverSpec();
-  const std::string path = movie("driver.h264", spec), aside = dir_ / "aside.h264";
+  const MovieRecipe recipe = driverRecipe();
+  const std::string path = movie("driver.h264", recipe), aside = dir_ / "aside.h264";
   auto source = driver::openMp4(path, kFrames, kWidth, kHeight);
   nextFrame(*source);
   nextFrame(*source);
   std::filesystem::rename(path, aside);
   EXPECT_EQ(test::failureText([&] { source->rewind(); }),
             "ko_driver: " + path + " is not a readable container");
-  EXPECT_EQ(nextFrame(*source), driverFrame(spec, 2));
+  EXPECT_EQ(nextFrame(*source), driverFrame(recipe, 2));
   std::filesystem::rename(aside, path);
   testing::internal::CaptureStderr();
   source->rewind();
   EXPECT_EQ(countLines(testing::internal::GetCapturedStderr(), kNotAttempted), 1) << "the rewind re-opened";
-  EXPECT_EQ(playToEnd(*source), driverFrames(spec, kFrames));
+  EXPECT_EQ(playToEnd(*source), driverFrames(recipe, kFrames));
 }
 
 TEST_F(MovieSourceRefusals, SomethingThatIsNotAContainer) {
@@ -293,22 +293,22 @@ TEST_F(MovieSourceRefusals, AContainerWithoutVideo) {
 }
 
 TEST_F(MovieSourceRefusals, AMovieOfAnotherSize) {
-  const std::string driverPath = movie("driver.mp4", driverSpec());
+  const std::string driverPath = movie("driver.mp4", driverRecipe());
   EXPECT_EQ(
       test::failureText([&] { driver::openMp4(driverPath, kFrames, kWidth, kHeight + 2); }),
       "ko_driver: " + driverPath + " is 64x48, the manifest says 64x50 — refusing to rescale the driver");
-  const std::string priorPath = movie("prior.mov", priorSpec());
+  const std::string priorPath = movie("prior.mov", priorRecipe());
   EXPECT_EQ(
       test::failureText([&] { driver::openPriorHevc(priorPath, kFrames, kCrop - 2); }),
       "ko_driver: " + priorPath + " is 32x32, the manifest says 30x30 — refusing to rescale the driver");
 }
 
 TEST_F(MovieSourceRefusals, ADeclaredFrameCountOtherThanTheManifests) {
-  const std::string path = movie("longer.mp4", driverSpec(kFrames + 1));
+  const std::string path = movie("longer.mp4", driverRecipe(kFrames + 1));
   EXPECT_EQ(test::failureText([&] { driver::openMp4(path, kFrames, kWidth, kHeight); }),
             "ko_driver: " + path +
                 " carries 7 frames, the manifest says NT=6 — member/manifest mismatch, refusing");
-  MovieSpec shorter = priorSpec();
+  MovieRecipe shorter = priorRecipe();
   shorter.frames = kFrames - 1;
   const std::string priorPath = movie("shorter.mov", shorter);
   EXPECT_EQ(test::failureText([&] { driver::openPriorHevc(priorPath, kFrames, kCrop); }),
@@ -317,9 +317,9 @@ TEST_F(MovieSourceRefusals, ADeclaredFrameCountOtherThanTheManifests) {
 }
 
 TEST_F(MovieSourceRefusals, ADriverThatIsNot420) {
-  MovieSpec spec = driverSpec();
-  spec.chroma = Chroma::Yuv444p;
-  const std::string path = movie("full_chroma.mp4", spec);
+  MovieRecipe recipe = driverRecipe();
+  recipe.chroma = Chroma::Yuv444p;
+  const std::string path = movie("full_chroma.mp4", recipe);
   auto source = driver::openMp4(path, kFrames, kWidth, kHeight);
   Frame frame(source->frameBytes());
   EXPECT_EQ(
@@ -330,9 +330,9 @@ TEST_F(MovieSourceRefusals, ADriverThatIsNot420) {
 }
 
 TEST_F(MovieSourceRefusals, APriorThatIsSubsampled) {
-  MovieSpec spec = priorSpec();
-  spec.chroma = Chroma::Yuv420p;
-  const std::string path = movie("subsampled.mov", spec);
+  MovieRecipe recipe = priorRecipe();
+  recipe.chroma = Chroma::Yuv420p;
+  const std::string path = movie("subsampled.mov", recipe);
   auto source = driver::openPriorHevc(path, kFrames, kCrop);
   Frame frame(source->frameBytes());
   EXPECT_EQ(test::failureText([&] { source->next(frame.data()); }),
@@ -342,7 +342,7 @@ TEST_F(MovieSourceRefusals, APriorThatIsSubsampled) {
 }
 
 TEST_F(MovieSourceRefusals, AMovieCutBeforeItsIndex) {
-  const std::string path = movie("cut.mp4", driverSpec());
+  const std::string path = movie("cut.mp4", driverRecipe());
   test::truncateFile(path, std::filesystem::file_size(path) / 2);
   EXPECT_EQ(test::failureText([&] { driver::openMp4(path, kFrames, kWidth, kHeight); }),
             "ko_driver: " + path + " is not a readable container");
@@ -351,9 +351,9 @@ TEST_F(MovieSourceRefusals, AMovieCutBeforeItsIndex) {
 // With the index first, a cut leaves a movie whose last frames are missing or broken: the source
 // delivers the whole frames and then stops or reports the fault, never anything else.
 TEST_F(MovieSourceRefusals, AMovieCutInItsMediaData) {
-  MovieSpec spec = driverSpec();
-  spec.indexFirst = true;
-  const std::string whole = movie("whole.mp4", spec);
+  MovieRecipe recipe = driverRecipe();
+  recipe.indexFirst = true;
+  const std::string whole = movie("whole.mp4", recipe);
   const uintmax_t size = std::filesystem::file_size(whole);
   for (const uintmax_t kept : {size / 2, size * 3 / 4, size - 10}) {
     SCOPED_TRACE(kept);
@@ -364,7 +364,7 @@ TEST_F(MovieSourceRefusals, AMovieCutInItsMediaData) {
     const Playback playback = play(*source);
     const int delivered = static_cast<int>(playback.frames.size());
     EXPECT_LT(delivered, kFrames);
-    EXPECT_EQ(playback.frames, driverFrames(spec, delivered));
+    EXPECT_EQ(playback.frames, driverFrames(recipe, delivered));
     if (playback.failure != test::kNoFailure) {
       const std::string fault =
           "ko_driver: " + path + " decode fault at frame " + std::to_string(delivered) + " (";
@@ -374,23 +374,23 @@ TEST_F(MovieSourceRefusals, AMovieCutInItsMediaData) {
 }
 
 TEST_F(MovieSourceDescription, NamesTheBuiltLibraryAndTheDecoder) {
-  auto driverSource = driver::openMp4(movie("driver.mp4", driverSpec()), kFrames, kWidth, kHeight);
+  auto driverSource = driver::openMp4(movie("driver.mp4", driverRecipe()), kFrames, kWidth, kHeight);
   EXPECT_EQ(driverSource->name(), "mp4/libavcodec " + builtAvcodecVersion() + " h264");
-  auto prior = driver::openPriorHevc(movie("prior.mov", priorSpec()), kFrames, kCrop);
+  auto prior = driver::openPriorHevc(movie("prior.mov", priorRecipe()), kFrames, kCrop);
   EXPECT_EQ(prior->name(), "hevc444/libavcodec " + builtAvcodecVersion() + " h264");
   if (avcodec_find_encoder_by_name("libx265")) {
-    auto hevc = driver::openPriorHevc(movie("prior_hevc.mov", priorSpec("libx265")), kFrames, kCrop);
+    auto hevc = driver::openPriorHevc(movie("prior_hevc.mov", priorRecipe("libx265")), kFrames, kCrop);
     EXPECT_EQ(hevc->name(), "hevc444/libavcodec " + builtAvcodecVersion() + " hevc");
   }
 }
 
 TEST_F(MovieSourceDescription, GeometryComesFromTheManifest) {
-  auto driverSource = driver::openMp4(movie("driver.mkv", driverSpec()), kFrames + 3, kWidth, kHeight);
+  auto driverSource = driver::openMp4(movie("driver.mkv", driverRecipe()), kFrames + 3, kWidth, kHeight);
   EXPECT_EQ(driverSource->NT(), kFrames + 3);
   EXPECT_EQ(driverSource->W(), kWidth);
   EXPECT_EQ(driverSource->H(), kHeight);
   EXPECT_EQ(driverSource->frameBytes(), size_t{kWidth * kHeight * 3});
-  auto prior = driver::openPriorHevc(movie("prior.mov", priorSpec()), kFrames, kCrop);
+  auto prior = driver::openPriorHevc(movie("prior.mov", priorRecipe()), kFrames, kCrop);
   EXPECT_EQ(prior->W(), kCrop);
   EXPECT_EQ(prior->H(), kCrop);
   EXPECT_EQ(prior->frameBytes(), size_t{kCrop * kCrop * 6});
@@ -398,14 +398,14 @@ TEST_F(MovieSourceDescription, GeometryComesFromTheManifest) {
 
 // Four frame-threading decoders plus five frames of references, and the largest packet once read.
 TEST_F(MovieSourceDescription, ResidentBytesFollowTheDecoderEstimate) {
-  const std::string driverPath = movie("driver.mp4", driverSpec());
+  const std::string driverPath = movie("driver.mp4", driverRecipe());
   auto driverSource = driver::openMp4(driverPath, kFrames, kWidth, kHeight);
   const size_t driverDecoder = size_t{kWidth * kHeight * 3 / 2} * (4 + 5);
   EXPECT_EQ(driverSource->residentBytes(), driverDecoder);
   playToEnd(*driverSource);
   EXPECT_EQ(driverSource->residentBytes(), driverDecoder + static_cast<size_t>(largestPacket(driverPath)));
 
-  const std::string priorPath = movie("prior.mov", priorSpec());
+  const std::string priorPath = movie("prior.mov", priorRecipe());
   auto prior = driver::openPriorHevc(priorPath, kFrames, kCrop);
   playToEnd(*prior);
   EXPECT_EQ(prior->residentBytes(),
@@ -419,8 +419,8 @@ TEST(MovieDecoderBuild, NamesTheHeadersVersionAndTheLoadedConfiguration) {
 // Skips where this FFmpeg has no h264_cuvid or the machine can actually open it.
 TEST_F(HardwareDecoder, ARefusalFallsBackToTheSoftwareDecoder) {
   if (!avcodec_find_decoder_by_name("h264_cuvid")) GTEST_SKIP() << "this FFmpeg has no h264_cuvid";
-  const MovieSpec spec = driverSpec();
-  const std::string path = movie("driver.mp4", spec);
+  const MovieRecipe recipe = driverRecipe();
+  const std::string path = movie("driver.mp4", recipe);
   for (const char* setting : {static_cast<const char*>(nullptr), "1", "00", ""}) {
     SCOPED_TRACE(setting ? std::string("KO_DRIVER_HWDEC=") + setting : "KO_DRIVER_HWDEC unset");
     test::ScopedEnv hardwareAllowed("KO_DRIVER_HWDEC", setting);
@@ -431,13 +431,13 @@ TEST_F(HardwareDecoder, ARefusalFallsBackToTheSoftwareDecoder) {
     EXPECT_EQ(countLines(log, refusedLine(path)), 1) << log;
     EXPECT_EQ(countLines(log, kNotAttempted), 0);
     EXPECT_EQ(source->name(), "mp4/libavcodec " + builtAvcodecVersion() + " h264");
-    EXPECT_EQ(playToEnd(*source), driverFrames(spec, kFrames));
+    EXPECT_EQ(playToEnd(*source), driverFrames(recipe, kFrames));
   }
 }
 
 TEST_F(HardwareDecoder, SwitchedOffItIsNotAttemptedAtAnyOpen) {
-  const std::string driverPath = movie("driver.mp4", driverSpec());
-  const std::string priorPath = movie("prior.mov", priorSpec());
+  const std::string driverPath = movie("driver.mp4", driverRecipe());
+  const std::string priorPath = movie("prior.mov", priorRecipe());
   testing::internal::CaptureStderr();
   auto driverSource = driver::openMp4(driverPath, kFrames, kWidth, kHeight);
   auto prior = driver::openPriorHevc(priorPath, kFrames, kCrop);
@@ -448,7 +448,7 @@ TEST_F(HardwareDecoder, SwitchedOffItIsNotAttemptedAtAnyOpen) {
 
 TEST_F(HardwareDecoder, ThePriorNeverTriesIt) {
   test::ScopedEnv hardwareAllowed("KO_DRIVER_HWDEC", nullptr);
-  const std::string path = movie("prior.mov", priorSpec());
+  const std::string path = movie("prior.mov", priorRecipe());
   testing::internal::CaptureStderr();
   auto prior = driver::openPriorHevc(path, kFrames, kCrop);
   const std::string log = testing::internal::GetCapturedStderr();

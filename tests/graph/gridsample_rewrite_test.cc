@@ -157,7 +157,7 @@ TEST(GridSampleRewrite, FindsNothingTheSecondTime) {
   EXPECT_EQ(rewritten(once, 0), once);
 }
 
-struct NodeSpec {
+struct NodeCase {
   const char* domain = "";
   const char* mode = "bilinear";
   const char* padding = "border";
@@ -165,26 +165,26 @@ struct NodeSpec {
   const char* opType = "GridSample";
 };
 
-Bytes oneNodeModel(const NodeSpec& spec) {
+Bytes oneNodeModel(const NodeCase& recipe) {
   ModelBuilder m;
   m.opset(16).input("X", {1, 2, 4, 4}).input("grid", {1, 4, 4, 2}).output("Y", {1, 2, 4, 4});
-  m.node(spec.opType, {"X", "grid"}, {"Y"}, spec.domain);
-  if (spec.mode != nullptr) m.attr("mode", spec.mode);
-  if (spec.padding != nullptr) m.attr("padding_mode", spec.padding);
-  if (spec.alignCorners >= 0) m.attr("align_corners", spec.alignCorners);
+  m.node(recipe.opType, {"X", "grid"}, {"Y"}, recipe.domain);
+  if (recipe.mode != nullptr) m.attr("mode", recipe.mode);
+  if (recipe.padding != nullptr) m.attr("padding_mode", recipe.padding);
+  if (recipe.alignCorners >= 0) m.attr("align_corners", recipe.alignCorners);
   return m.bytes();
 }
 
 TEST(GridSampleRewrite, TakesOnlyNodesTheOperatorComputesExactly) {
-  for (const NodeSpec& spec :
-       {NodeSpec{}, NodeSpec{.alignCorners = 0}, NodeSpec{.domain = "ai.onnx"}, NodeSpec{.mode = "linear"}}) {
-    EXPECT_EQ(nodesOf(rewritten(oneNodeModel(spec), 1)).at(0).opType, "GridSampleFast");
+  for (const NodeCase& recipe :
+       {NodeCase{}, NodeCase{.alignCorners = 0}, NodeCase{.domain = "ai.onnx"}, NodeCase{.mode = "linear"}}) {
+    EXPECT_EQ(nodesOf(rewritten(oneNodeModel(recipe), 1)).at(0).opType, "GridSampleFast");
   }
-  for (const NodeSpec& spec :
-       {NodeSpec{.padding = "zeros"}, NodeSpec{.padding = "reflection"}, NodeSpec{.padding = nullptr},
-        NodeSpec{.alignCorners = 1}, NodeSpec{.mode = nullptr}, NodeSpec{.mode = "nearest"},
-        NodeSpec{.mode = "bicubic"}, NodeSpec{.domain = "com.other"}, NodeSpec{.opType = "GridSampleX"}}) {
-    const Bytes model = oneNodeModel(spec);
+  for (const NodeCase& recipe :
+       {NodeCase{.padding = "zeros"}, NodeCase{.padding = "reflection"}, NodeCase{.padding = nullptr},
+        NodeCase{.alignCorners = 1}, NodeCase{.mode = nullptr}, NodeCase{.mode = "nearest"},
+        NodeCase{.mode = "bicubic"}, NodeCase{.domain = "com.other"}, NodeCase{.opType = "GridSampleX"}}) {
+    const Bytes model = oneNodeModel(recipe);
     EXPECT_EQ(rewritten(model, 0), model) << "left byte for byte";
   }
   ModelBuilder twice;

@@ -13,7 +13,7 @@ namespace ko {
 namespace {
 
 using test::IdentityBuilder;
-using test::IdentitySpec;
+using test::IdentityRecipe;
 
 constexpr size_t kRowBytes = 32 * 32 * 6;
 
@@ -27,7 +27,7 @@ class PriorCalls : public ::testing::Test {
  protected:
   PriorCalls() { written_.writeContainer(container_); }
 
-  IdentityBuilder written_{IdentitySpec{.prior = test::PriorMember::Movie}};
+  IdentityBuilder written_{IdentityRecipe{.prior = test::PriorMember::Movie}};
   test::TempDir tmp_;
   std::string container_ = tmp_ / "alice.imx";
 };
@@ -42,7 +42,7 @@ TEST_F(PriorCalls, ReadRowsOfAPackedBundleLikeTheMovieHoldsThem) {
   std::vector<uint16_t> row(kRowBytes / 2);
   for (const int index : {0, 1, 3, 2}) {
     ASSERT_EQ(ko_prior_row(handle.prior, index, row.data(), kRowBytes), 1) << ko_last_error();
-    EXPECT_EQ(row, test::expectedHalfPlanes(test::moviePicture(written_.priorMovieSpec(), index))) << index;
+    EXPECT_EQ(row, test::expectedHalfPlanes(test::moviePicture(written_.priorMovieRecipe(), index))) << index;
   }
 }
 

@@ -82,8 +82,8 @@ void appendToString(void* context, void* data, int size) {
 
 }  // namespace
 
-IdentityBuilder::IdentityBuilder(IdentitySpec spec) : spec_(spec) {
-  const IdentitySpec& s = spec_;
+IdentityBuilder::IdentityBuilder(IdentityRecipe recipe) : recipe_(recipe) {
+  const IdentityRecipe& s = recipe_;
   keys_.set("NT", std::to_string(s.NT))
       .set("W", std::to_string(s.W))
       .set("H", std::to_string(s.H))
@@ -97,9 +97,9 @@ IdentityBuilder::IdentityBuilder(IdentitySpec spec) : spec_(spec) {
   if (s.prior == PriorMember::FsRed) add("fs_red.f16", patternBytes(rows * kFsRedRowBytes, 2));
   if (s.prior == PriorMember::Movie) {
     keys_.set("P_hevc", "\"P_hevc.mov\"");
-    add("P_hevc.mov", movieBytes(priorMovieSpec(), ".mov"));
+    add("P_hevc.mov", movieBytes(priorMovieRecipe(), ".mov"));
   }
-  if (s.driverMovie) member("target_frames.mp4", movieBytes(driverMovieSpec(), ".mp4"));
+  if (s.driverMovie) member("target_frames.mp4", movieBytes(driverMovieRecipe(), ".mp4"));
   add("M.f32", rawBytes(authoredM()));
   add("drive/xs.f32", rawBytes(keypointTable(s.frames, 0.25f)));
   add("drive/xd.f32", rawBytes(keypointTable(s.frames, -0.5f)));
@@ -110,18 +110,18 @@ IdentityBuilder::IdentityBuilder(IdentitySpec spec) : spec_(spec) {
   }
 }
 
-MovieSpec IdentityBuilder::driverMovieSpec() const {
-  MovieSpec movie;
-  movie.width = spec_.W;
-  movie.height = spec_.H;
-  movie.frames = spec_.NT;
+MovieRecipe IdentityBuilder::driverMovieRecipe() const {
+  MovieRecipe movie;
+  movie.width = recipe_.W;
+  movie.height = recipe_.H;
+  movie.frames = recipe_.NT;
   return movie;
 }
 
-MovieSpec IdentityBuilder::priorMovieSpec() const {
-  MovieSpec movie;
-  movie.width = movie.height = spec_.crop;
-  movie.frames = spec_.NT;
+MovieRecipe IdentityBuilder::priorMovieRecipe() const {
+  MovieRecipe movie;
+  movie.width = movie.height = recipe_.crop;
+  movie.frames = recipe_.NT;
   movie.chroma = Chroma::Yuv444p;
   return movie;
 }
@@ -153,7 +153,7 @@ IdentityBuilder& IdentityBuilder::without(const std::string& name) {
 }
 
 std::string IdentityBuilder::stored(const std::string& legacyName) const {
-  if (!spec_.currentNames) return legacyName;
+  if (!recipe_.currentNames) return legacyName;
   for (const auto& [legacy, current] : kCurrentNames) {
     if (legacyName == legacy) return current;
   }
@@ -171,12 +171,12 @@ const std::string& IdentityBuilder::payload(const std::string& legacyName) const
 // A slightly rotated square placing the crop at the middle of the authoring canvas, half its height
 // tall, one pixel further right per source frame.
 std::vector<float> IdentityBuilder::authoredM() const {
-  const double canvasW = spec_.W * spec_.mSrcScale;
-  const double canvasH = spec_.H * spec_.mSrcScale;
-  const double scale = 0.5 * canvasH / spec_.crop;
-  const double halfCrop = 0.5 * scale * spec_.crop;
+  const double canvasW = recipe_.W * recipe_.mSrcScale;
+  const double canvasH = recipe_.H * recipe_.mSrcScale;
+  const double scale = 0.5 * canvasH / recipe_.crop;
+  const double halfCrop = 0.5 * scale * recipe_.crop;
   std::vector<float> M;
-  for (int si = 0; si < spec_.NT; ++si) {
+  for (int si = 0; si < recipe_.NT; ++si) {
     const double row[6] = {scale,         0.05 * scale, canvasW / 2 - halfCrop + si,
                            -0.05 * scale, scale,        canvasH / 2 - halfCrop};
     for (const double value : row) M.push_back(static_cast<float>(value));

@@ -13,10 +13,10 @@
 namespace ko::test {
 
 // Which warp prior the bundle carries: the raw tensor "P.f16", "fs_red.f16", the movie "P_hevc.mov"
-// (priorMovieSpec(), lossless yuv444p), or none.
+// (priorMovieRecipe(), lossless yuv444p), or none.
 enum class PriorMember { Raw, FsRed, Movie, None };
 
-struct IdentitySpec {
+struct IdentityRecipe {
   int NT = 4;
   int W = 128;
   int H = 72;
@@ -26,13 +26,13 @@ struct IdentitySpec {
   PriorMember prior = PriorMember::Raw;
   bool currentNames = false;  // "source_frames.f16", "idle_loop/source_index.i32", ... instead of legacy
   bool driverFrames = true;   // "target_frames/frame_%06d.jpg", NT frames of W x H
-  bool driverMovie = false;   // "target_frames.mp4": driverMovieSpec(), lossless H.264 yuv420p
+  bool driverMovie = false;   // "target_frames.mp4": driverMovieRecipe(), lossless H.264 yuv420p
   bool pasteMask = true;      // "mask_512.u8" (current name "paste_mask.u8")
 };
 
 class IdentityBuilder {
  public:
-  explicit IdentityBuilder(IdentitySpec spec = {});
+  explicit IdentityBuilder(IdentityRecipe recipe = {});
 
   // Manifest keys, as BundleBuilder::set/erase.
   IdentityBuilder& set(const std::string& key, const std::string& jsonValue);
@@ -41,15 +41,15 @@ class IdentityBuilder {
   IdentityBuilder& member(const std::string& name, std::string bytes);
   IdentityBuilder& without(const std::string& name);
 
-  const IdentitySpec& spec() const { return spec_; }
+  const IdentityRecipe& recipe() const { return recipe_; }
   // The name a generated member is stored under: the legacy name, or its current name.
   std::string stored(const std::string& legacyName) const;
   // The bytes of the member stored under the legacy name's stored() name; throws when absent.
   const std::string& payload(const std::string& legacyName) const;
-  // The movies the spec asks for; moviePicture(spec, i) and expectedRgb / expectedHalfPlanes give
+  // The movies the recipe asks for; moviePicture(recipe, i) and expectedRgb / expectedHalfPlanes give
   // what their frames decode to.
-  MovieSpec driverMovieSpec() const;
-  MovieSpec priorMovieSpec() const;
+  MovieRecipe driverMovieRecipe() const;
+  MovieRecipe priorMovieRecipe() const;
 
   // The paste transform as authored (before any rescale), NT x 6 floats.
   std::vector<float> authoredM() const;
@@ -61,7 +61,7 @@ class IdentityBuilder {
  private:
   void add(const std::string& legacyName, std::string bytes);
 
-  IdentitySpec spec_;
+  IdentityRecipe recipe_;
   BundleBuilder keys_;
   std::vector<Member> members_;
 };

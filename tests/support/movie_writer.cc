@@ -51,33 +51,33 @@ MuxerHandle openMuxer(const std::string& path) {
 }
 
 // Settings that make the two x26x encoders fast and quiet, and lossless unless a quantizer is asked for.
-void encoderOptions(const MovieSpec& spec, AVDictionary** options) {
-  const std::string& codec = spec.codec;
+void encoderOptions(const MovieRecipe& recipe, AVDictionary** options) {
+  const std::string& codec = recipe.codec;
   if (codec == "libx264") {
     av_dict_set(options, "preset", "ultrafast", 0);
-    av_dict_set(options, "qp", std::to_string(spec.quantizer).c_str(), 0);
+    av_dict_set(options, "qp", std::to_string(recipe.quantizer).c_str(), 0);
   } else if (codec == "libx265") {
     av_dict_set(options, "preset", "ultrafast", 0);
     av_dict_set(options, "x265-params", "lossless=1:log-level=error:pools=none:frame-threads=1", 0);
   }
 }
 
-CodecHandle openEncoder(const std::string& path, const MovieSpec& spec, const AVFormatContext& muxer) {
-  const AVCodec* codec = avcodec_find_encoder_by_name(spec.codec.c_str());
-  if (!codec) throw failure(path, "no encoder " + spec.codec, AVERROR_ENCODER_NOT_FOUND);
+CodecHandle openEncoder(const std::string& path, const MovieRecipe& recipe, const AVFormatContext& muxer) {
+  const AVCodec* codec = avcodec_find_encoder_by_name(recipe.codec.c_str());
+  if (!codec) throw failure(path, "no encoder " + recipe.codec, AVERROR_ENCODER_NOT_FOUND);
   CodecHandle encoder(avcodec_alloc_context3(codec));
   if (!encoder) throw failure(path, "cannot allocate the encoder", AVERROR(ENOMEM));
-  encoder->width = spec.width;
-  encoder->height = spec.height;
-  encoder->pix_fmt = spec.chroma == Chroma::Yuv444p ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
-  encoder->time_base = AVRational{1, spec.fps};
-  encoder->framerate = AVRational{spec.fps, 1};
+  encoder->width = recipe.width;
+  encoder->height = recipe.height;
+  encoder->pix_fmt = recipe.chroma == Chroma::Yuv444p ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+  encoder->time_base = AVRational{1, recipe.fps};
+  encoder->framerate = AVRational{recipe.fps, 1};
   encoder->thread_count = 1;
   if (muxer.oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   OptionDictionary options;
-  encoderOptions(spec, options.address());
+  encoderOptions(recipe, options.address());
   const int opened = avcodec_open2(encoder.get(), codec, options.address());
-  if (opened < 0) throw failure(path, "cannot open " + spec.codec, opened);
+  if (opened < 0) throw failure(path, "cannot open " + recipe.codec, opened);
   return encoder;
 }
 
@@ -106,10 +106,10 @@ FrameHandle frameOf(const YuvPicture& picture, const AVCodecContext& encoder, in
 
 class MovieEncoder {
  public:
-  MovieEncoder(std::string path, const MovieSpec& spec)
+  MovieEncoder(std::string path, const MovieRecipe& recipe)
       : path_(std::move(path)),
         muxer_(openMuxer(path_)),
-        encoder_(openEncoder(path_, spec, *muxer_)),
+        encoder_(openEncoder(path_, recipe, *muxer_)),
         packet_(av_packet_alloc()) {
     if (!packet_) throw std::runtime_error("writeMovie: out of memory");
     stream_ = avformat_new_stream(muxer_.get(), nullptr);
@@ -118,7 +118,7 @@ class MovieEncoder {
     const int copied = avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
     if (copied < 0) throw failure(path_, "cannot describe the stream", copied);
     OptionDictionary options;
-    if (spec.indexFirst) av_dict_set(options.address(), "movflags", "+faststart", 0);
+    if (recipe.indexFirst) av_dict_set(options.address(), "movflags", "+faststart", 0);
     const int header = avformat_write_header(muxer_.get(), options.address());
     if (header < 0) throw failure(path_, "cannot write the header", header);
   }
@@ -161,25 +161,25 @@ void appendLittleEndian(std::string& bytes, uint32_t value, int size) {
 
 }  // namespace
 
-void writeMovie(const std::string& path, const MovieSpec& spec, const PictureSource& picture) {
-  MovieEncoder movie(path, spec);
-  for (int i = 0; i < spec.frames; ++i) movie.encode(frameOf(picture(i), movie.encoder(), i).get());
+void writeMovie(const std::string& path, const MovieRecipe& recipe, const PictureSource& picture) {
+  MovieEncoder movie(path, recipe);
+  for (int i = 0; i < recipe.frames; ++i) movie.encode(frameOf(picture(i), movie.encoder(), i).get());
   movie.finish();
 }
 
-void writeMovie(const std::string& path, const MovieSpec& spec) {
-  writeMovie(path, spec, [&spec](int index) { return moviePicture(spec, index); });
+void writeMovie(const std::string& path, const MovieRecipe& recipe) {
+  writeMovie(path, recipe, [&recipe](int index) { return moviePicture(recipe, index); });
 }
 
-std::string movieBytes(const MovieSpec& spec, const std::string& extension) {
+std::string movieBytes(const MovieRecipe& recipe, const std::string& extension) {
   const TempDir dir;
   const std::string path = dir / ("movie" + extension);
-  writeMovie(path, spec);
+  writeMovie(path, recipe);
   return readFile(path);
 }
 
-YuvPicture moviePicture(const MovieSpec& spec, int index) {
-  return patternPicture(spec.width, spec.height, spec.chroma, index);
+YuvPicture moviePicture(const MovieRecipe& recipe, int index) {
+  return patternPicture(recipe.width, recipe.height, recipe.chroma, index);
 }
 
 void truncateFile(const std::string& path, uintmax_t bytes) {

@@ -11,7 +11,7 @@
 
 namespace ko::test {
 
-struct MovieSpec {
+struct MovieRecipe {
   int width = 64;
   int height = 48;
   int frames = 6;
@@ -24,21 +24,21 @@ struct MovieSpec {
   bool indexFirst = false;
 };
 
-// Picture `index` of the movie, in the spec's size and chroma layout.
+// Picture `index` of the movie, in the recipe's size and chroma layout.
 using PictureSource = std::function<YuvPicture(int index)>;
 
-// Encodes spec.frames pictures into `path`. The container follows the extension: .mp4 and .mov
+// Encodes recipe.frames pictures into `path`. The container follows the extension: .mp4 and .mov
 // count their frames; .mkv and a raw .h264 stream do not. Throws std::runtime_error on failure.
-void writeMovie(const std::string& path, const MovieSpec& spec, const PictureSource& picture);
+void writeMovie(const std::string& path, const MovieRecipe& recipe, const PictureSource& picture);
 
 // The same with patternPicture(width, height, chroma, index) as picture `index`.
-void writeMovie(const std::string& path, const MovieSpec& spec);
+void writeMovie(const std::string& path, const MovieRecipe& recipe);
 
-// The bytes of writeMovie(spec) in a container chosen by `extension` (".mp4", ".mov", ...).
-std::string movieBytes(const MovieSpec& spec, const std::string& extension);
+// The bytes of writeMovie(recipe) in a container chosen by `extension` (".mp4", ".mov", ...).
+std::string movieBytes(const MovieRecipe& recipe, const std::string& extension);
 
-// Picture `index` of writeMovie(path, spec).
-YuvPicture moviePicture(const MovieSpec& spec, int index);
+// Picture `index` of writeMovie(path, recipe).
+YuvPicture moviePicture(const MovieRecipe& recipe, int index);
 
 // Keeps the first `bytes` bytes of the file.
 void truncateFile(const std::string& path, uintmax_t bytes);
