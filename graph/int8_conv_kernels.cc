@@ -175,14 +175,16 @@ class RowConvolver {
 
   ChannelQuad outputChannels(int64_t image, int64_t firstChannel, int64_t oy) const {
     ChannelQuad quad;
-    for (int64_t k = 0; k < kQuadBytes; ++k)
+    for (int64_t k = 0; k < kQuadBytes; ++k) {
       quad[static_cast<size_t>(k)] = outputChannel(image, firstChannel + k, oy);
+    }
     return quad;
   }
 
   // dequantize() on four channels by four pixels, transposing the sums into output rows. The
   // centred sum always fits 32 bits (the shape checks bound it), so wrapping integer arithmetic
-  // gives it exactly, and no fused multiply-add is formed in this unit.
+  // gives it exactly; this unit is built for the baseline, which has no fused multiply-add, so the
+  // multiply and add round apart exactly as in dequantize().
   void dequantizeQuad(const int32_t* acc, const ChannelQuad& channels) const {
     __m128i offset[kQuadBytes];
     __m128 factor[kQuadBytes], bias[kQuadBytes];
@@ -324,6 +326,7 @@ void quantizeFramedRow(const float* image, const ConvGeometry& g, Quantization q
     }
   }
 }
+
 }  // namespace
 
 void quantizeInterleaved(const float* x, const ConvGeometry& g, Quantization quantization, uint8_t* q) {

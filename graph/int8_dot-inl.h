@@ -20,8 +20,10 @@ inline int32_t loadQuad(const uint8_t* p) {
   return v;
 }
 
-// P pixels by 8 channels: one weight load per (tap, quad) serves P pixels. `Dot` adds the four
-// products of one quad for every channel, exactly.
+// P pixels by one block of channels: one weight load per (tap, quad) serves P pixels. `Dot` adds
+// the four products of one quad for every channel, exactly. The pixel loops are unrolled in full so
+// the P sums stay in registers: as loops, GCC kept them in a stack array and every dot product
+// waited on a store and a reload.
 template <int P, class Dot>
 inline void tile(const DotRow& row, const uint8_t* firstPixel, int32_t* acc) {
   typename Dot::Sums sums[P];
