@@ -1,4 +1,4 @@
-// libFuzzer target for the ONNX codec: every reader, the rebuild and the GridSample rewrite run over
+// libFuzzer target for the ONNX codec: every reader, the rebuild and the load-time rewrites run over
 // arbitrary bytes. Only the
 // codec's three decoding errors may leave a reader; any other exception, a sanitizer report or a
 // broken invariant below is a finding.
@@ -168,6 +168,19 @@ void rewriteGridSample(GsSlice model) {
           "a rewritten model has nothing left to rewrite");
 }
 
+// The same for a rewrite that reports how many nodes it changed and has no marker to look for.
+void rewriteOnce(GsSlice model, size_t (*rewrite)(Bytes&)) {
+  Bytes bytes = copyOf(model);
+  size_t count = 0;
+  if (!decodes([&] { count = rewrite(bytes); }) || count == 0) {
+    require(bytes == copyOf(model), "a declined rewrite leaves the bytes");
+    return;
+  }
+  checkRebuilt(bytes);
+  Bytes again = bytes;
+  require(rewrite(again) == 0 && again == bytes, "a rewritten model has nothing left to rewrite");
+}
+
 }  // namespace
 }  // namespace ko
 
@@ -178,5 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ko::readGraph(input);
   ko::rebuild(input);
   ko::rewriteGridSample(input);
+  ko::rewriteOnce(input, ko::rewriteHeadCubicResize);
+  ko::rewriteOnce(input, ko::normaliseStudentBlend);
   return 0;
 }
