@@ -7,7 +7,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
-#include <utility>
 
 #include "graph/cubic_taps.h"
 #include "graph/onnx_attribute.h"
@@ -154,8 +153,8 @@ std::optional<int64_t> convChannels(const Consumer& consumer, const GraphSurvey&
   const GsSlice weight = graph.soleInitializer(conv.inputs[1]);
   std::vector<int64_t> dims;
   hcTensorDims(weight, dims);
-  if (dims.size() != 4 || gsLastVarint(weight, onnx::kTensorDataType) != static_cast<uint64_t>(onnx::kFloat))
-    return std::nullopt;
+  const bool isFloat = gsLastVarint(weight, onnx::kTensorDataType) == static_cast<uint64_t>(onnx::kFloat);
+  if (dims.size() != 4 || !isFloat) return std::nullopt;
   const std::optional<int64_t> group = convGroup(conv.payload);
   if (!group || *group < 1 || dims[1] < 1) return std::nullopt;
   if (*group > kMaxChannels || dims[1] > kMaxChannels / *group) return std::nullopt;
@@ -196,8 +195,12 @@ std::optional<Plan> planFor(const GraphSurvey& graph, size_t position) {
   if (!consumer) return std::nullopt;
   const std::optional<int64_t> channels = convChannels(*consumer, graph);
   if (!channels) return std::nullopt;
-  Plan plan{position,  std::string(resize.inputs[0]),           std::string(resize.outputs[0]),
-            *channels, hcReadAttrs(resize.payload).cubicCoeffA, chainNames(resize, position)};
+  Plan plan{.position = position,
+            .input = std::string(resize.inputs[0]),
+            .output = std::string(resize.outputs[0]),
+            .channels = *channels,
+            .coefficient = hcReadAttrs(resize.payload).cubicCoeffA,
+            .names = chainNames(resize, position)};
   // A tensor of the graph under one of the new names would be defined twice.
   for (const std::string* name :
        {&plan.names.pads, &plan.names.weights, &plan.names.padded, &plan.names.convolved}) {
@@ -238,8 +241,9 @@ std::vector<uint8_t> depthwiseWeights(int64_t channels, double a) {
   }
   std::vector<uint8_t> all;
   all.reserve(oneChannel.size() * static_cast<size_t>(channels));
-  for (int64_t channel = 0; channel < channels; ++channel)
+  for (int64_t channel = 0; channel < channels; ++channel) {
     all.insert(all.end(), oneChannel.begin(), oneChannel.end());
+  }
   return all;
 }
 
