@@ -93,13 +93,14 @@ bool importsOldDefaultOpset(GsSlice model) {
   return false;
 }
 
-size_t countConvertible(GsSlice model, const NonMatrixValues& nonMatrix) {
+template <class Test>
+size_t countNodes(GsSlice model, Test&& test) {
   size_t count = 0;
   gsForEachGraph(model, [&](GsSlice graph) {
     GsReader reader(graph);
     GsField field;
     while (reader.next(field)) {
-      if (isMessage(field, onnx::kGraphNode) && convertible(field.payload, nonMatrix)) ++count;
+      if (isMessage(field, onnx::kGraphNode) && test(field.payload)) ++count;
     }
   });
   return count;
@@ -111,8 +112,9 @@ void putGemm(std::vector<uint8_t>& graph, GsSlice node) {
   GsReader reader(node);
   GsField field;
   while (reader.next(field)) {
-    if (field.number != onnx::kNodeOpType && field.number != onnx::kNodeDomain)
+    if (field.number != onnx::kNodeOpType && field.number != onnx::kNodeDomain) {
       gsPutRaw(body, field.raw.data, field.raw.size);
+    }
   }
   gsPutString(body, onnx::kNodeOpType, "Gemm");
   gsPutMessage(graph, onnx::kGraphNode, body);
@@ -143,9 +145,11 @@ bool gsIsStudentBlendMatMul(GsSlice node) {
 
 size_t normaliseStudentBlend(std::vector<uint8_t>& model) {
   const GsSlice original = gsSliceOf(model);
+  // Most models hold no blend; their value infos need no reading.
+  if (countNodes(original, gsIsStudentBlendMatMul) == 0 || importsOldDefaultOpset(original)) return 0;
   const NonMatrixValues nonMatrix(original);
-  const size_t count = countConvertible(original, nonMatrix);
-  if (count == 0 || importsOldDefaultOpset(original)) return 0;
+  const size_t count = countNodes(original, [&](GsSlice node) { return convertible(node, nonMatrix); });
+  if (count == 0) return 0;
   // Built aside and swapped in only when complete, so a failure leaves the caller's bytes as they were.
   std::vector<uint8_t> rebuilt;
   rebuilt.reserve(original.size + kModelGrowth);
