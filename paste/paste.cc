@@ -162,7 +162,9 @@ void Paste::unsharpPlane(std::vector<float>& plane) {
     for (auto pr = static_cast<int32_t>(begin); pr < static_cast<int32_t>(end); ++pr) {
       const float* source = plane.data() + static_cast<size_t>(reflect(pr - r, side)) * side;
       float* row = pad_.data() + static_cast<size_t>(pr) * P;
-      for (int32_t q = 0; q < P; ++q) row[q] = source[reflect(q - r, side)];
+      for (int32_t q = 0; q < r; ++q) row[q] = source[reflect(q - r, side)];
+      std::copy(source, source + side, row + r);
+      for (int32_t q = r + side; q < P; ++q) row[q] = source[reflect(q - r, side)];
     }
   });
   // The last ksize - 1 positions stay 0 from construction; the vertical pass never reads them.
