@@ -6,6 +6,7 @@
 
 #include "graph/gridsample_fast_op.h"
 #include "graph/int8_conv.h"
+#include "graph/warp_director_op.h"
 
 namespace ko {
 namespace {
@@ -29,7 +30,7 @@ Ort::CustomOpDomain& quandrelDomain() {
 }
 
 void domainOps(Ort::CustomOpDomain& domain) {
-  addAll(domain, {gridSampleFastOp()});
+  addAll(domain, {gridSampleFastOp(), warpDirectorOp()});
 }
 
 Ort::CustomOpDomain& quandrelInt8Domain() {
@@ -43,6 +44,10 @@ void registerInt8ConvVNNI(Ort::SessionOptions& options) {
 }
 
 void registerGridSampleFast(Ort::SessionOptions& options) {
+  options.Add(quandrelDomain());
+}
+
+void registerWarpDirector(Ort::SessionOptions& options) {
   options.Add(quandrelDomain());
 }
 

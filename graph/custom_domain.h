@@ -19,6 +19,10 @@ void domainOps(Ort::CustomOpDomain& domain);
 // Makes the domain's operators available to sessions created with `options`. Call once per options.
 void registerGridSampleFast(Ort::SessionOptions& options);
 
+// The same as registerGridSampleFast, named for the caller that needs WarpDirector; one of the two
+// per options is enough for both operators.
+void registerWarpDirector(Ort::SessionOptions& options);
+
 // "com.quandrel.int8" with Int8ConvVNNI, created and released like quandrelDomain().
 Ort::CustomOpDomain& quandrelInt8Domain();
 
