@@ -9,6 +9,7 @@
 
 #include "bench/support/ratio_report.h"
 #include "simd/half.h"
+#include "paste/paste_tables.h"
 #include "simd/simd.h"
 #include "tests/reference/simd_reference.h"
 
@@ -89,7 +90,7 @@ void BM_Paste(benchmark::State& state) {
   constexpr int32_t side = 512, span = 600, frameWidth = 1920;
   const auto crop = randomFloats(side * side * 4, 0.0f, 255.0f, 7);
   const std::vector<uint8_t> mask(side * side, 255);
-  const auto lanczos = ko::reference::lanczosTable(), bilinear = ko::reference::bilinearTable();
+  const auto lanczos = ko::lanczosTable(), bilinear = ko::bilinearTable();
   const float scale = side / static_cast<float>(span), turn = 0.05f;
   std::vector<int32_t> xcol(span), ycol(span);
   for (int32_t k = 0; k < span; ++k) {

@@ -11,3 +11,4 @@
 #include "graph/onnx_wire.h"
 #include "graph/onnx_write.h"
 #include "graph/rebuild.h"
+#include "graph/source_cone.h"

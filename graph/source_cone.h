@@ -20,7 +20,8 @@ size_t findSourceConeBoundary(const std::vector<uint8_t>& model, std::string& bo
 // Marks, one flag per node of `nodes`, the nodes that compute `boundary` from "P_rgb", initializers
 // and Constant nodes. Returns the number of cone nodes, or 0 with `reason` when the cone reads another
 // graph input, has a value nobody produces, or is read from outside other than through `boundary`.
-size_t gsSourceCone(const std::vector<GsNodeInfo>& nodes, const std::unordered_set<std::string>& initializerNames,
+size_t gsSourceCone(const std::vector<GsNodeInfo>& nodes,
+                    const std::unordered_set<std::string>& initializerNames,
                     const std::unordered_set<std::string>& inputNames, const std::string& boundary,
                     std::vector<uint8_t>& inCone, std::string& reason);
 

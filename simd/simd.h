@@ -43,6 +43,16 @@ void pasteLanczos8Row(const float* crop, int32_t side, const uint8_t* mask, cons
                       const float* bilinear, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
                       int32_t yrow, int32_t first, int32_t last, uint8_t* dst);
 
+// Horizontal pass of the paste's Gaussian blur over a flattened image:
+// dst[i] = sum over k ascending (from 0) of taps[k] * src[i + k], for i in [begin, end).
+void gaussTapsRange(const float* src, const float* taps, int32_t ntaps, size_t begin, size_t end, float* dst);
+
+// Vertical pass and unsharp mask of one row of `width` pixels: acc[x] = sum over k ascending (from 0)
+// of taps[k] * blurred[k * stride + x], then row[x] = clamp(row[x] * (1 + amount) - acc * amount,
+// 0, 255), where a NaN becomes 0.
+void sharpenRow(const float* blurred, size_t stride, const float* taps, int32_t ntaps, int32_t width,
+                float amount, float* row);
+
 // 3x3 convolution, stride 1, zero padding 1, no activation, over the output planes j in
 // [begin, end) of the flattened (image n = j / cout, channel co = j % cout) index. `in` is
 // [n][cin][h][w], `weights` [cout][cin][3][3], `bias` [cout], `out` [n][cout][h][w]. Each pixel is

@@ -1,7 +1,6 @@
-// libFuzzer target for the ONNX codec: every reader, the rebuild and the GridSample rewrite run over
-// arbitrary bytes. Only the
-// codec's three decoding errors may leave a reader; any other exception, a sanitizer report or a
-// broken invariant below is a finding.
+// libFuzzer target for the ONNX codec: every reader, the rebuild, the GridSample rewrite and the
+// source-cone split run over arbitrary bytes. Only the codec's three decoding errors may leave a reader; any
+// other exception, a sanitizer report or a broken invariant below is a finding.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -168,6 +167,26 @@ void rewriteGridSample(GsSlice model) {
           "a rewritten model has nothing left to rewrite");
 }
 
+// Either half of a cone split is produced whole or not at all.
+void splitCone(GsSlice model) {
+  const Bytes bytes = copyOf(model);
+  std::string boundary;
+  if (!decodes([&] { findSourceConeBoundary(bytes, boundary); })) return;
+  const int64_t dims[] = {1, 12, 0, 64};
+  Bytes prep;
+  Bytes perFrame;
+  std::string reason;
+  size_t count = 0;
+  if (decodes([&] { count = buildSourceConePrep(bytes, boundary, prep, reason); })) {
+    require(count != 0 ? reason.empty() : !reason.empty() && prep.empty(), "prep built or refused");
+    if (count != 0) checkRebuilt(prep);
+  }
+  if (decodes([&] { count = buildSourceConePerFrame(bytes, boundary, dims, 4, perFrame, reason); })) {
+    require(count != 0 ? reason.empty() : !reason.empty() && perFrame.empty(), "per-frame built or refused");
+    if (count != 0) checkRebuilt(perFrame);
+  }
+}
+
 }  // namespace
 }  // namespace ko
 
@@ -178,5 +197,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ko::readGraph(input);
   ko::rebuild(input);
   ko::rewriteGridSample(input);
+  ko::splitCone(input);
   return 0;
 }

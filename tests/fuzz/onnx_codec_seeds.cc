@@ -31,6 +31,20 @@ Bytes convModel() {
   return m.bytes();
 }
 
+// A source cone the split accepts: P_rgb -> Mul -> Concat(P_rgb, ·) -> Add with a second input.
+Bytes coneModel() {
+  ModelBuilder m;
+  m.input("P_rgb", {1, 3, 4, 4})
+      .input("X", {1, 6, 4, 4})
+      .output("Y", {1, 6, 4, 4})
+      .initializer("gain", test::floatTensor({1}, {2.0f}))
+      .node("Mul", {"P_rgb", "gain"}, {"M"})
+      .node("Concat", {"P_rgb", "M"}, {"tip"})
+      .attr("axis", 1)
+      .node("Add", {"tip", "X"}, {"Y"});
+  return m.bytes();
+}
+
 Bytes gridSampleModel() {
   ModelBuilder m;
   m.opset(17)
@@ -103,6 +117,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path dir = argv[1];
   std::filesystem::create_directories(dir);
   ko::write(dir / "conv.onnx", ko::convModel());
+  ko::write(dir / "cone.onnx", ko::coneModel());
   ko::write(dir / "grid_sample.onnx", ko::gridSampleModel());
   ko::write(dir / "constant.onnx", ko::constantModel());
   ko::write(dir / "float_data.onnx", ko::floatDataModel());

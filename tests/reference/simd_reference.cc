@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 
 namespace ko::reference {
 
@@ -86,6 +85,25 @@ void pasteLanczos8Row(const float* crop, int32_t side, const uint8_t* mask, cons
   }
 }
 
+void gaussTapsRange(const float* src, const float* taps, int32_t ntaps, size_t begin, size_t end,
+                    float* dst) {
+  for (size_t i = begin; i < end; ++i) {
+    float sum = 0.0f;
+    for (int32_t k = 0; k < ntaps; ++k) sum = sum + taps[k] * src[i + k];
+    dst[i] = sum;
+  }
+}
+
+void sharpenRow(const float* blurred, size_t stride, const float* taps, int32_t ntaps, int32_t width,
+                float amount, float* row) {
+  for (int32_t x = 0; x < width; ++x) {
+    float blur = 0.0f;
+    for (int32_t k = 0; k < ntaps; ++k) blur = blur + taps[k] * blurred[k * stride + x];
+    const float sharp = row[x] * (1.0f + amount) - blur * amount;
+    row[x] = std::isnan(sharp) ? 0.0f : std::clamp(sharp, 0.0f, 255.0f);
+  }
+}
+
 void conv3x3Range(const float* in, int32_t n, int32_t cin, int32_t h, int32_t w, const float* weights,
                   const float* bias, int32_t cout, float* out, int32_t begin, int32_t end) {
   (void)n;
@@ -137,29 +155,6 @@ float retrieveTermExactRange(const uint16_t* a, const uint16_t* b, const float* 
     sum += weights[i] == 0.0f ? 0.0f : weights[i] * meanDistance(a, b, count, i);
   }
   return sum;
-}
-
-std::vector<float> lanczosTable() {
-  const auto sinc = [](double x) {
-    return x == 0.0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
-  };
-  std::vector<float> table(32 * 8);
-  for (int phase = 0; phase < 32; ++phase) {
-    for (int tap = 0; tap < 8; ++tap) {
-      const double x = (tap - 3) - phase / 32.0;
-      table[phase * 8 + tap] = static_cast<float>(sinc(x) * sinc(x / 4.0));
-    }
-  }
-  return table;
-}
-
-std::vector<float> bilinearTable() {
-  std::vector<float> table(32 * 2);
-  for (int phase = 0; phase < 32; ++phase) {
-    table[2 * phase] = 1.0f - phase / 32.0f;
-    table[2 * phase + 1] = phase / 32.0f;
-  }
-  return table;
 }
 
 }  // namespace ko::reference

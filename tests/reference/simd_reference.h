@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace ko::reference {
 
@@ -23,15 +22,13 @@ void yuv420RowToRgb24(const uint8_t* luma, const uint8_t* u, const uint8_t* v, i
 void pasteLanczos8Row(const float* crop, int32_t side, const uint8_t* mask, const float* lanczos,
                       const float* bilinear, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
                       int32_t yrow, int32_t first, int32_t last, uint8_t* dst);
+void gaussTapsRange(const float* src, const float* taps, int32_t ntaps, size_t begin, size_t end, float* dst);
+void sharpenRow(const float* blurred, size_t stride, const float* taps, int32_t ntaps, int32_t width,
+                float amount, float* row);
 void conv3x3Range(const float* in, int32_t n, int32_t cin, int32_t h, int32_t w, const float* weights,
                   const float* bias, int32_t cout, float* out, int32_t begin, int32_t end);
 float retrieveTermPooled(const uint16_t* a, const uint16_t* b, const uint16_t* weights, size_t count);
 float retrieveTermExactRange(const uint16_t* a, const uint16_t* b, const float* weights, size_t count,
                              size_t begin, size_t end);
-
-// Resampling tables of the paste: Lanczos (a = 4) over 32 phases x 8 taps, whose phase 0 is a unit
-// impulse at tap 3, and bilinear over 32 phases x 2 taps.
-std::vector<float> lanczosTable();
-std::vector<float> bilinearTable();
 
 }  // namespace ko::reference

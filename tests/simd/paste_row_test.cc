@@ -3,6 +3,7 @@
 #include <random>
 #include <vector>
 
+#include "paste/paste_tables.h"
 #include "simd/simd.h"
 #include "tests/reference/simd_reference.h"
 #include "tests/simd/target_sweep.h"
@@ -16,8 +17,8 @@ struct PasteScene {
   int32_t side;
   std::vector<float> crop;
   std::vector<uint8_t> mask;
-  std::vector<float> lanczos = reference::lanczosTable();
-  std::vector<float> bilinear = reference::bilinearTable();
+  std::vector<float> lanczos = lanczosTable();
+  std::vector<float> bilinear = bilinearTable();
 
   PasteScene(int32_t s, std::mt19937& rng)
       : side(s), crop(static_cast<size_t>(s) * s * 4), mask(static_cast<size_t>(s) * s) {

@@ -1,0 +1,24 @@
+#include "ko/env.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+namespace ko {
+
+std::optional<int64_t> parseInteger(const char* text) {
+  if (text == nullptr) return std::nullopt;
+  const char* end = text + std::strlen(text);
+  // from_chars takes a minus sign but not a plus sign.
+  const char* digits = *text == '+' && end - text > 1 && text[1] != '-' ? text + 1 : text;
+  int64_t value = 0;
+  const auto [stop, error] = std::from_chars(digits, end, value);
+  if (error != std::errc() || stop != end || digits == end) return std::nullopt;
+  return value;
+}
+
+std::optional<int64_t> envInteger(const char* name) {
+  return parseInteger(std::getenv(name));
+}
+
+}  // namespace ko

@@ -1,0 +1,16 @@
+// Reading the library's integer environment variables (KO_PASTE_FAST, KO_PASTE_KSIZE, ...).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace ko {
+
+// The variable's value when it is a whole decimal integer, optionally signed ("3", "-1", "+7");
+// nothing when it is unset, empty, not such an integer ("3x", "abc") or outside int64_t.
+std::optional<int64_t> envInteger(const char* name);
+
+// The rule behind envInteger, for a text already read (null counts as unset).
+std::optional<int64_t> parseInteger(const char* text);
+
+}  // namespace ko

@@ -1,0 +1,215 @@
+#include "paste/paste.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <stdexcept>
+#include <utility>
+
+#include "ko/env.h"
+#include "paste/paste_tables.h"
+#include "paste/plane_sampling.h"
+#include "pool/pool.h"
+#include "simd/simd.h"
+
+namespace ko {
+namespace {
+
+constexpr uint64_t kGrain = 64;
+constexpr int32_t kMaxSide = 1024;
+constexpr double kFixedOne = 1024.0;
+// Adding half a phase step moves a 10-bit position to the nearest of the 32 phases.
+constexpr int32_t kHalfPhase = 16;
+// Far enough outside any crop to be skipped, small enough that a column part plus a row part never
+// overflows: near-singular transforms give inverse maps far beyond the crop.
+constexpr double kFixedLimit = 1 << 29;
+// The crop grown by the Lanczos filter's reach.
+constexpr float kReachBefore = -4.0f;
+constexpr float kReachAfter = 3.0f;
+
+PasteSampling samplingFromEnv() {
+  const std::optional<int64_t> mode = envInteger("KO_PASTE_FAST");
+  if (mode == 1) return PasteSampling::bicubic;
+  if (mode == 2) return PasteSampling::bilinear;
+  return PasteSampling::lanczos;
+}
+
+// The environment may only shrink the Gaussian, never widen it past what the manifest asked for.
+int32_t kernelSize(int32_t manifestKsize) {
+  const std::optional<int64_t> size = envInteger("KO_PASTE_KSIZE");
+  if (size && *size > 2 && *size % 2 == 1 && *size <= manifestKsize) return static_cast<int32_t>(*size);
+  return manifestKsize;
+}
+
+int32_t checkedSide(const std::vector<uint8_t>& mask, int32_t side) {
+  if (side < 1) throw std::runtime_error("paste: side must be positive");
+  if (mask.size() != static_cast<size_t>(side) * static_cast<size_t>(side)) {
+    throw std::runtime_error("paste: mask size");
+  }
+  return side;
+}
+
+Unsharp checkedUnsharp(const Unsharp& unsharp) {
+  if (unsharp.ksize % 2 == 0) throw std::runtime_error("paste: ksize must be odd");
+  if (unsharp.ksize < 1) throw std::runtime_error("paste: ksize must be positive");
+  if (!(unsharp.sigma > 0.0f)) throw std::runtime_error("paste: sigma must be positive");
+  return unsharp;
+}
+
+// Mirrors without repeating the edge sample, folding again for kernels wider than the crop.
+int32_t reflect(int32_t i, int32_t size) {
+  if (size == 1) return 0;
+  const int32_t period = 2 * (size - 1);
+  i %= period;
+  if (i < 0) i += period;
+  return i < size ? i : period - i;
+}
+
+int32_t fixedPoint(double crop) {
+  const double scaled = std::rint(kFixedOne * crop);
+  if (!(scaled > -kFixedLimit)) return static_cast<int32_t>(-kFixedLimit);
+  return static_cast<int32_t>(std::min(scaled, kFixedLimit));
+}
+
+void printExecutorOnce(int32_t side, int32_t ksize) {
+  static std::once_flag printed;
+  std::call_once(printed, [&] {
+    std::fprintf(stderr, "[ko-paste] executor=%s (side=%d, ksize=%d, threads=%d) — 1080p frame\n", "cpu",
+                 side, ksize, pool::threads());
+  });
+}
+
+struct Box {
+  int32_t x0, x1, y0, y1;
+};
+
+// The frame pixels the crop (grown by the filter reach) can reach; false when none.
+bool frameBox(const float* M, int32_t side, int32_t W, int32_t H, Box& box) {
+  const float a = M[0], b = M[1], c = M[2], d = M[3], e = M[4], f = M[5];
+  const float lo = kReachBefore, hi = static_cast<float>(side) + kReachAfter;
+  const float xs[4] = {lo, hi, lo, hi}, ys[4] = {lo, lo, hi, hi};
+  float minX = a * xs[0] + b * ys[0] + c, maxX = minX, minY = d * xs[0] + e * ys[0] + f, maxY = minY;
+  for (int i = 1; i < 4; ++i) {
+    const float X = a * xs[i] + b * ys[i] + c, Y = d * xs[i] + e * ys[i] + f;
+    minX = std::min(minX, X), maxX = std::max(maxX, X), minY = std::min(minY, Y), maxY = std::max(maxY, Y);
+  }
+  const double x0 = std::max(0.0, std::floor(static_cast<double>(minX)));
+  const double x1 = std::min(W - 1.0, std::ceil(static_cast<double>(maxX)));
+  const double y0 = std::max(0.0, std::floor(static_cast<double>(minY)));
+  const double y1 = std::min(H - 1.0, std::ceil(static_cast<double>(maxY)));
+  if (!(x1 >= x0 && y1 >= y0)) return false;
+  box = {static_cast<int32_t>(x0), static_cast<int32_t>(x1), static_cast<int32_t>(y0),
+         static_cast<int32_t>(y1)};
+  return true;
+}
+
+}  // namespace
+
+Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
+    : side_(checkedSide(mask, side)),
+      ksize_(kernelSize(checkedUnsharp(unsharp).ksize)),
+      padded_(side + ksize_ - 1),
+      amount_(unsharp.amount),
+      sampling_(samplingFromEnv()),
+      mask_(std::move(mask)),
+      gauss_(gaussianTaps(ksize_, unsharp.sigma)),
+      lanczos_(lanczosTable()),
+      bilinear_(bilinearTable()),
+      cubic_(cubicTable()) {
+  const size_t plane = static_cast<size_t>(side) * side, paddedPlane = static_cast<size_t>(padded_) * padded_;
+  for (std::vector<float>& p : planes_) p.assign(plane, 0.0f);
+  pad_.assign(paddedPlane, 0.0f);
+  tmp_.assign(paddedPlane, 0.0f);
+  rgba_.assign(plane * 4, 0.0f);
+}
+
+void Paste::composite(const float* crop, float scale, const float* M, uint8_t* frame, int32_t W, int32_t H) {
+  const double a = M[0], b = M[1], c = M[2], d = M[3], e = M[4], f = M[5];
+  const double det = e * a - b * d;
+  // A non-finite transform places the crop nowhere, like a singular one.
+  if (det == 0.0 || !std::isfinite(det) || !std::isfinite(c) || !std::isfinite(f)) return;
+  Box box;
+  if (W < 1 || H < 1 || !frameBox(M, side_, W, H, box)) return;
+  const double colCoefX = e / det, colCoefY = -d / det;
+  colX_.resize(static_cast<size_t>(box.x1 - box.x0) + 1);
+  colY_.resize(colX_.size());
+  for (int32_t X = box.x0; X <= box.x1; ++X) {
+    colX_[X - box.x0] = fixedPoint(X * colCoefX);
+    colY_[X - box.x0] = fixedPoint(X * colCoefY);
+  }
+  printExecutorOnce(side_, ksize_);
+  fillPlanes(crop, scale);
+  for (std::vector<float>& plane : planes_) unsharpPlane(plane);
+  compositeTail(frame, W, box.x0, box.x1, box.y0, box.y1, -b / det, a / det, (b * f - c * e) / det,
+                (c * d - a * f) / det);
+}
+
+bool Paste::compositeGpuRgba(const float*, float, const float*, uint8_t*, int32_t, int32_t) {
+  return false;
+}
+
+void Paste::fillPlanes(const float* crop, float scale) {
+  const size_t plane = planes_[0].size();
+  for (size_t c = 0; c < 3; ++c) {
+    for (size_t i = 0; i < plane; ++i) planes_[c][i] = scale * crop[c * plane + i];
+  }
+}
+
+void Paste::unsharpPlane(std::vector<float>& plane) {
+  const int32_t r = ksize_ / 2, P = padded_, side = side_;
+  pool::parallelRange(static_cast<uint64_t>(P), kGrain, [&](uint64_t begin, uint64_t end) {
+    for (auto pr = static_cast<int32_t>(begin); pr < static_cast<int32_t>(end); ++pr) {
+      const float* source = plane.data() + static_cast<size_t>(reflect(pr - r, side)) * side;
+      float* row = pad_.data() + static_cast<size_t>(pr) * P;
+      for (int32_t q = 0; q < P; ++q) row[q] = source[reflect(q - r, side)];
+    }
+  });
+  // The last ksize - 1 positions stay 0 from construction; the vertical pass never reads them.
+  const uint64_t positions = static_cast<uint64_t>(P) * P - static_cast<uint64_t>(ksize_ - 1);
+  pool::parallelRange(positions, kGrain, [&](uint64_t begin, uint64_t end) {
+    simd::gaussTapsRange(pad_.data(), gauss_.data(), ksize_, begin, end, tmp_.data());
+  });
+  if (side > kMaxSide) throw std::runtime_error("paste: side > 1024");
+  pool::parallelRange(static_cast<uint64_t>(side), kGrain, [&](uint64_t begin, uint64_t end) {
+    for (uint64_t y = begin; y < end; ++y) {
+      simd::sharpenRow(tmp_.data() + y * P, static_cast<size_t>(P), gauss_.data(), ksize_, side, amount_,
+                       plane.data() + y * side);
+    }
+  });
+}
+
+void Paste::interleavePlanes() {
+  const size_t side = static_cast<size_t>(side_);
+  pool::parallelRange(side, kGrain, [&](uint64_t begin, uint64_t end) {
+    for (size_t i = begin * side; i < end * side; ++i) {
+      for (size_t c = 0; c < 3; ++c) rgba_[4 * i + c] = planes_[c][i];
+    }
+  });
+}
+
+void Paste::compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
+                          double rowX, double rowY, double constX, double constY) {
+  if (sampling_ == PasteSampling::lanczos) interleavePlanes();
+  const float* const planes[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
+  const PlaneFootprint footprint = sampling_ == PasteSampling::bicubic
+                                       ? PlaneFootprint{cubic_.data(), 4, -1}
+                                       : PlaneFootprint{bilinear_.data(), 2, 0};
+  const auto rows = static_cast<uint64_t>(y1 - y0 + 1);
+  pool::parallelRange(rows, kGrain, [&](uint64_t begin, uint64_t end) {
+    for (auto Y = static_cast<int32_t>(y0 + begin); Y < static_cast<int32_t>(y0 + end); ++Y) {
+      const int32_t xrow = fixedPoint(Y * rowX + constX) + kHalfPhase;
+      const int32_t yrow = fixedPoint(Y * rowY + constY) + kHalfPhase;
+      uint8_t* row = frame + 3 * static_cast<size_t>(W) * static_cast<size_t>(Y);
+      if (sampling_ == PasteSampling::lanczos) {
+        simd::pasteLanczos8Row(rgba_.data(), side_, mask_.data(), lanczos_.data(), bilinear_.data(),
+                               colX_.data(), colY_.data(), xrow, yrow, x0, x1, row);
+      } else {
+        pastePlanesRow(footprint, planes, side_, mask_.data(), bilinear_.data(), colX_.data(), colY_.data(),
+                       xrow, yrow, x0, x1, row);
+      }
+    }
+  });
+}
+
+}  // namespace ko

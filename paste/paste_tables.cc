@@ -1,0 +1,74 @@
+#include "paste/paste_tables.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace ko {
+namespace {
+
+constexpr int32_t kLanczosTaps = 8;
+constexpr int32_t kLanczosCentre = 3;
+
+double lanczos4(double x) {
+  const double pi = std::numbers::pi;
+  return std::sin(pi * x) * std::sin(pi * x / 4.0) / (pi * pi * x * x / 4.0);
+}
+
+double phaseFraction(int32_t p) {
+  return static_cast<double>(p) / kPastePhases;
+}
+
+}  // namespace
+
+std::vector<float> gaussianTaps(int32_t ksize, float sigma) {
+  std::vector<double> taps(static_cast<size_t>(ksize));
+  const double centre = (ksize - 1) / 2.0;
+  const double twoSigmaSquared = 2.0 * static_cast<double>(sigma) * static_cast<double>(sigma);
+  double sum = 0.0;
+  for (int32_t i = 0; i < ksize; ++i) {
+    taps[i] = std::exp(-(i - centre) * (i - centre) / twoSigmaSquared);
+    sum += taps[i];
+  }
+  std::vector<float> out;
+  for (double tap : taps) out.push_back(static_cast<float>(tap / sum));
+  return out;
+}
+
+std::vector<float> lanczosTable() {
+  std::vector<float> table(kPastePhases * kLanczosTaps, 0.0f);
+  table[kLanczosCentre] = 1.0f;
+  for (int32_t p = 1; p < kPastePhases; ++p) {
+    double taps[kLanczosTaps];
+    double sum = 0.0;
+    for (int32_t k = 0; k < kLanczosTaps; ++k) {
+      taps[k] = lanczos4(kLanczosCentre + phaseFraction(p) - k);
+      sum += taps[k];
+    }
+    for (int32_t k = 0; k < kLanczosTaps; ++k)
+      table[p * kLanczosTaps + k] = static_cast<float>(taps[k] / sum);
+  }
+  return table;
+}
+
+std::vector<float> bilinearTable() {
+  std::vector<float> table;
+  for (int32_t p = 0; p < kPastePhases; ++p) {
+    table.push_back(static_cast<float>(1.0 - phaseFraction(p)));
+    table.push_back(static_cast<float>(phaseFraction(p)));
+  }
+  return table;
+}
+
+std::vector<float> cubicTable() {
+  std::vector<float> table;
+  for (int32_t p = 0; p < kPastePhases; ++p) {
+    const double f = phaseFraction(p), u = 1.0 + f, v = 1.0 - f;
+    const float w0 = static_cast<float>(((-0.75 * u + 3.75) * u - 6.0) * u + 3.0);
+    const float w1 = static_cast<float>((1.25 * f - 2.25) * f * f + 1.0);
+    const float w2 = static_cast<float>((1.25 * v - 2.25) * v * v + 1.0);
+    table.insert(table.end(), {w0, w1, w2, 1.0f - w0 - w1 - w2});
+  }
+  return table;
+}
+
+}  // namespace ko
