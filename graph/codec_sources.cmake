@@ -6,4 +6,5 @@ set(KO_GRAPH_CODEC_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/onnx_wire.cc
   ${CMAKE_CURRENT_LIST_DIR}/onnx_write.cc
   ${CMAKE_CURRENT_LIST_DIR}/rebuild.cc
-  ${CMAKE_CURRENT_LIST_DIR}/source_cone.cc)
+  ${CMAKE_CURRENT_LIST_DIR}/source_cone.cc
+  ${CMAKE_CURRENT_LIST_DIR}/warp_rewrite.cc)

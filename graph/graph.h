@@ -12,3 +12,5 @@
 #include "graph/onnx_write.h"
 #include "graph/rebuild.h"
 #include "graph/source_cone.h"
+#include "graph/warp_director.h"
+#include "graph/warp_rewrite.h"

@@ -103,7 +103,7 @@ std::vector<uint8_t> warpBlockModel(const WarpBlockOptions& o) {
     m.input("grid_in", {n, h, w, 2});
   }
   m.output("Y", {n, 3, h, w});
-  if (o.twoGridSamples) m.output("Z", {n, 12, h, w});
+  if (o.twoGridSamples || o.tipReadElsewhere || o.sampledReadElsewhere) m.output("Z", {n, 12, h, w});
   if (o.twoExits || o.prgbReadElsewhere) m.output("Z", {n, 3, h, w});
   addCone(m, o);
   if (!o.bare) addGridAndCorrections(m, o);
@@ -111,6 +111,8 @@ std::vector<uint8_t> warpBlockModel(const WarpBlockOptions& o) {
   addBlock(m, o);
   if (!o.bare) m.node("Relu", {kWarpExit}, {"Y"});
   if (o.prgbReadElsewhere) m.node("Relu", {"P_rgb"}, {"Z"});
+  if (o.tipReadElsewhere) m.node("Relu", {kWarpTip}, {"Z"});
+  if (o.sampledReadElsewhere) m.node("Relu", {"sampled"}, {"Z"});
   if (std::string(o.gridSampleOp) == "GridSampleFast") m.opset(1, "com.quandrel");
   return m.bytes();
 }

@@ -36,6 +36,10 @@ struct WarpBlockOptions {
   bool prgbReadElsewhere = false;
   bool twoConcats = false;
   bool gridWithoutProducer = false;
+  // Values the rewrite stops producing read elsewhere: the tip, or the GridSample's output, by a Relu
+  // writing the output "Z".
+  bool tipReadElsewhere = false;
+  bool sampledReadElsewhere = false;
   // Only the block: "grid", "cx" and "cy" ([N, 1, H, W]) are graph inputs and the exit is the output
   // "Y" (no Relu). Nothing produces the grid, so the rewrite refuses this one; it is the benchmark's.
   bool bare = false;
