@@ -44,7 +44,8 @@ void warpDirectorPlanesBand(const float* source, float* planes, int32_t w, int32
 void warpDirectorGatherBand(const float* planes, const float* grid, float* out, int32_t w, int32_t h,
                             int32_t rowBegin, int32_t rowEnd);
 
-// The name of the compiled body, for log lines.
+// The name of the compiled body, for log lines: Highway's name of the instruction-set target the bands
+// dispatch to, for example "AVX2" or "AVX3_DL".
 const char* warpBody();
 
 }  // namespace ko
