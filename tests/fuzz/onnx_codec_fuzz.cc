@@ -1,6 +1,6 @@
-// libFuzzer target for the ONNX codec: every reader, the rebuild, the GridSample rewrite and the
-// source-cone split run over arbitrary bytes. Only the codec's three decoding errors may leave a reader; any
-// other exception, a sanitizer report or a broken invariant below is a finding.
+// libFuzzer target for the ONNX codec: every reader, the rebuild, the GridSample rewrite, the
+// source-cone split and the warp rewrite run over arbitrary bytes. Only the codec's three decoding errors may
+// leave a reader; any other exception, a sanitizer report or a broken invariant below is a finding.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -187,6 +187,23 @@ void splitCone(GsSlice model) {
   }
 }
 
+// The warp rewrite either declines with a reason and the bytes as they were, or yields a decodable
+// model with the WarpDirector node whose cone is gone.
+void rewriteWarpBlock(GsSlice model) {
+  Bytes bytes = copyOf(model);
+  std::string reason;
+  size_t count = 0;
+  if (!decodes([&] { count = rewriteWarpBlockToCustomOp(bytes, reason); }) || count == 0) {
+    require(bytes == copyOf(model), "a declined warp rewrite leaves the bytes");
+    return;
+  }
+  require(reason.empty(), "a warp rewrite reports no reason");
+  checkRebuilt(bytes);
+  Bytes again = bytes;
+  require(rewriteWarpBlockToCustomOp(again, reason) == 0 && !reason.empty() && again == bytes,
+          "a rewritten model has no warp block left");
+}
+
 }  // namespace
 }  // namespace ko
 
@@ -198,5 +215,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ko::rebuild(input);
   ko::rewriteGridSample(input);
   ko::splitCone(input);
+  ko::rewriteWarpBlock(input);
   return 0;
 }
