@@ -12,8 +12,9 @@
 // Each of f, fxx, fyy, fxxyy is interpolated as ((w00 t00 + w10 t10) + w01 t01) + w11 t11 with
 // w00 = (1 - wx)(1 - wy), w10 = wx (1 - wy), w01 = (1 - wx) wy, w11 = wx wy (t10 the right tap of the
 // top row), giving F, Fxx, Fyy, Fxxyy, and out = ((F - cx Fxx) - cy Fyy) + (cx cy) Fxxyy.
-// Everything is single precision, rounded one operation at a time in the order written. A grid value
-// that is not a number samples column (or row) 0 and gives a NaN pixel.
+// Everything is single precision, rounded one operation at a time in the order written, so both forms
+// and every instruction-set target give the same bits. A grid value that is not a number samples
+// column (or row) 0 and gives a NaN pixel.
 //
 // Images are [3][h][w] planes, grids [h][w][2]. Sides up to 2^24 and h * w below 2^31 (the operator
 // checks its tensors against these limits). Every function touches only the memory it is given.
