@@ -229,6 +229,21 @@ TEST(WarpDirectorOperator, ComputesTheKernelForEveryImageOfTheBatch) {
   }
 }
 
+TEST(WarpDirectorOperator, LoadsWhereBothOperatorsWereRegisteredForOneSession) {
+  Ort::SessionOptions options;
+  registerGridSampleFast(options);
+  registerWarpDirector(options);
+  registerWarpDirector(options);
+  const std::vector<uint8_t> model = test::warpDirectorModel();
+  std::mt19937 rng(6);
+  EXPECT_EQ(
+      test::failureText([&] {
+        Ort::Session session(test::ortEnv(), model.data(), model.size(), options);
+        test::runWarpDirector(session, tensor({1, 3, 4, 4}, 1.0f, rng), tensor({1, 4, 4, 2}, 1.0f, rng));
+      }),
+      test::kNoFailure);
+}
+
 TEST(WarpDirectorOperator, FailsTheRunOnTensorsItCannotWarp) {
   Ort::Session session = openDirector(2);
   std::mt19937 rng(4);
