@@ -38,6 +38,9 @@ test-long: build
 	@ctest --test-dir build --output-on-failure -L long
 
 bench: build
+	@scripts/install-deps.sh --bench
+	@$(CMAKE_CONFIGURE) -B build >/dev/null
+	@cmake --build build -j $(JOBS)
 	@for b in build/bench/ko_bench_*; do "$$b" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
 
 # The corpus the fuzzer grows stays in build-fuzz/corpus between runs; the seeds are rewritten each time.

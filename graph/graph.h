@@ -3,14 +3,20 @@
 // operators they introduce.
 #pragma once
 
+#include "graph/cubic_taps.h"
 #include "graph/custom_domain.h"
 #include "graph/gridsample_rewrite.h"
+#include "graph/head_cubic_resize.h"
 #include "graph/int8_conv.h"
+#include "graph/onnx_attribute.h"
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
+#include "graph/onnx_view.h"
 #include "graph/onnx_wire.h"
 #include "graph/onnx_write.h"
 #include "graph/rebuild.h"
+#include "graph/resize_attrs.h"
+#include "graph/student_blend.h"
 #include "graph/source_cone.h"
 #include "graph/warp_director.h"
 #include "graph/warp_rewrite.h"

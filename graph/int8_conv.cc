@@ -12,6 +12,7 @@
 
 #include "graph/int8_conv_kernels.h"
 #include "graph/kernel_status.h"
+#include "graph/scratch_shelf.h"
 
 namespace ko {
 namespace {
@@ -70,6 +71,7 @@ struct Int8ConvKernel {
   bool weightsConstant = false;
   std::once_flag packOnce;
   int8conv::PackedWeights packed;
+  ScratchShelf quantizedActivations;
 
   OrtStatusPtr ComputeV2(OrtKernelContext* raw) noexcept {
     return statusOf([&] { compute(Ort::KernelContext(raw)); });
@@ -126,7 +128,7 @@ struct Int8ConvKernel {
     const auto count = static_cast<size_t>(g.batch * g.inChannels * g.height * g.width);
     const int8conv::Quantization quantization =
         int8conv::quantizationFor(int8conv::activationRange(xData, count));
-    std::vector<uint8_t> q(int8conv::quantizedBytes(g));
+    ScratchShelf::Loan q = quantizedActivations.borrow(int8conv::quantizedBytes(g));
     int8conv::quantizeInterleaved(xData, g, quantization, q.data());
     const int8conv::ConvJob job{g,
                                 q.data(),

@@ -3,6 +3,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -22,6 +23,45 @@ float clampOrLow(float value, float low, float high) {
   if (!(value > low)) return low;
   return value < high ? value : high;
 }
+
+// Transposes four rows of four 32-bit lanes in place.
+void transpose4(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
+  const __m128i low01 = _mm_unpacklo_epi32(r0, r1), low23 = _mm_unpacklo_epi32(r2, r3);
+  const __m128i high01 = _mm_unpackhi_epi32(r0, r1), high23 = _mm_unpackhi_epi32(r2, r3);
+  r0 = _mm_unpacklo_epi64(low01, low23);
+  r1 = _mm_unpackhi_epi64(low01, low23);
+  r2 = _mm_unpacklo_epi64(high01, high23);
+  r3 = _mm_unpackhi_epi64(high01, high23);
+}
+
+// quantize() four at a time with SSE2, bit for bit: cvtps2dq rounds in the current mode as
+// nearbyint does. Clamping x / scale to +-512 first keeps the conversion in range without changing
+// any result (beyond +-512 the sum saturates either way), and sends NaN to the low end because
+// maxps returns its second operand on NaN; the byte pack then saturates to [0, 255].
+class VectorQuantizer {
+ public:
+  explicit VectorQuantizer(Quantization quantization)
+      : scale_(_mm_set1_ps(quantization.scale)), zeroPoint_(_mm_set1_epi32(quantization.zeroPoint)) {}
+
+  // Pixels ix..ix+3 of four channel rows, as four quads of bytes: pixel 0's channels first.
+  __m128i quads(const float* const rows[kQuadBytes], int64_t ix) const {
+    __m128i p0 = steps(rows[0] + ix), p1 = steps(rows[1] + ix);
+    __m128i p2 = steps(rows[2] + ix), p3 = steps(rows[3] + ix);
+    transpose4(p0, p1, p2, p3);
+    return _mm_packus_epi16(_mm_packs_epi32(p0, p1), _mm_packs_epi32(p2, p3));
+  }
+
+ private:
+  __m128i steps(const float* x) const {
+    const __m128 limit = _mm_set1_ps(512.0f);
+    const __m128 ratio = _mm_div_ps(_mm_loadu_ps(x), scale_);
+    const __m128 bounded = _mm_min_ps(_mm_max_ps(ratio, _mm_sub_ps(_mm_setzero_ps(), limit)), limit);
+    return _mm_add_epi32(_mm_cvtps_epi32(bounded), zeroPoint_);
+  }
+
+  __m128 scale_;
+  __m128i zeroPoint_;
+};
 
 // _mm_min_ps returns its second operand when either is NaN, so keeping the running value second
 // makes NaN activations drop out of the range.
@@ -104,20 +144,75 @@ class RowConvolver {
                      tapOffsets_.data(), taps_, quads_, g_.strideW * pixelBytes_};
     acc.resize(static_cast<size_t>(g_.outWidth * kChannelBlock));
     sums_(row, rowStart, g_.outWidth, acc.data());
-    for (int64_t j = 0; j < kChannelBlock; ++j) {
-      const int64_t co = block * kChannelBlock + j;
-      if (co >= g_.outChannels) break;
-      float* out = job_.y + ((image * g_.outChannels + co) * g_.outHeight + oy) * g_.outWidth;
-      const float factor = job_.quantization.scale * job_.weightScales[co];
-      const int32_t total = job_.weights->totalSums[static_cast<size_t>(co)];
+    const int64_t channels = std::min(kChannelBlock, g_.outChannels - block * kChannelBlock);
+    int64_t j = 0;
+    for (; j + kQuadBytes <= channels; j += kQuadBytes) {
+      dequantizeQuad(acc.data() + j, outputChannels(image, block * kChannelBlock + j, oy));
+    }
+    for (; j < channels; ++j) {
+      const OutputChannel channel = outputChannel(image, block * kChannelBlock + j, oy);
       for (int64_t ox = 0; ox < g_.outWidth; ++ox) {
-        out[ox] = dequantize(acc[static_cast<size_t>(ox * kChannelBlock + j)], total, factor, job_.bias[co],
-                             job_.quantization.zeroPoint);
+        channel.out[ox] = channel.value(acc[static_cast<size_t>(ox * kChannelBlock + j)]);
       }
     }
   }
 
  private:
+  struct OutputChannel {
+    float* out;  // the output row
+    int32_t weightSum, zeroPoint;
+    float factor, bias;
+
+    float value(int32_t acc) const { return dequantize(acc, weightSum, factor, bias, zeroPoint); }
+  };
+  using ChannelQuad = std::array<OutputChannel, kQuadBytes>;
+
+  OutputChannel outputChannel(int64_t image, int64_t co, int64_t oy) const {
+    return {job_.y + ((image * g_.outChannels + co) * g_.outHeight + oy) * g_.outWidth,
+            job_.weights->totalSums[static_cast<size_t>(co)], job_.quantization.zeroPoint,
+            job_.quantization.scale * job_.weightScales[co], job_.bias[co]};
+  }
+
+  ChannelQuad outputChannels(int64_t image, int64_t firstChannel, int64_t oy) const {
+    ChannelQuad quad;
+    for (int64_t k = 0; k < kQuadBytes; ++k) {
+      quad[static_cast<size_t>(k)] = outputChannel(image, firstChannel + k, oy);
+    }
+    return quad;
+  }
+
+  // dequantize() on four channels by four pixels, transposing the sums into output rows. The
+  // centred sum always fits 32 bits (the shape checks bound it), so wrapping integer arithmetic
+  // gives it exactly; this unit is built for the baseline, which has no fused multiply-add, so the
+  // multiply and add round apart exactly as in dequantize().
+  void dequantizeQuad(const int32_t* acc, const ChannelQuad& channels) const {
+    __m128i offset[kQuadBytes];
+    __m128 factor[kQuadBytes], bias[kQuadBytes];
+    for (size_t k = 0; k < channels.size(); ++k) {
+      offset[k] =
+          _mm_set1_epi32(static_cast<int32_t>(int64_t{channels[k].zeroPoint} * channels[k].weightSum));
+      factor[k] = _mm_set1_ps(channels[k].factor);
+      bias[k] = _mm_set1_ps(channels[k].bias);
+    }
+    const auto load = [&](int64_t ox) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(acc + ox * kChannelBlock));
+    };
+    int64_t ox = 0;
+    for (; ox + kQuadBytes <= g_.outWidth; ox += kQuadBytes) {
+      __m128i sums[kQuadBytes] = {load(ox), load(ox + 1), load(ox + 2), load(ox + 3)};
+      transpose4(sums[0], sums[1], sums[2], sums[3]);
+      for (size_t k = 0; k < channels.size(); ++k) {
+        const __m128 centred = _mm_cvtepi32_ps(_mm_sub_epi32(sums[k], offset[k]));
+        _mm_storeu_ps(channels[k].out + ox, _mm_add_ps(_mm_mul_ps(centred, factor[k]), bias[k]));
+      }
+    }
+    for (; ox < g_.outWidth; ++ox) {
+      for (size_t k = 0; k < channels.size(); ++k) {
+        channels[k].out[ox] = channels[k].value(acc[ox * kChannelBlock + static_cast<int64_t>(k)]);
+      }
+    }
+  }
+
   const ConvJob& job_;
   const ConvGeometry& g_;
   RowSums sums_;
@@ -190,22 +285,57 @@ size_t quantizedBytes(const ConvGeometry& g) {
   return static_cast<size_t>(g.batch * framedHeight(g) * framedWidth(g) * paddedChannels(g.inChannels));
 }
 
-void quantizeInterleaved(const float* x, const ConvGeometry& g, Quantization quantization, uint8_t* q) {
+namespace {
+
+// One framed row of one image: frame rows and columns and filler channels hold the zero point, the
+// rest the quantised input row, four channels by four pixels at a time where whole.
+void quantizeFramedRow(const float* image, const ConvGeometry& g, Quantization quantization, int64_t row,
+                       uint8_t* out) {
   const int64_t pixelBytes = paddedChannels(g.inChannels);
-  const int64_t height = framedHeight(g), width = framedWidth(g);
-  const int64_t rowBytes = width * pixelBytes;
-  const int64_t plane = g.height * g.width;
+  const int64_t rowBytes = framedWidth(g) * pixelBytes;
+  const auto zeroPoint = static_cast<uint8_t>(quantization.zeroPoint);
+  const int64_t iy = row - g.padTop;
+  if (iy < 0 || iy >= g.height) {
+    std::fill(out, out + rowBytes, zeroPoint);
+    return;
+  }
+  const int64_t leading = g.padLeft * pixelBytes, inside = g.width * pixelBytes;
+  std::fill(out, out + leading, zeroPoint);
+  std::fill(out + leading + inside, out + rowBytes, zeroPoint);
+  uint8_t* pixels = out + leading;
+  const VectorQuantizer vector(quantization);
+  for (int64_t c = 0; c < pixelBytes; c += kQuadBytes) {
+    const float* rows[kQuadBytes];
+    for (int64_t k = 0; k < kQuadBytes; ++k) {
+      rows[k] = c + k < g.inChannels ? image + ((c + k) * g.height + iy) * g.width : nullptr;
+    }
+    int64_t ix = 0;
+    if (c + kQuadBytes <= g.inChannels) {
+      for (; ix + kQuadBytes <= g.width; ix += kQuadBytes) {
+        alignas(16) uint8_t quads[kQuadBytes * kQuadBytes];
+        _mm_store_si128(reinterpret_cast<__m128i*>(quads), vector.quads(rows, ix));
+        for (int64_t p = 0; p < kQuadBytes; ++p) {
+          std::memcpy(pixels + (ix + p) * pixelBytes + c, quads + p * kQuadBytes, kQuadBytes);
+        }
+      }
+    }
+    for (; ix < g.width; ++ix) {
+      for (int64_t k = 0; k < kQuadBytes; ++k) {
+        pixels[ix * pixelBytes + c + k] = rows[k] ? quantize(rows[k][ix], quantization) : zeroPoint;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void quantizeInterleaved(const float* x, const ConvGeometry& g, Quantization quantization, uint8_t* q) {
+  const int64_t height = framedHeight(g);
+  const int64_t rowBytes = framedWidth(g) * paddedChannels(g.inChannels);
+  const int64_t imageFloats = g.inChannels * g.height * g.width;
   pool::parallelRange(static_cast<uint64_t>(g.batch * height), 1, [&](uint64_t begin, uint64_t end) {
     for (auto row = static_cast<int64_t>(begin); row < static_cast<int64_t>(end); ++row) {
-      uint8_t* out = q + row * rowBytes;
-      std::fill(out, out + rowBytes, static_cast<uint8_t>(quantization.zeroPoint));
-      const int64_t image = row / height, iy = row % height - g.padTop;
-      if (iy < 0 || iy >= g.height) continue;
-      out += g.padLeft * pixelBytes;
-      for (int64_t c = 0; c < g.inChannels; ++c) {
-        const float* in = x + (image * g.inChannels + c) * plane + iy * g.width;
-        for (int64_t ix = 0; ix < g.width; ++ix) out[ix * pixelBytes + c] = quantize(in[ix], quantization);
-      }
+      quantizeFramedRow(x + row / height * imageFloats, g, quantization, row % height, q + row * rowBytes);
     }
   });
 }

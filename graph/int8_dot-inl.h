@@ -20,20 +20,25 @@ inline int32_t loadQuad(const uint8_t* p) {
   return v;
 }
 
-// P pixels by 8 channels: one weight load per (tap, quad) serves P pixels. `Dot` adds the four
-// products of one quad for every channel, exactly.
+// P pixels by one block of channels: one weight load per (tap, quad) serves P pixels. `Dot` adds
+// the four products of one quad for every channel, exactly. The pixel loops are unrolled in full so
+// the P sums stay in registers: as loops, GCC kept them in a stack array and every dot product
+// waited on a store and a reload.
 template <int P, class Dot>
 inline void tile(const DotRow& row, const uint8_t* firstPixel, int32_t* acc) {
   typename Dot::Sums sums[P];
+#pragma GCC unroll 16
   for (auto& s : sums) s = Dot::zero();
   for (int64_t tap = 0; tap < row.taps; ++tap) {
     const int8_t* w = row.blockWeights + tap * row.quads * kBlockQuadBytes;
     const uint8_t* in = firstPixel + row.tapOffsets[tap];
     for (int64_t quad = 0; quad < row.quads; ++quad, w += kBlockQuadBytes, in += kQuadBytes) {
       const typename Dot::Weights weights = Dot::load(w);
+#pragma GCC unroll 16
       for (int p = 0; p < P; ++p) sums[p] = Dot::add(sums[p], loadQuad(in + p * row.pixelStep), weights);
     }
   }
+#pragma GCC unroll 16
   for (int p = 0; p < P; ++p) Dot::store(sums[p], acc + p * kChannelBlock);
 }
 

@@ -5,7 +5,8 @@
 # ONNX Runtime comes from the system when a development package is installed; otherwise it is
 # assembled once into a prefix outside the clone (include/ + lib/):
 #   KO_ORT_PREFIX   where that prefix lives (default: $HOME/.cache/ko_core/onnxruntime-1.30.0)
-# With --fuzz it also installs clang, whose libFuzzer `make fuzz` builds with; the test suite never needs it.
+# With --fuzz it also installs clang, whose libFuzzer `make fuzz` builds with; with --bench, OpenCV's
+# image processing, which the paste benchmark compares against. The test suite needs neither.
 set -euo pipefail
 
 ort_version=1.30.0
@@ -19,9 +20,10 @@ debian_packages=(
   npm
 )
 
-if [ "${1:-}" = "--fuzz" ]; then
-  debian_packages+=(clang)
-fi
+case "${1:-}" in
+  --fuzz) debian_packages+=(clang) ;;
+  --bench) debian_packages+=(libopencv-imgproc-dev) ;;
+esac
 
 say() { printf '[deps] %s\n' "$*" >&2; }
 

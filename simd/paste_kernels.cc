@@ -48,6 +48,7 @@ HWY_INLINE void ResampleInside(const CropView& crop, int32_t ix, int32_t iy, con
   for (int32_t r = 0; r < 8; ++r) {
     const float* row = crop.PixelAt(ix - 3, iy - 3 + r);
     auto across = hn::Zero(d);
+#pragma GCC unroll 8
     for (int32_t q = 0; q < 8; ++q)
       across = hn::Add(across, hn::Mul(hn::Set(d, wx[q]), hn::LoadU(d, row + 4 * q)));
     sum = hn::Add(sum, hn::Mul(hn::Set(d, wy[r]), across));
@@ -56,6 +57,33 @@ HWY_INLINE void ResampleInside(const CropView& crop, int32_t ix, int32_t iy, con
   hn::Store(sum, d, lanes);
   for (int c = 0; c < 3; ++c) value[c] = lanes[c];
 }
+
+#if HWY_TARGET <= HWY_AVX2
+// Two pixels whose footprints are inside the crop, one per 128-bit half: the same lane arithmetic as
+// ResampleInside, at twice the width.
+HWY_INLINE void ResampleInsidePair(const CropView& crop, const int32_t* ix, const int32_t* iy,
+                                   const float* const* wx, const float* const* wy, float* value) {
+  const hn::FixedTag<float, 4> d4;
+  const hn::FixedTag<float, 8> d8;
+  hn::Vec<decltype(d8)> weightX[8];
+  for (int32_t q = 0; q < 8; ++q) weightX[q] = hn::Combine(d8, hn::Set(d4, wx[1][q]), hn::Set(d4, wx[0][q]));
+  auto sum = hn::Zero(d8);
+  for (int32_t r = 0; r < 8; ++r) {
+    const float* rowA = crop.PixelAt(ix[0] - 3, iy[0] - 3 + r);
+    const float* rowB = crop.PixelAt(ix[1] - 3, iy[1] - 3 + r);
+    auto across = hn::Zero(d8);
+#pragma GCC unroll 8
+    for (int32_t q = 0; q < 8; ++q) {
+      const auto pixels = hn::Combine(d8, hn::LoadU(d4, rowB + 4 * q), hn::LoadU(d4, rowA + 4 * q));
+      across = hn::Add(across, hn::Mul(weightX[q], pixels));
+    }
+    sum = hn::Add(sum, hn::Mul(hn::Combine(d8, hn::Set(d4, wy[1][r]), hn::Set(d4, wy[0][r])), across));
+  }
+  HWY_ALIGN float lanes[8];
+  hn::Store(sum, d8, lanes);
+  for (int c = 0; c < 3; ++c) value[c] = lanes[c], value[3 + c] = lanes[4 + c];
+}
+#endif
 
 // Footprint crossing the crop's edge: taps outside are left out, the rest keep their weights.
 HWY_INLINE void ResampleAtEdge(const CropView& crop, int32_t ix, int32_t iy, const float* wx, const float* wy,
@@ -83,11 +111,32 @@ HWY_INLINE uint8_t Blend(uint8_t under, float alpha, float value) {
   return d >= 0.0f ? static_cast<uint8_t>(d) : 0;  // NaN lands on 0 too
 }
 
+// A pixel that passed the skip rule and the mask, waiting to be resampled and blended.
+struct PendingPixel {
+  int32_t ix, iy;
+  const float* wx;
+  const float* wy;
+  float alpha;
+  uint8_t* out;
+};
+
+HWY_INLINE void Finish(const PendingPixel& p, const float* value) {
+  for (int c = 0; c < 3; ++c) p.out[c] = Blend(p.out[c], p.alpha, value[c]);
+}
+
+HWY_INLINE bool FootprintInside(const CropView& crop, int32_t ix, int32_t iy) {
+  return ix >= 3 && iy >= 3 && ix + 4 < crop.side && iy + 4 < crop.side;
+}
+
 void PasteLanczos8Row(const float* HWY_RESTRICT pixels, int32_t side, const uint8_t* HWY_RESTRICT mask,
                       const float* HWY_RESTRICT lanczos, const float* HWY_RESTRICT bilinear,
                       const int32_t* HWY_RESTRICT xcol, const int32_t* HWY_RESTRICT ycol, int32_t xrow,
                       int32_t yrow, int32_t first, int32_t last, uint8_t* HWY_RESTRICT dst) {
   const CropView crop{pixels, mask, side, lanczos, bilinear};
+#if HWY_TARGET <= HWY_AVX2
+  PendingPixel held{};
+  bool holding = false;
+#endif
   for (int32_t k = first; k <= last; ++k) {
     const int32_t sx = xcol[k - first] + xrow, sy = ycol[k - first] + yrow;
     const int32_t ix = sx >> 10, iy = sy >> 10;
@@ -95,17 +144,40 @@ void PasteLanczos8Row(const float* HWY_RESTRICT pixels, int32_t side, const uint
     const int32_t px = (sx >> 5) & 31, py = (sy >> 5) & 31;
     const float alpha = MaskAlpha(crop, ix, iy, px, py);
     if (alpha <= 0.0f) continue;
-    float value[3];
-    const float* wx = lanczos + 8 * px;
-    const float* wy = lanczos + 8 * py;
-    if (ix >= 3 && iy >= 3 && ix + 4 < side && iy + 4 < side) {
-      ResampleInside(crop, ix, iy, wx, wy, value);
-    } else {
-      ResampleAtEdge(crop, ix, iy, wx, wy, value);
+    const PendingPixel pixel{
+        ix, iy, lanczos + 8 * px, lanczos + 8 * py, alpha, dst + 3 * static_cast<size_t>(k)};
+    float value[6];
+    if (!FootprintInside(crop, ix, iy)) {
+      ResampleAtEdge(crop, ix, iy, pixel.wx, pixel.wy, value);
+      Finish(pixel, value);
+      continue;
     }
-    uint8_t* out = dst + 3 * static_cast<size_t>(k);
-    for (int c = 0; c < 3; ++c) out[c] = Blend(out[c], alpha, value[c]);
+#if HWY_TARGET <= HWY_AVX2
+    // Interior pixels go two at a time; each writes only its own bytes, so the order is free.
+    if (!holding) {
+      held = pixel;
+      holding = true;
+      continue;
+    }
+    const int32_t ixs[2] = {held.ix, ix}, iys[2] = {held.iy, iy};
+    const float* wxs[2] = {held.wx, pixel.wx};
+    const float* wys[2] = {held.wy, pixel.wy};
+    ResampleInsidePair(crop, ixs, iys, wxs, wys, value);
+    Finish(held, value);
+    Finish(pixel, value + 3);
+    holding = false;
+#else
+    ResampleInside(crop, ix, iy, pixel.wx, pixel.wy, value);
+    Finish(pixel, value);
+#endif
   }
+#if HWY_TARGET <= HWY_AVX2
+  if (holding) {
+    float value[3];
+    ResampleInside(crop, held.ix, held.iy, held.wx, held.wy, value);
+    Finish(held, value);
+  }
+#endif
 }
 
 }  // namespace ko::simd::HWY_NAMESPACE

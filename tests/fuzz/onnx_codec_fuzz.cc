@@ -1,6 +1,6 @@
-// libFuzzer target for the ONNX codec: every reader, the rebuild, the GridSample rewrite, the
-// source-cone split and the warp rewrite run over arbitrary bytes. Only the codec's three decoding errors may
-// leave a reader; any other exception, a sanitizer report or a broken invariant below is a finding.
+// libFuzzer target for the ONNX codec: every reader, the rebuild, the load-time rewrites and the
+// source-cone split run over arbitrary bytes. Only the codec's three decoding errors may leave a
+// reader; any other exception, a sanitizer report or a broken invariant below is a finding.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -167,6 +167,19 @@ void rewriteGridSample(GsSlice model) {
           "a rewritten model has nothing left to rewrite");
 }
 
+// The same for a rewrite that reports how many nodes it changed and has no marker to look for.
+void rewriteOnce(GsSlice model, size_t (*rewrite)(Bytes&)) {
+  Bytes bytes = copyOf(model);
+  size_t count = 0;
+  if (!decodes([&] { count = rewrite(bytes); }) || count == 0) {
+    require(bytes == copyOf(model), "a declined rewrite leaves the bytes");
+    return;
+  }
+  checkRebuilt(bytes);
+  Bytes again = bytes;
+  require(rewrite(again) == 0 && again == bytes, "a rewritten model has nothing left to rewrite");
+}
+
 // Either half of a cone split is produced whole or not at all.
 void splitCone(GsSlice model) {
   const Bytes bytes = copyOf(model);
@@ -214,6 +227,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ko::readGraph(input);
   ko::rebuild(input);
   ko::rewriteGridSample(input);
+  ko::rewriteOnce(input, ko::rewriteHeadCubicResize);
+  ko::rewriteOnce(input, ko::normaliseStudentBlend);
   ko::splitCone(input);
   ko::rewriteWarpBlock(input);
   return 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "graph/graph.h"
+#include "tests/support/cubic_head_model.h"
 #include "tests/support/model_writer.h"
 
 namespace ko {
@@ -126,6 +127,17 @@ Bytes floatDataModel() {
   return model;
 }
 
+// The student network's blend: a MatMul named "/s2/blend".
+Bytes blendModel() {
+  ModelBuilder m;
+  m.input("A", {"N", 2})
+      .output("Y", {"N", 2})
+      .initializer("B", test::floatTensor({2, 2}, {1, 2, 3, 4}))
+      .node("MatMul", {"A", "B"}, {"Y"})
+      .nodeName("/s2/blend");
+  return m.bytes();
+}
+
 void write(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream file(path, std::ios::binary);
   file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -148,5 +160,7 @@ int main(int argc, char** argv) {
   ko::write(dir / "warp_block.onnx", ko::warpBlockModel());
   ko::write(dir / "constant.onnx", ko::constantModel());
   ko::write(dir / "float_data.onnx", ko::floatDataModel());
+  ko::write(dir / "cubic_head.onnx", ko::test::cubicHeadModel({.channels = 2, .group = 2, .kernel = 1}));
+  ko::write(dir / "student_blend.onnx", ko::blendModel());
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "graph/custom_domain.h"
@@ -72,12 +73,17 @@ Reference floatConvolution(const Int8ConvCase& c, const std::vector<float>& xq) 
   return ref;
 }
 
+ko::int8conv::ConvGeometry geometryOf(const Int8ConvCase& c) {
+  const std::vector<int64_t> out = c.outShape();
+  return {c.xShape[0],      c.xShape[1],      c.xShape[2],    c.xShape[3],  c.weightShape[0],
+          c.weightShape[2], c.weightShape[3], c.strides[0],   c.strides[1], c.pads[0],
+          c.pads[1],        c.dilations[0],   c.dilations[1], out[2],       out[3]};
+}
+
 std::vector<float> kernelConvolution(const Int8ConvCase& c, const std::vector<float>& x, DotPath path) {
   using namespace ko::int8conv;
   const std::vector<int64_t> out = c.outShape();
-  const ConvGeometry g{c.xShape[0],      c.xShape[1],      c.xShape[2],    c.xShape[3],  c.weightShape[0],
-                       c.weightShape[2], c.weightShape[3], c.strides[0],   c.strides[1], c.pads[0],
-                       c.pads[1],        c.dilations[0],   c.dilations[1], out[2],       out[3]};
+  const ConvGeometry g = geometryOf(c);
   const Quantization quantization = quantizationFor(activationRange(x.data(), x.size()));
   std::vector<uint8_t> q(quantizedBytes(g));
   quantizeInterleaved(x.data(), g, quantization, q.data());
@@ -144,25 +150,70 @@ TEST(Int8ConvQuantization, MinimumAboveZeroClampsTheZeroPointAndSaturatesAbove25
   EXPECT_EQ(ko::int8conv::quantize(std::nanf(""), q), 0);
 }
 
+// The scalar path against the float reference, every other path against the scalar one exactly.
+void expectEveryPathMatches(const Int8ConvCase& c, const std::vector<float>& x, const std::string& what) {
+  const std::vector<float> scalar = kernelConvolution(c, x, DotPath::scalar);
+  expectNear(scalar, floatConvolution(c, dequantisedActivation(x)), what);
+  for (const DotPath path : supportedPaths()) {
+    EXPECT_EQ(kernelConvolution(c, x, path), scalar) << what << " on " << ko::int8conv::pathName(path);
+  }
+}
+
+TEST(Int8ConvQuantization, InterleavedBufferHoldsEachQuantisedActivationAndZeroPointsElsewhere) {
+  // 7 channels: a whole quad and a padded one; 11 columns: groups of four pixels and a remainder.
+  Int8ConvCase c = ko::test::randomInt8Conv({2, 7, 5, 11}, {3, 7, 3, 3}, 31);
+  c.pads = {1, 2, 2, 1};
+  const ko::int8conv::ConvGeometry g = geometryOf(c);
+  // A power-of-two scale makes exact ties; the range reaches past both ends of [0, 255].
+  const ko::int8conv::Quantization quantization{0.25f, 37};
+  std::vector<float> x = uniform(elements(c.xShape), -12.0f, 60.0f, 32);
+  const float specials[] = {std::nanf(""), INFINITY, -INFINITY, 1e30f,   -1e30f, 0.125f, 0.375f,
+                            -0.125f,       -0.375f,  2.625f,    -9.125f, 54.5f,  54.625f};
+  for (size_t i = 0; i < std::size(specials); ++i) x[i * 5] = x[x.size() - 1 - i * 3] = specials[i];
+  std::vector<uint8_t> q(ko::int8conv::quantizedBytes(g));
+  ko::int8conv::quantizeInterleaved(x.data(), g, quantization, q.data());
+  const int64_t height = ko::int8conv::framedHeight(g), width = ko::int8conv::framedWidth(g);
+  const int64_t pixelBytes = ko::int8conv::paddedChannels(g.inChannels);
+  ASSERT_EQ(q.size(), static_cast<size_t>(g.batch * height * width * pixelBytes));
+  for (int64_t n = 0; n < g.batch; ++n) {
+    for (int64_t row = 0; row < height; ++row) {
+      for (int64_t column = 0; column < width; ++column) {
+        for (int64_t ci = 0; ci < pixelBytes; ++ci) {
+          const int64_t iy = row - g.padTop, ix = column - g.padLeft;
+          const bool inside = iy >= 0 && iy < g.height && ix >= 0 && ix < g.width && ci < g.inChannels;
+          const uint8_t expected =
+              inside ? ko::int8conv::quantize(
+                           x[static_cast<size_t>(((n * g.inChannels + ci) * g.height + iy) * g.width + ix)],
+                           quantization)
+                     : 37;
+          ASSERT_EQ(q[static_cast<size_t>(((n * height + row) * width + column) * pixelBytes + ci)], expected)
+              << "image " << n << " row " << row << " column " << column << " channel " << ci;
+        }
+      }
+    }
+  }
+}
+
 TEST(Int8ConvKernel, EveryPathGivesTheSameOutputsAsAFloatConvolutionOfTheDequantisedTensors) {
-  const std::vector<DotPath> paths = supportedPaths();
   uint32_t seed = 1;
   for (const int64_t stride : {1, 2}) {
     for (const int64_t pad : {0, 1, 2}) {
       for (const int64_t dilation : {1, 2}) {
         const Int8ConvCase c = geometryCase(stride, pad, dilation, ++seed);
-        const std::vector<float> x = uniform(elements(c.xShape), -1.5f, 2.5f, seed);
-        const Reference ref = floatConvolution(c, dequantisedActivation(x));
-        const std::vector<float> scalar = kernelConvolution(c, x, DotPath::scalar);
-        const std::string what = "stride " + std::to_string(stride) + " pad " + std::to_string(pad) +
-                                 " dilation " + std::to_string(dilation);
-        expectNear(scalar, ref, what);
-        for (const DotPath path : paths) {
-          EXPECT_EQ(kernelConvolution(c, x, path), scalar) << what << " on " << ko::int8conv::pathName(path);
-        }
+        expectEveryPathMatches(c, uniform(elements(c.xShape), -1.5f, 2.5f, seed),
+                               "stride " + std::to_string(stride) + " pad " + std::to_string(pad) +
+                                   " dilation " + std::to_string(dilation));
       }
     }
   }
+}
+
+TEST(Int8ConvKernel, EveryPathAgreesOnRowsWiderThanItsTilesAndManyChannels) {
+  // 66 input channels: sixteen whole quads and a padded one; 40 output channels: two whole blocks
+  // and half of one; 45 columns: whole tiles and a remainder on every path.
+  Int8ConvCase c = ko::test::randomInt8Conv({1, 66, 6, 45}, {40, 66, 3, 3}, 51);
+  c.pads = {1, 1, 1, 1};
+  expectEveryPathMatches(c, uniform(elements(c.xShape), -0.5f, 3.0f, 52), "wide rows");
 }
 
 TEST(Int8ConvKernel, ConstantAndPositiveActivationsFollowTheQuantisationRules) {
@@ -231,6 +282,43 @@ TEST(Int8ConvOperator, UsesEachRunsWeightsWhenTheyAreAGraphInput) {
     const std::vector<float> result(y, y + out[0].GetTensorTypeAndShapeInfo().GetElementCount());
     expectNear(result, floatConvolution(c, dequantisedActivation(x)), "seed " + std::to_string(seed));
   }
+}
+
+// Writes Y into `y`, which the caller owns: ONNX Runtime's arena would otherwise hand one thread's
+// freed output to the other, a hand-over its uninstrumented locks hide from ThreadSanitizer.
+void runInto(Ort::Session& session, std::vector<float> x, const Int8ConvCase& c, std::vector<float>& y) {
+  const Ort::MemoryInfo memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+  const std::vector<int64_t> outShape = c.outShape();
+  const Ort::Value input =
+      Ort::Value::CreateTensor<float>(memory, x.data(), x.size(), c.xShape.data(), c.xShape.size());
+  Ort::Value output =
+      Ort::Value::CreateTensor<float>(memory, y.data(), y.size(), outShape.data(), outShape.size());
+  const char* inName = "X";
+  const char* outName = "Y";
+  session.Run(Ort::RunOptions{nullptr}, &inName, &input, 1, &outName, &output, 1);
+}
+
+TEST(Int8ConvOperator, RunsOfOneSessionFromTwoThreadsKeepTheirOwnResults) {
+  const Int8ConvCase c = geometryCase(1, 1, 1, 61);
+  Ort::Session session = openSession(ko::test::int8ConvModel(c), true);
+  const std::array<std::vector<float>, 2> inputs{uniform(elements(c.xShape), -1.0f, 1.0f, 62),
+                                                 uniform(elements(c.xShape), -3.0f, 0.5f, 63)};
+  const std::array<std::vector<float>, 2> alone{run(session, inputs[0], c.xShape),
+                                                run(session, inputs[1], c.xShape)};
+  std::array<int, 2> mismatches{};
+  {
+    std::array<std::jthread, 2> runners;
+    for (size_t i = 0; i < runners.size(); ++i) {
+      runners[i] = std::jthread([&, i] {
+        std::vector<float> y(elements(c.outShape()));
+        for (int repeat = 0; repeat < 20; ++repeat) {
+          runInto(session, inputs[i], c, y);
+          mismatches[i] += y != alone[i];
+        }
+      });
+    }
+  }
+  EXPECT_EQ(mismatches, (std::array<int, 2>{0, 0}));
 }
 
 TEST(Int8ConvOperator, LoadsOnlyWhereItsDomainIsRegistered) {

@@ -1,0 +1,169 @@
+#include "graph/student_blend.h"
+
+#include <optional>
+#include <string_view>
+#include <unordered_set>
+
+#include "graph/onnx_read.h"
+#include "graph/onnx_schema.h"
+#include "graph/onnx_view.h"
+
+namespace ko {
+namespace {
+
+constexpr size_t kModelGrowth = 16;
+constexpr size_t kGrowthPerNode = 16;
+constexpr uint64_t kFirstOpsetWithOptionalC = 11;
+
+bool isMessage(const GsField& field, uint32_t number) {
+  return field.number == number && field.wireType == kGsLengthDelimited;
+}
+
+bool isDefaultDomain(std::string_view domain) {
+  return domain.empty() || domain == "ai.onnx";
+}
+
+// The rank a ValueInfoProto declares, when it declares a shape. Protobuf merges repeated occurrences of
+// the shape, their dims concatenated.
+std::optional<size_t> declaredRank(GsSlice valueInfo) {
+  const GsSlice tensorType = gsFirstMsg(gsFirstMsg(valueInfo, onnx::kValueInfoType), onnx::kTypeTensorType);
+  std::optional<size_t> rank;
+  GsReader reader(tensorType);
+  GsField field;
+  while (reader.next(field)) {
+    if (!isMessage(field, onnx::kTensorTypeShape)) continue;
+    rank = rank.value_or(0);
+    GsReader dims(field.payload);
+    GsField dim;
+    while (dims.next(dim)) *rank += isMessage(dim, onnx::kShapeDim) ? 1u : 0u;
+  }
+  return rank;
+}
+
+// Names the graph states a rank other than 2 for, in an input, output, value_info or initializer.
+class NonMatrixValues {
+ public:
+  explicit NonMatrixValues(GsSlice model) {
+    gsForEachGraph(model, [this](GsSlice graph) { add(graph); });
+  }
+
+  bool contains(std::string_view name) const { return names_.contains(name); }
+
+ private:
+  void add(GsSlice graph) {
+    GsReader reader(graph);
+    GsField field;
+    while (reader.next(field)) {
+      if (isMessage(field, onnx::kGraphInput) || isMessage(field, onnx::kGraphOutput) ||
+          isMessage(field, onnx::kGraphValueInfo)) {
+        const std::optional<size_t> rank = declaredRank(field.payload);
+        if (rank && *rank != 2) names_.insert(gsLastText(field.payload, onnx::kValueInfoName));
+      }
+      if (isMessage(field, onnx::kGraphInitializer)) {
+        std::vector<int64_t> dims;
+        hcTensorDims(field.payload, dims);
+        if (dims.size() != 2) names_.insert(gsLastText(field.payload, onnx::kTensorName));
+      }
+    }
+  }
+
+  std::unordered_set<std::string_view> names_;
+};
+
+bool convertible(GsSlice node, const NonMatrixValues& nonMatrix) {
+  if (!gsIsStudentBlendMatMul(node)) return false;
+  const GsNodeView view = gsViewNode(node);
+  for (const auto* names : {&view.inputs, &view.outputs}) {
+    for (std::string_view name : *names) {
+      if (nonMatrix.contains(name)) return false;
+    }
+  }
+  return true;
+}
+
+bool importsOldDefaultOpset(GsSlice model) {
+  GsReader reader(model);
+  GsField field;
+  while (reader.next(field)) {
+    if (isMessage(field, onnx::kModelOpsetImport) &&
+        isDefaultDomain(gsLastText(field.payload, onnx::kOpsetDomain)) &&
+        gsLastVarint(field.payload, onnx::kOpsetVersion) < kFirstOpsetWithOptionalC)
+      return true;
+  }
+  return false;
+}
+
+template <class Test>
+size_t countNodes(GsSlice model, Test&& test) {
+  size_t count = 0;
+  gsForEachGraph(model, [&](GsSlice graph) {
+    GsReader reader(graph);
+    GsField field;
+    while (reader.next(field)) {
+      if (isMessage(field, onnx::kGraphNode) && test(field.payload)) ++count;
+    }
+  });
+  return count;
+}
+
+void putGemm(std::vector<uint8_t>& graph, GsSlice node) {
+  std::vector<uint8_t> body;
+  body.reserve(node.size + kGrowthPerNode);
+  GsReader reader(node);
+  GsField field;
+  while (reader.next(field)) {
+    if (field.number != onnx::kNodeOpType && field.number != onnx::kNodeDomain) {
+      gsPutRaw(body, field.raw.data, field.raw.size);
+    }
+  }
+  gsPutString(body, onnx::kNodeOpType, "Gemm");
+  gsPutMessage(graph, onnx::kGraphNode, body);
+}
+
+std::vector<uint8_t> normalisedGraph(GsSlice graph, const NonMatrixValues& nonMatrix, size_t count) {
+  std::vector<uint8_t> body;
+  body.reserve(graph.size + kGrowthPerNode * count);
+  GsReader reader(graph);
+  GsField field;
+  while (reader.next(field)) {
+    if (isMessage(field, onnx::kGraphNode) && convertible(field.payload, nonMatrix)) {
+      putGemm(body, field.payload);
+    } else {
+      gsPutRaw(body, field.raw.data, field.raw.size);
+    }
+  }
+  return body;
+}
+
+}  // namespace
+
+bool gsIsStudentBlendMatMul(GsSlice node) {
+  const GsNodeView view = gsViewNode(node);
+  return view.opType == "MatMul" && view.name == "/s2/blend" && view.inputs.size() == 2 &&
+         isDefaultDomain(view.domain);
+}
+
+size_t normaliseStudentBlend(std::vector<uint8_t>& model) {
+  const GsSlice original = gsSliceOf(model);
+  // Most models hold no blend; their value infos need no reading.
+  if (countNodes(original, gsIsStudentBlendMatMul) == 0 || importsOldDefaultOpset(original)) return 0;
+  const NonMatrixValues nonMatrix(original);
+  const size_t count = countNodes(original, [&](GsSlice node) { return convertible(node, nonMatrix); });
+  if (count == 0) return 0;
+  // Built aside and swapped in only when complete, so a failure leaves the caller's bytes as they were.
+  std::vector<uint8_t> rebuilt;
+  rebuilt.reserve(original.size + kModelGrowth);
+  GsReader reader(original);
+  GsField field;
+  while (reader.next(field)) {
+    if (isMessage(field, onnx::kModelGraph)) {
+      gsPutMessage(rebuilt, onnx::kModelGraph, normalisedGraph(field.payload, nonMatrix, count));
+    } else {
+      gsPutRaw(rebuilt, field.raw.data, field.raw.size);
+    }
+  }
+  model.swap(rebuilt);
+  return count;
+}
+
+}  // namespace ko

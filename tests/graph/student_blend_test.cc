@@ -1,0 +1,197 @@
+// The student blend MatMul → Gemm load-time normalisation: what the Gemm computes in ONNX Runtime, the
+// fields it keeps, the nodes and models it leaves byte for byte, and malformed input.
+#include "graph/student_blend.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "graph/onnx_read.h"
+#include "graph/onnx_schema.h"
+#include "graph/onnx_wire.h"
+#include "tests/support/failure_text.h"
+#include "tests/support/model_writer.h"
+#include "tests/support/ort_run.h"
+
+namespace ko {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::FloatTensor;
+using test::ModelBuilder;
+
+struct Blend {
+  int64_t opset = 17;
+  std::string opType = "MatMul";
+  std::string name = "/s2/blend";
+  std::string domain{};
+  std::vector<std::string> inputs{"A", "B"};
+  std::function<void(ModelBuilder&)> extras{};  // called last
+};
+
+// X → Relu → A; A × B (the blend) → P; Sigmoid → Y.
+Bytes blendModel(const Blend& blend) {
+  std::vector<float> weights(20);
+  for (size_t i = 0; i < weights.size(); ++i) weights[i] = 0.125f * static_cast<float>(i) - 1.0f;
+  ModelBuilder m;
+  m.opset(blend.opset)
+      .input("X", {"N", 4})
+      .output("Y", {"N", 5})
+      .initializer("B", test::floatTensor({4, 5}, weights))
+      .node("Relu", {"X"}, {"A"})
+      .nodeName("/s2/act")
+      .node(blend.opType, blend.inputs, {"P"}, blend.domain)
+      .nodeName(blend.name)
+      .node("Sigmoid", {"P"}, {"Y"});
+  if (blend.extras) blend.extras(m);
+  return m.bytes();
+}
+
+Bytes normalised(Bytes model, size_t expected) {
+  EXPECT_EQ(normaliseStudentBlend(model), expected);
+  return model;
+}
+
+std::vector<GsNodeInfo> nodesOf(const Bytes& model) {
+  std::vector<GsNodeInfo> nodes;
+  std::unordered_set<std::string> initializers;
+  std::unordered_set<std::string> inputs;
+  gsReadGraph(gsGraphOf(gsSliceOf(model)), nodes, initializers, inputs);
+  return nodes;
+}
+
+std::vector<Bytes> fieldsOf(GsSlice message) {
+  std::vector<Bytes> fields;
+  GsReader reader(message);
+  GsField field;
+  while (reader.next(field)) fields.emplace_back(field.raw.data, field.raw.data + field.raw.size);
+  return fields;
+}
+
+TEST(StudentBlend, GemmComputesWhatTheMatMulComputed) {
+  std::mt19937 rng(56);
+  std::uniform_real_distribution<float> value(-2.0f, 2.0f);
+  FloatTensor x{{3, 4}, std::vector<float>(12)};
+  for (float& v : x.values) v = value(rng);
+  for (const Blend& blend : {Blend{}, Blend{.opset = 11, .domain = "ai.onnx"}, Blend{.opset = 20}}) {
+    const Bytes model = blendModel(blend);
+    const Bytes gemm = normalised(model, 1);
+    EXPECT_EQ(nodesOf(gemm).at(1).opType, "Gemm");
+    const FloatTensor expected = test::runModel(model, {{"X", x}}, {"Y"}).at(0);
+    const FloatTensor actual = test::runModel(gemm, {{"X", x}}, {"Y"}).at(0);
+    EXPECT_EQ(actual.shape, expected.shape);
+    for (size_t i = 0; i < expected.values.size(); ++i)
+      EXPECT_NEAR(actual.values[i], expected.values[i], 1e-6f);
+  }
+}
+
+TEST(StudentBlend, ChangesOnlyTheOpTypeAndDomainOfTheNode) {
+  const Bytes model = blendModel({.domain = "ai.onnx"});
+  const Bytes gemm = normalised(model, 1);
+  const std::vector<Bytes> modelBefore = fieldsOf(gsSliceOf(model));
+  const std::vector<Bytes> modelAfter = fieldsOf(gsSliceOf(gemm));
+  ASSERT_EQ(modelAfter.size(), modelBefore.size());
+  std::vector<Bytes> graphBefore = fieldsOf(gsGraphOf(gsSliceOf(model)));
+  std::vector<Bytes> graphAfter = fieldsOf(gsGraphOf(gsSliceOf(gemm)));
+  ASSERT_EQ(graphAfter.size(), graphBefore.size());
+  for (size_t i = 0; i < graphBefore.size(); ++i) {
+    if (i != 1) {
+      EXPECT_EQ(graphAfter[i], graphBefore[i]) << "graph field " << i;
+    }
+  }
+  // The node's fields in order, op_type and domain dropped, then op_type "Gemm".
+  std::vector<Bytes> nodeExpected;
+  for (const Bytes& field : fieldsOf(hcPayload(gsSliceOf(graphBefore[1])))) {
+    const uint32_t number = field[0] >> 3;
+    if (number != onnx::kNodeOpType && number != onnx::kNodeDomain) nodeExpected.push_back(field);
+  }
+  Bytes gemmType;
+  gsPutString(gemmType, onnx::kNodeOpType, "Gemm");
+  nodeExpected.push_back(gemmType);
+  EXPECT_EQ(fieldsOf(hcPayload(gsSliceOf(graphAfter[1]))), nodeExpected);
+  for (size_t i = 0; i < modelBefore.size(); ++i) {
+    if (modelBefore[i][0] != (onnx::kModelGraph << 3 | kGsLengthDelimited)) {
+      EXPECT_EQ(modelAfter[i], modelBefore[i]);
+    }
+  }
+}
+
+TEST(StudentBlend, ConvertsEveryBlendNodeAndNothingTheSecondTime) {
+  const Bytes model = blendModel({.extras = [](ModelBuilder& m) {
+    m.node("MatMul", {"A", "B"}, {"Q"}).nodeName("/s2/blend").output("Q", {"N", 5});
+  }});
+  const Bytes gemm = normalised(model, 2);
+  EXPECT_EQ(nodesOf(gemm).at(3).opType, "Gemm");
+  EXPECT_EQ(normalised(gemm, 0), gemm);
+}
+
+TEST(StudentBlendDeclines, OtherNodesAndOperandsGemmRefusesAndLeavesThemByteForByte) {
+  const std::vector<std::pair<const char*, Blend>> cases{
+      {"another name", {.name = "/s2/blend2"}},
+      {"name in another case", {.name = "/S2/blend"}},
+      {"no name", {.name = ""}},
+      {"another op_type", {.opType = "MatMulInteger"}},
+      {"three inputs", {.inputs = {"A", "B", "B"}}},
+      {"one input", {.inputs = {"A"}}},
+      {"another domain", {.domain = "com.microsoft"}},
+      {"opset 10", {.opset = 10}},
+      {"three-dimensional operand",
+       {.inputs = {"A3", "B"},
+        .extras =
+            [](ModelBuilder& m) {
+              m.input("A3", {1, "N", 4});
+            }}},
+      {"three-dimensional value",
+       {.extras =
+            [](ModelBuilder& m) {
+              m.valueInfo("A", {1, "N", 4});
+            }}},
+      {"three-dimensional result",
+       {.extras =
+            [](ModelBuilder& m) {
+              m.valueInfo("P", {1, "N", 5});
+            }}},
+      {"one-dimensional initializer",
+       {.inputs = {"A", "v"},
+        .extras =
+            [](ModelBuilder& m) {
+              m.initializer("v", test::floatTensor({4}, {1, 2, 3, 4}));
+            }}},
+  };
+  for (const auto& [label, blend] : cases) {
+    const Bytes model = blendModel(blend);
+    EXPECT_EQ(normalised(model, 0), model) << label;
+  }
+  // A declared rank of 2 is no reason to decline.
+  normalised(blendModel({.extras = [](ModelBuilder& m) { m.valueInfo("A", {"N", 4}); }}), 1);
+}
+
+TEST(StudentBlendOfMalformedModels, FailsWithTheCodecsErrorAndLeavesTheBytes) {
+  const Bytes model = blendModel({});
+  Bytes cut(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(model.size() / 2));
+  const Bytes cutCopy = cut;
+  EXPECT_EQ(test::failureText([&] { normaliseStudentBlend(cut); }), "onnx: truncated");
+  EXPECT_EQ(cut, cutCopy);
+  const std::unordered_set<std::string> codecErrors{"onnx: truncated", "onnx: bad varint",
+                                                    "onnx: bad wire type", test::kNoFailure};
+  for (size_t length = 0; length < model.size(); ++length) {
+    const Bytes prefix(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(length));
+    Bytes bytes = prefix;
+    size_t count = 0;
+    const std::string failure = test::failureText([&] { count = normaliseStudentBlend(bytes); });
+    EXPECT_TRUE(codecErrors.contains(failure)) << length << ": " << failure;
+    if (count == 0) {
+      EXPECT_EQ(bytes, prefix) << length;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ko
