@@ -6,6 +6,7 @@
 
 #include "graph/gridsample_fast_op.h"
 #include "graph/int8_conv.h"
+#include "graph/warp_director_op.h"
 
 namespace ko {
 namespace {
@@ -21,6 +22,16 @@ void addAll(Ort::CustomOpDomain& domain, std::initializer_list<const OrtCustomOp
   for (const OrtCustomOp* op : ops) domain.Add(op);
 }
 
+// ONNX Runtime refuses to create a session whose options name a domain twice, and both operators'
+// callers register "com.quandrel"; a config entry remembers that these options already hold it.
+constexpr const char* kQuandrelAdded = "ko.quandrel_domain_added";
+
+void addQuandrelOnce(Ort::SessionOptions& options) {
+  if (options.HasConfigEntry(kQuandrelAdded)) return;
+  options.Add(quandrelDomain());
+  options.AddConfigEntry(kQuandrelAdded, "1");
+}
+
 }  // namespace
 
 Ort::CustomOpDomain& quandrelDomain() {
@@ -29,7 +40,7 @@ Ort::CustomOpDomain& quandrelDomain() {
 }
 
 void domainOps(Ort::CustomOpDomain& domain) {
-  addAll(domain, {gridSampleFastOp()});
+  addAll(domain, {gridSampleFastOp(), warpDirectorOp()});
 }
 
 Ort::CustomOpDomain& quandrelInt8Domain() {
@@ -43,7 +54,11 @@ void registerInt8ConvVNNI(Ort::SessionOptions& options) {
 }
 
 void registerGridSampleFast(Ort::SessionOptions& options) {
-  options.Add(quandrelDomain());
+  addQuandrelOnce(options);
+}
+
+void registerWarpDirector(Ort::SessionOptions& options) {
+  addQuandrelOnce(options);
 }
 
 }  // namespace ko

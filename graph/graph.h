@@ -18,3 +18,5 @@
 #include "graph/resize_attrs.h"
 #include "graph/student_blend.h"
 #include "graph/source_cone.h"
+#include "graph/warp_director.h"
+#include "graph/warp_rewrite.h"

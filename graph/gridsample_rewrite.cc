@@ -139,13 +139,7 @@ ModelSurvey surveyModel(GsSlice model) {
   ModelSurvey survey;
   forEachNode(model,
               [&survey](GsSlice node) { survey.rewritable += gsIsRewritableGridSample(node) ? 1 : 0; });
-  GsReader reader(model);
-  GsField field;
-  while (reader.next(field)) {
-    if (isMessage(field, onnx::kModelOpsetImport) &&
-        lastText(field.payload, onnx::kOpsetDomain) == kFastDomain)
-      survey.importsFastDomain = true;
-  }
+  survey.importsFastDomain = gsImportsQuandrelDomain(model);
   return survey;
 }
 
@@ -181,14 +175,25 @@ std::vector<uint8_t> rewrittenGraph(GsSlice graph, size_t rewriteCount) {
   return body;
 }
 
-void putFastDomainImport(std::vector<uint8_t>& model) {
+}  // namespace
+
+bool gsImportsQuandrelDomain(GsSlice model) {
+  GsReader reader(model);
+  GsField field;
+  while (reader.next(field)) {
+    if (isMessage(field, onnx::kModelOpsetImport) &&
+        lastText(field.payload, onnx::kOpsetDomain) == kFastDomain)
+      return true;
+  }
+  return false;
+}
+
+void gsPutQuandrelImport(std::vector<uint8_t>& model) {
   std::vector<uint8_t> opset;
   putText(opset, onnx::kOpsetDomain, kFastDomain);
   gsPutVarintField(opset, onnx::kOpsetVersion, kFastDomainVersion);
   gsPutMessage(model, onnx::kModelOpsetImport, opset);
 }
-
-}  // namespace
 
 bool gsIsRewritableGridSample(GsSlice node) {
   const NodeView view = viewNode(node);
@@ -222,7 +227,7 @@ size_t rewriteGridSampleToFast(std::vector<uint8_t>& model) {
       gsPutRaw(rebuilt, field.raw.data, field.raw.size);
     }
   }
-  if (!survey.importsFastDomain) putFastDomainImport(rebuilt);
+  if (!survey.importsFastDomain) gsPutQuandrelImport(rebuilt);
   model.swap(rebuilt);
   return survey.rewritable;
 }

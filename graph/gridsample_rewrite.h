@@ -16,6 +16,12 @@ namespace ko {
 // absent or 0. A node stating one of the three attributes twice is left alone.
 bool gsIsRewritableGridSample(GsSlice node);
 
+// True when the model imports the "com.quandrel" domain (an opset_import naming it).
+bool gsImportsQuandrelDomain(GsSlice model);
+
+// Appends an opset_import of "com.quandrel" at version 1 to a serialized model.
+void gsPutQuandrelImport(std::vector<uint8_t>& model);
+
 // True when the model's graph holds a node of op_type "GridSampleFast" in the domain "com.quandrel".
 // Malformed bytes throw the wire format's errors (graph/onnx_wire.h).
 bool graphHasBakedGridSampleFast(const std::vector<uint8_t>& model);

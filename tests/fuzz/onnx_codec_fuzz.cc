@@ -200,6 +200,23 @@ void splitCone(GsSlice model) {
   }
 }
 
+// The warp rewrite either declines with a reason and the bytes as they were, or yields a decodable
+// model with the WarpDirector node whose cone is gone.
+void rewriteWarpBlock(GsSlice model) {
+  Bytes bytes = copyOf(model);
+  std::string reason;
+  size_t count = 0;
+  if (!decodes([&] { count = rewriteWarpBlockToCustomOp(bytes, reason); }) || count == 0) {
+    require(bytes == copyOf(model), "a declined warp rewrite leaves the bytes");
+    return;
+  }
+  require(reason.empty(), "a warp rewrite reports no reason");
+  checkRebuilt(bytes);
+  Bytes again = bytes;
+  require(rewriteWarpBlockToCustomOp(again, reason) == 0 && !reason.empty() && again == bytes,
+          "a rewritten model has no warp block left");
+}
+
 }  // namespace
 }  // namespace ko
 
@@ -213,5 +230,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ko::rewriteOnce(input, ko::rewriteHeadCubicResize);
   ko::rewriteOnce(input, ko::normaliseStudentBlend);
   ko::splitCone(input);
+  ko::rewriteWarpBlock(input);
   return 0;
 }

@@ -60,6 +60,32 @@ Bytes gridSampleModel() {
   return m.bytes();
 }
 
+// A warp block the WarpDirector rewrite accepts: the cone's Concat, a GridSample on a produced grid,
+// two Slices and a Sub whose result a Relu reads.
+Bytes warpBlockModel() {
+  ModelBuilder m;
+  m.input("P_rgb", {1, 3, 4, 4})
+      .input("g", {1, 4, 4, 2})
+      .output("Y", {1, 3, 4, 4})
+      .initializer("gain", test::floatTensor({1}, {2.0f}))
+      .initializer("zero", test::int64Tensor({1}, {0}))
+      .initializer("three", test::int64Tensor({1}, {3}))
+      .initializer("six", test::int64Tensor({1}, {6}))
+      .initializer("axis", test::int64Tensor({1}, {1}))
+      .node("Mul", {"P_rgb", "gain"}, {"M"})
+      .node("Concat", {"P_rgb", "M"}, {"tip"})
+      .attr("axis", 1)
+      .node("Identity", {"g"}, {"grid"})
+      .node("GridSample", {"tip", "grid"}, {"S"})
+      .attr("mode", "bilinear")
+      .attr("padding_mode", "border")
+      .node("Slice", {"S", "zero", "three", "axis"}, {"A"})
+      .node("Slice", {"S", "three", "six", "axis"}, {"B"})
+      .node("Sub", {"A", "B"}, {"E"})
+      .node("Relu", {"E"}, {"Y"});
+  return m.bytes();
+}
+
 Bytes constantModel() {
   ModelBuilder m;
   m.input("X", {2, 3})
@@ -131,6 +157,7 @@ int main(int argc, char** argv) {
   ko::write(dir / "conv.onnx", ko::convModel());
   ko::write(dir / "cone.onnx", ko::coneModel());
   ko::write(dir / "grid_sample.onnx", ko::gridSampleModel());
+  ko::write(dir / "warp_block.onnx", ko::warpBlockModel());
   ko::write(dir / "constant.onnx", ko::constantModel());
   ko::write(dir / "float_data.onnx", ko::floatDataModel());
   ko::write(dir / "cubic_head.onnx", ko::test::cubicHeadModel({.channels = 2, .group = 2, .kernel = 1}));

@@ -1,0 +1,249 @@
+// The WarpDirector load-time rewrite: the block it finds, the graph it leaves, what the rewritten model
+// computes in ONNX Runtime, and every graph it declines, byte for byte.
+#include "graph/warp_rewrite.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "graph/onnx_read.h"
+#include "graph/onnx_schema.h"
+#include "graph/warp_director.h"
+#include "tests/support/failure_text.h"
+#include "tests/support/model_writer.h"
+#include "tests/support/ort_run.h"
+#include "tests/support/warp_block_model.h"
+
+namespace ko {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::FloatTensor;
+using test::WarpBlockOptions;
+
+std::vector<GsNodeInfo> nodesOf(const Bytes& model) {
+  std::vector<GsNodeInfo> nodes;
+  std::unordered_set<std::string> initializers;
+  std::unordered_set<std::string> inputs;
+  gsReadGraph(gsGraphOf(gsSliceOf(model)), nodes, initializers, inputs);
+  return nodes;
+}
+
+std::vector<std::string> opTypes(const std::vector<GsNodeInfo>& nodes) {
+  std::vector<std::string> types;
+  for (const GsNodeInfo& node : nodes) types.push_back(node.opType);
+  return types;
+}
+
+size_t quandrelImports(const Bytes& model) {
+  size_t count = 0;
+  GsReader reader(gsSliceOf(model));
+  GsField field;
+  while (reader.next(field)) {
+    count += field.number == onnx::kModelOpsetImport &&
+                     gsFirstStr(field.payload, onnx::kOpsetDomain) == "com.quandrel"
+                 ? 1
+                 : 0;
+  }
+  return count;
+}
+
+FloatTensor uniform(std::vector<int64_t> shape, float reach, std::mt19937& rng) {
+  std::uniform_real_distribution<float> value(-reach, reach);
+  size_t count = 1;
+  for (const int64_t dim : shape) count *= static_cast<size_t>(dim);
+  FloatTensor tensor{std::move(shape), std::vector<float>(count)};
+  for (float& v : tensor.values) v = value(rng);
+  return tensor;
+}
+
+TEST(WarpBlockSearch, FindsTheBlockOfADirectorLikeGraph) {
+  for (const char* op : {"GridSample", "GridSampleFast"}) {
+    WarpBlock block;
+    std::string reason = "stale";
+    EXPECT_EQ(findWarpBlock(test::warpBlockModel({.gridSampleOp = op}), &block, reason),
+              test::kWarpBlockNodes);
+    EXPECT_EQ(reason, "");
+    EXPECT_EQ(block.tip, test::kWarpTip);
+    EXPECT_EQ(block.grid, test::kWarpGrid);
+    EXPECT_EQ(block.exit, test::kWarpExit);
+    EXPECT_EQ(block.nodes, static_cast<int64_t>(test::kWarpBlockNodes));
+  }
+}
+
+TEST(WarpBlockRewrite, ReplacesTheConeAndTheBlockByOneNodeInItsPlace) {
+  const Bytes original = test::warpBlockModel();
+  Bytes model = original;
+  std::string reason;
+  ASSERT_EQ(rewriteWarpBlockToCustomOp(model, reason), test::kWarpBlockNodes + test::kWarpConeNodes)
+      << reason;
+  EXPECT_EQ(reason, "");
+  const std::vector<GsNodeInfo> before = nodesOf(original);
+  const std::vector<GsNodeInfo> after = nodesOf(model);
+  ASSERT_EQ(after.size(), before.size() - test::kWarpBlockNodes - test::kWarpConeNodes + 1);
+  // Every other node stays, byte for byte and in order, and the new node stands where the GridSample
+  // stood.
+  const std::unordered_set<std::string> removed{"padded", "d_xx", "d_yy", "d_xxyy", "tip", "sampled",
+                                                "F",      "Fxx",  "Fyy",  "Fxxyy",  "a",   "b",
+                                                "c",      "d",    "e",    "exit"};
+  std::vector<Bytes> kept;
+  for (const GsNodeInfo& node : before) {
+    if (node.opType == "GridSample") kept.emplace_back();  // the new node's place
+    if (!removed.contains(node.outputs.at(0)))
+      kept.emplace_back(node.raw.data, node.raw.data + node.raw.size);
+  }
+  ASSERT_EQ(kept.size(), after.size());
+  const std::vector<std::string> types = opTypes(after);
+  const auto director = std::find(types.begin(), types.end(), "WarpDirector");
+  ASSERT_NE(director, types.end());
+  for (size_t i = 0; i < after.size(); ++i) {
+    if (i == static_cast<size_t>(director - types.begin())) {
+      EXPECT_TRUE(kept[i].empty()) << i;
+    } else {
+      EXPECT_EQ(Bytes(after[i].raw.data, after[i].raw.data + after[i].raw.size), kept[i]) << i;
+    }
+  }
+  const GsNodeInfo& node = *(after.begin() + (director - types.begin()));
+  EXPECT_EQ(node.inputs, (std::vector<std::string>{"P_rgb", test::kWarpGrid}));
+  EXPECT_EQ(node.outputs, std::vector<std::string>{test::kWarpExit});
+  const GsSlice body = hcPayload(node.raw);
+  EXPECT_EQ(gsFirstStr(body, onnx::kNodeName), "ko_warp_director");
+  EXPECT_EQ(gsFirstStr(body, onnx::kNodeDomain), "com.quandrel");
+  EXPECT_TRUE(gsFirstMsg(body, onnx::kNodeAttribute).empty());
+  EXPECT_EQ(quandrelImports(model), 1u);
+  // A model that already imports the domain keeps its one import.
+  Bytes baked = test::warpBlockModel({.gridSampleOp = "GridSampleFast"});
+  ASSERT_EQ(rewriteWarpBlockToCustomOp(baked, reason), test::kWarpBlockNodes + test::kWarpConeNodes)
+      << reason;
+  EXPECT_EQ(quandrelImports(baked), 1u);
+}
+
+// The rewritten model computes exactly the kernel on P_rgb and the grid; the standard block computes
+// the same warp with its own rounding (the convolutions' and GridSample's sums in their own order),
+// which with |P_rgb| <= 1 and second differences below 16 stays far inside 1e-4.
+TEST(WarpBlockRewrite, RewrittenModelRunsTheKernelAndAgreesWithTheBlock) {
+  std::mt19937 rng(531);
+  const int64_t n = 2, h = 17, w = 11;
+  const Bytes original = test::warpBlockModel({.batch = n, .height = h, .width = w});
+  Bytes model = original;
+  std::string reason;
+  ASSERT_NE(rewriteWarpBlockToCustomOp(model, reason), 0u) << reason;
+  const test::NamedTensors inputs{{"P_rgb", uniform({n, 3, h, w}, 1.0f, rng)},
+                                  {"grid_in", uniform({n, h, w, 2}, 1.2f, rng)}};
+  const FloatTensor rewritten = test::runModel(model, inputs, {"Y"}, test::CustomOps::quandrel).at(0);
+  const FloatTensor block = test::runModel(original, inputs, {"Y"}).at(0);
+  std::vector<float> expected(rewritten.values.size());
+  const size_t imageSize = static_cast<size_t>(3 * h * w), gridSize = static_cast<size_t>(2 * h * w);
+  for (size_t image = 0; image < static_cast<size_t>(n); ++image) {
+    warpDirector(inputs[0].second.values.data() + image * imageSize,
+                 inputs[1].second.values.data() + image * gridSize, expected.data() + image * imageSize,
+                 static_cast<int32_t>(w), static_cast<int32_t>(h));
+  }
+  for (float& v : expected) v = std::max(v, 0.0f);  // the Relu after the exit
+  EXPECT_EQ(rewritten.shape, block.shape);
+  EXPECT_EQ(rewritten.values, expected);
+  for (size_t i = 0; i < block.values.size(); ++i)
+    ASSERT_NEAR(rewritten.values[i], block.values[i], 1e-4f) << i;
+}
+
+struct Decline {
+  Bytes model;
+  std::string reason;
+};
+
+// A node set the search cannot use, written directly: GridSample-free, or its GridSample writes nothing.
+Bytes withoutGridSampleOnTheTip(bool gridSampleWithoutOutput) {
+  test::ModelBuilder m;
+  m.opset(16).input("P_rgb", {1, 3, 4, 4}).input("g", {1, 4, 4, 2}).output("Y", {1, 6, 4, 4});
+  m.node("Concat", {"P_rgb", "P_rgb"}, {"tip"}).attr("axis", 1).node("Identity", {"g"}, {"grid"});
+  if (gridSampleWithoutOutput) {
+    m.node("GridSample", {"tip", "grid"}, {""}).attr("mode", "bilinear").attr("padding_mode", "border");
+  }
+  m.node("Relu", {"tip"}, {"Y"});
+  return m.bytes();
+}
+
+Bytes withoutGraph() {
+  Bytes model;
+  gsPutVarintField(model, onnx::kModelIrVersion, 8);
+  return model;
+}
+
+std::vector<Decline> declines() {
+  using test::warpBlockModel;
+  return {
+      {withoutGraph(), "no graph"},
+      {warpBlockModel({.twoConcats = true}), "not one Concat consuming P_rgb"},
+      {test::ModelBuilder().input("P_rgb", {1}).output("P_rgb", {1}).bytes(),
+       "not one Concat consuming P_rgb"},
+      {withoutGridSampleOnTheTip(false), "no GridSample consuming 'tip'"},
+      {withoutGridSampleOnTheTip(true), "the fused GridSample has no output"},
+      {warpBlockModel({.twoGridSamples = true}), "two GridSamples on the cone's tip"},
+      {warpBlockModel({.padding = "zeros"}), "the fused GridSample is not bilinear/border/align_corners=0"},
+      {warpBlockModel({.twoExits = true}), "the recombination has 2 exits, not 1"},
+      {warpBlockModel({.gridWithoutProducer = true}), "the grid has no producer"},
+      {warpBlockModel({.bare = true}), "the grid has no producer"},
+  };
+}
+
+TEST(WarpBlockDecline, GivesTheReasonAndLeavesTheBytes) {
+  for (const Decline& decline : declines()) {
+    WarpBlock block{"t", "g", "e", 5};
+    std::string reason;
+    EXPECT_EQ(findWarpBlock(decline.model, &block, reason), 0u);
+    EXPECT_EQ(reason, decline.reason);
+    EXPECT_EQ(block.tip + block.grid + block.exit, "");
+    EXPECT_EQ(block.nodes, 0);
+    Bytes model = decline.model;
+    EXPECT_EQ(rewriteWarpBlockToCustomOp(model, reason), 0u);
+    EXPECT_EQ(reason, decline.reason);
+    EXPECT_EQ(model, decline.model) << decline.reason;
+  }
+  std::string reason;
+  EXPECT_EQ(findWarpBlock(test::warpBlockModel(), nullptr, reason), 0u);
+  EXPECT_EQ(reason, "no out param");
+}
+
+TEST(WarpBlockDecline, KeepsGraphsTheRewriteWouldBreak) {
+  // The search finds the block, but removing the cone would leave a reader of P_rgb or of the
+  // block's values without its producer.
+  const std::vector<Decline> cases{
+      {test::warpBlockModel({.prgbReadElsewhere = true}), "P_rgb is also read outside the cone by Relu"},
+      {test::warpBlockModel({.tipReadElsewhere = true}), "the cone's tip 'tip' is also read by Relu"},
+      {test::warpBlockModel({.sampledReadElsewhere = true}),
+       "the fused GridSample's output 'sampled' is also read by Relu"},
+  };
+  for (const Decline& decline : cases) {
+    Bytes model = decline.model;
+    std::string reason;
+    EXPECT_EQ(rewriteWarpBlockToCustomOp(model, reason), 0u);
+    EXPECT_EQ(reason, decline.reason);
+    EXPECT_EQ(model, decline.model);
+  }
+  // Rewriting twice: the cone is gone.
+  Bytes once = test::warpBlockModel();
+  std::string reason;
+  ASSERT_NE(rewriteWarpBlockToCustomOp(once, reason), 0u);
+  Bytes twice = once;
+  EXPECT_EQ(rewriteWarpBlockToCustomOp(twice, reason), 0u);
+  EXPECT_EQ(reason, "not one Concat consuming P_rgb");
+  EXPECT_EQ(twice, once);
+}
+
+TEST(WarpBlockDecline, FailsWithTheCodecsErrorOnMalformedBytes) {
+  const Bytes model = test::warpBlockModel();
+  Bytes cut(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(model.size() / 2));
+  const Bytes cutCopy = cut;
+  std::string reason;
+  EXPECT_EQ(test::failureText([&] { rewriteWarpBlockToCustomOp(cut, reason); }), "onnx: truncated");
+  EXPECT_EQ(cut, cutCopy);
+}
+
+}  // namespace
+}  // namespace ko
