@@ -47,6 +47,51 @@ KO_API const char* ko_last_error(void);
 KO_API int ko_host_kp_rows(void);
 
 /* ---------------------------------------------------------------------------------------------
+ * Session family: one identity opened for a render-and-paste loop
+ *
+ * A session owns the bundle's manifest, identity priors, idle-loop tables, the paste compositor with
+ * the bundle's mask, a cursor over the driver video (decoding ahead on a thread of its own) and a
+ * full-frame buffer. One session serves one caller thread at a time; sessions are independent.
+ * Frames are W x H packed RGB bytes, row-major with no padding (ko_width, ko_height). A crop is three
+ * planes (R, G, B) of crop x crop floats in [0, 1] (ko_crop).
+ * ------------------------------------------------------------------------------------------- */
+
+typedef struct ko_ctx ko_ctx;
+
+/* Opens a bundle for rendering.
+ *   bundle_dir  zero-terminated bundle path (see the bundle rules at the top); must not be NULL.
+ *   model_key   the director network: the bundle's member "model_<model_key>.onnx"; must not be NULL.
+ *   threads     intra-op threads for the director; below 1 lets the library choose.
+ *   ep          execution provider: NULL or "" for the CPU.
+ * Returns a session to free with ko_destroy, or NULL with ko_last_error set: "ko_create: NULL
+ * bundle_dir/model_key", or "ko_create: " followed by the reason the bundle was refused (for example
+ * "ko_create: mask read failed" when the paste mask member is missing or short). */
+KO_API ko_ctx* ko_create(const char* bundle_dir, const char* model_key, int threads, const char* ep);
+
+/* Stops the session's threads and frees it, with every buffer it handed out. NULL is ignored. */
+KO_API void ko_destroy(ko_ctx* ctx);
+
+/* The manifest's figures: source frames (NT), frame width and height, crop side; and the number of
+ * rows of the idle-loop tables. Each returns 0 for NULL and leaves the last error alone. */
+KO_API int ko_nt(const ko_ctx* ctx);
+KO_API int ko_width(const ko_ctx* ctx);
+KO_API int ko_height(const ko_ctx* ctx);
+KO_API int ko_crop(const ko_ctx* ctx);
+KO_API int ko_drive_frames(const ko_ctx* ctx);
+
+/* Pastes a crop into driver frame si (0 <= si < ko_nt) under the identity's paste transform for si.
+ *   crop  3 x crop x crop floats, planar R, G, B in [0, 1].
+ *   out   caller's buffer receiving the W x H RGB frame; cap is its size, at least W * H * 3 bytes.
+ * Returns 1, or 0 with ko_last_error set ("ko_paste_crop: bad args / out too small" for a NULL
+ * argument, si out of range or a small buffer). */
+KO_API int ko_paste_crop(ko_ctx* ctx, int si, const float* crop, uint8_t* out, size_t cap);
+
+/* Driver frame si (0 <= si < ko_nt) as W x H RGB bytes inside the session's frame ring, or NULL with
+ * ko_last_error set ("ko_target_frame: bad args"). Valid until the next call that reads a driver frame
+ * on this session; copy it to keep it. */
+KO_API const uint8_t* ko_target_frame(ko_ctx* ctx, int si);
+
+/* ---------------------------------------------------------------------------------------------
  * Bundle resolution
  * Both calls may run concurrently from any threads; unpacking a container is serialised inside.
  * ------------------------------------------------------------------------------------------- */

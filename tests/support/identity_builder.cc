@@ -31,7 +31,6 @@ constexpr std::array<std::pair<const char*, const char*>, 9> kCurrentNames{{
 constexpr size_t kPooled64RowBytes = 131072;
 constexpr size_t kFsRedRowBytes = 524288;
 constexpr int kKeypointFloats = 63;
-constexpr int kMaskSize = 512;
 constexpr int kJpegQuality = 97;
 
 template <class T>
@@ -104,7 +103,8 @@ IdentityBuilder::IdentityBuilder(IdentityRecipe recipe) : recipe_(recipe) {
   add("drive/xs.f32", rawBytes(keypointTable(s.frames, 0.25f)));
   add("drive/xd.f32", rawBytes(keypointTable(s.frames, -0.5f)));
   add("drive/si.i32", rawBytes(sourceIndices(s.frames, s.NT)));
-  if (s.pasteMask) add("mask_512.u8", featheredEllipse(kMaskSize));
+  // The member keeps its historical name whatever the crop; it holds crop x crop bytes.
+  if (s.pasteMask) add("mask_512.u8", featheredEllipse(s.crop));
   for (int i = 0; s.driverFrames && i < s.NT; ++i) {
     member("target_frames/" + driverFrameName(i), jpegBytes(driverFrameRGB(i, s.W, s.H), s.W, s.H));
   }

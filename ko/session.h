@@ -1,0 +1,40 @@
+// The session behind a ko_ctx handle: one identity opened for a render-and-paste loop. Members are
+// declared in the order they are built, so a failed open unwinds (and ko_destroy frees) them in
+// reverse: the frame buffer and the driver cursor first, the manifest last.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bundle/bundle.h"
+#include "driver/cursor.h"
+#include "paste/paste.h"
+
+struct ko_ctx {
+  ko::Manifest manifest;
+  std::unique_ptr<ko::Identity> identity;
+  ko::Drive drive;
+  std::unique_ptr<ko::Paste> paste;
+  int32_t threads = 0;         // what renderers get: the caller's count, else the pool's size
+  std::string ep;              // the execution provider asked for, "" for the default
+  bool threadsChosen = false;  // the caller passed a thread count of at least 1
+  std::string modelKey;        // the director is "model_" + modelKey + ".onnx"
+  std::unique_ptr<ko::DriverCursor> driver;
+  std::vector<uint8_t> frame;  // W x H x 3, what ko_paste_last pastes into
+  const float* lastCrop = nullptr;
+};
+
+namespace ko {
+
+// Builds a session for ko_create: manifest, identity, drive tables, paste (with the bundle's mask),
+// driver cursor (look-ahead 2, history 11) and the frame buffer. Throws the failing step's sentence.
+std::unique_ptr<ko_ctx> openSession(const std::string& bundle, const std::string& modelKey, int threads,
+                                    const char* ep);
+
+// The paste mask member "mask_512.u8": its first crop x crop bytes. Throws "mask read failed" when it
+// does not open or is shorter.
+std::vector<uint8_t> readPasteMask(const Manifest& manifest);
+
+}  // namespace ko
