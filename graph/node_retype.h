@@ -30,36 +30,36 @@ void gsPutRetypedNode(std::vector<uint8_t>& graph, GsSlice node, const GsRetype&
 std::vector<uint8_t> gsRetypeNodes(GsSlice model, const std::function<bool(GsSlice)>& select,
                                    const GsRetype& retype, size_t count);
 
-// `model` with each graph field's body replaced by rewriteGraph(payload); `capacity` sizes the result.
-template <class RewriteGraph>
-std::vector<uint8_t> gsWithGraphsRewritten(GsSlice model, size_t capacity, RewriteGraph&& rewriteGraph) {
-  std::vector<uint8_t> rebuilt;
-  rebuilt.reserve(capacity);
-  GsReader reader(model);
+// `message` re-encoded with each length-delimited field `number` offered to put(out, payload), which
+// may append to out and returns whether it replaced the field; every other field, and one not
+// replaced, follows as it stood. `capacity` sizes the result.
+template <class Put>
+std::vector<uint8_t> gsWithFieldsRewritten(GsSlice message, uint32_t number, size_t capacity, Put&& put) {
+  std::vector<uint8_t> out;
+  out.reserve(capacity);
+  GsReader reader(message);
   GsField field;
   while (reader.next(field)) {
-    if (field.number == onnx::kModelGraph && field.wireType == kGsLengthDelimited) {
-      gsPutMessage(rebuilt, onnx::kModelGraph, rewriteGraph(field.payload));
-    } else {
-      gsPutRaw(rebuilt, field.raw.data, field.raw.size);
-    }
+    const bool offered = field.number == number && field.wireType == kGsLengthDelimited;
+    if (!offered || !put(out, field.payload)) gsPutRaw(out, field.raw.data, field.raw.size);
   }
-  return rebuilt;
+  return out;
 }
 
-// A graph body with each node field offered to putNode(body, payload), which may append to body and
-// returns whether it replaced the node; a node not replaced follows as it stood.
+// `model` with each graph field's body replaced by rewriteGraph(payload).
+template <class RewriteGraph>
+std::vector<uint8_t> gsWithGraphsRewritten(GsSlice model, size_t capacity, RewriteGraph&& rewriteGraph) {
+  return gsWithFieldsRewritten(model, onnx::kModelGraph, capacity,
+                               [&](std::vector<uint8_t>& out, GsSlice graph) {
+                                 gsPutMessage(out, onnx::kModelGraph, rewriteGraph(graph));
+                                 return true;
+                               });
+}
+
+// A graph body with each node field offered to putNode(body, payload), as gsWithFieldsRewritten does.
 template <class PutNode>
 std::vector<uint8_t> gsWithNodesRewritten(GsSlice graph, size_t capacity, PutNode&& putNode) {
-  std::vector<uint8_t> body;
-  body.reserve(capacity);
-  GsReader reader(graph);
-  GsField field;
-  while (reader.next(field)) {
-    const bool isNode = field.number == onnx::kGraphNode && field.wireType == kGsLengthDelimited;
-    if (!isNode || !putNode(body, field.payload)) gsPutRaw(body, field.raw.data, field.raw.size);
-  }
-  return body;
+  return gsWithFieldsRewritten(graph, onnx::kGraphNode, capacity, putNode);
 }
 
 }  // namespace ko
