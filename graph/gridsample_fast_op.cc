@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "graph/float_custom_op.h"
+#include "graph/grid_shape.h"
 #include "graph/gridsample_fast.h"
 #include "graph/kernel_bands.h"
 #include "graph/kernel_status.h"
@@ -21,12 +22,10 @@ namespace {
 constexpr int64_t kMaxSide = int64_t{1} << 24;
 constexpr int64_t kMaxPlane = std::numeric_limits<int32_t>::max();
 
-[[noreturn]] void refuse(const std::string& why) {
-  throw std::invalid_argument("GridSampleFast: " + why);
-}
+constexpr const char* kRefusalPrefix = "GridSampleFast: ";
 
-std::string sizeText(int64_t h, int64_t w) {
-  return std::to_string(h) + "x" + std::to_string(w);
+[[noreturn]] void refuse(const std::string& why) {
+  throw std::invalid_argument(kRefusalPrefix + why);
 }
 
 // Stateless: the operator has one behaviour and no attributes.
@@ -73,21 +72,10 @@ const OrtCustomOp* gridSampleFastOp() {
 
 void checkGridSampleFastShapes(std::span<const int64_t> xShape, std::span<const int64_t> gridShape) {
   if (xShape.size() != 4) refuse("X must be 4-D [N, C, H, W], got rank " + std::to_string(xShape.size()));
-  if (gridShape.size() != 4) {
-    refuse("grid must be 4-D [N, H, W, 2], got rank " + std::to_string(gridShape.size()));
-  }
-  if (gridShape[3] != 2) refuse("grid's last dimension must be 2, got " + std::to_string(gridShape[3]));
-  if (gridShape[0] != xShape[0]) {
-    refuse("grid batch " + std::to_string(gridShape[0]) + " differs from X batch " +
-           std::to_string(xShape[0]));
-  }
+  checkGridFitsImage(xShape, gridShape, "X", kRefusalPrefix);
   const int64_t h = xShape[2], w = xShape[3];
-  if (gridShape[1] != h || gridShape[2] != w) {
-    refuse("grid spatial size " + sizeText(gridShape[1], gridShape[2]) + " differs from X's " +
-           sizeText(h, w));
-  }
   if (h > kMaxSide || w > kMaxSide || h * w > kMaxPlane || xShape[1] > kMaxPlane) {
-    refuse("X " + sizeText(h, w) + " with " + std::to_string(xShape[1]) +
+    refuse("X " + planeSizeText(h, w) + " with " + std::to_string(xShape[1]) +
            " channels is too large (sides up to 16777216, H*W and C below 2^31)");
   }
 }

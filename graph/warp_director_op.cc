@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "graph/float_custom_op.h"
+#include "graph/grid_shape.h"
 #include "graph/kernel_bands.h"
 #include "graph/kernel_status.h"
 #include "graph/warp_director.h"
@@ -20,12 +21,10 @@ namespace {
 constexpr int64_t kMaxSide = int64_t{1} << 24;
 constexpr int64_t kMaxPlane = std::numeric_limits<int32_t>::max();
 
-[[noreturn]] void refuse(const std::string& why) {
-  throw std::invalid_argument("com.quandrel::WarpDirector: " + why);
-}
+constexpr const char* kRefusalPrefix = "com.quandrel::WarpDirector: ";
 
-std::string sizeText(int64_t h, int64_t w) {
-  return std::to_string(h) + "x" + std::to_string(w);
+[[noreturn]] void refuse(const std::string& why) {
+  throw std::invalid_argument(kRefusalPrefix + why);
 }
 
 // One image's pointers for the bands of one pass.
@@ -115,21 +114,10 @@ void checkWarpDirectorShapes(std::span<const int64_t> sourceShape, std::span<con
     refuse("this node warps the director's 3-channel source and the graph handed it C=" +
            std::to_string(sourceShape[1]) + ". REFUSING rather than writing a frame nobody asked for.");
   }
-  if (gridShape.size() != 4) {
-    refuse("grid must be 4-D [N, H, W, 2], got rank " + std::to_string(gridShape.size()));
-  }
-  if (gridShape[3] != 2) refuse("grid's last dimension must be 2, got " + std::to_string(gridShape[3]));
-  if (gridShape[0] != sourceShape[0]) {
-    refuse("grid batch " + std::to_string(gridShape[0]) + " differs from S batch " +
-           std::to_string(sourceShape[0]));
-  }
+  checkGridFitsImage(sourceShape, gridShape, "S", kRefusalPrefix);
   const int64_t h = sourceShape[2], w = sourceShape[3];
-  if (gridShape[1] != h || gridShape[2] != w) {
-    refuse("grid spatial size " + sizeText(gridShape[1], gridShape[2]) + " differs from S's " +
-           sizeText(h, w));
-  }
   if (h > kMaxSide || w > kMaxSide || h * w > kMaxPlane) {
-    refuse("S " + sizeText(h, w) + " is too large (sides up to 16777216, H*W below 2^31)");
+    refuse("S " + planeSizeText(h, w) + " is too large (sides up to 16777216, H*W below 2^31)");
   }
 }
 
