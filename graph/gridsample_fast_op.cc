@@ -2,7 +2,6 @@
 
 #include <onnxruntime_cxx_api.h>
 
-#include <exception>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -44,7 +43,7 @@ struct GSFKernel {
     const int64_t n = xShape[0], c = xShape[1], h = xShape[2], w = xShape[3];
     const size_t imageSize = static_cast<size_t>(c * h * w);
     const size_t gridSize = static_cast<size_t>(h * w * 2);
-    if (imageSize == 0 || rowBandCount(h) == 0) return;
+    if (imageSize == 0) return;
     for (size_t image = 0; image < static_cast<size_t>(n); ++image) {
       const float* xImage = x.GetTensorData<float>() + image * imageSize;
       const float* gridImage = grid.GetTensorData<float>() + image * gridSize;

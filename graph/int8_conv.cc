@@ -2,10 +2,8 @@
 
 #include <onnxruntime_cxx_api.h>
 
-#include <exception>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
