@@ -54,24 +54,6 @@ Bytes directorLike(int opset, const char* mode) {
   return m.bytes();
 }
 
-// The versions at which the model imports "com.quandrel", one per import.
-std::vector<uint64_t> quandrelImports(const Bytes& model) {
-  std::vector<uint64_t> versions;
-  GsReader reader(gsSliceOf(model));
-  GsField field;
-  while (reader.next(field)) {
-    if (field.number != onnx::kModelOpsetImport ||
-        gsFirstStr(field.payload, onnx::kOpsetDomain) != "com.quandrel")
-      continue;
-    GsReader opset(field.payload);
-    GsField part;
-    while (opset.next(part)) {
-      if (part.number == onnx::kOpsetVersion) versions.push_back(part.varint);
-    }
-  }
-  return versions;
-}
-
 Bytes rewritten(Bytes model, size_t expectedCount) {
   EXPECT_EQ(rewriteGridSampleToFast(model), expectedCount);
   return model;
@@ -121,12 +103,13 @@ TEST(GridSampleRewrite, KeepsEveryOtherFieldOfTheNodesAndTheirOrder) {
 }
 
 TEST(GridSampleRewrite, ImportsTheDomainOnceAtVersionOne) {
-  EXPECT_EQ(quandrelImports(rewritten(directorLike(16, "bilinear"), 2)), std::vector<uint64_t>{1});
+  EXPECT_EQ(test::quandrelImportVersions(rewritten(directorLike(16, "bilinear"), 2)),
+            std::vector<uint64_t>{1});
   ModelBuilder importing;
   importing.opset(16).opset(1, "com.quandrel").input("X", {1, 1, 2, 2}).input("grid", {1, 2, 2, 2});
   importing.output("Y", {1, 1, 2, 2}).node("GridSample", {"X", "grid"}, {"Y"});
   importing.attr("mode", "bilinear").attr("padding_mode", "border");
-  EXPECT_EQ(quandrelImports(rewritten(importing.bytes(), 1)), std::vector<uint64_t>{1});
+  EXPECT_EQ(test::quandrelImportVersions(rewritten(importing.bytes(), 1)), std::vector<uint64_t>{1});
 }
 
 TEST(GridSampleRewrite, FindsNothingTheSecondTime) {

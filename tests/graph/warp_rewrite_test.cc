@@ -28,19 +28,6 @@ using Bytes = std::vector<uint8_t>;
 using test::FloatTensor;
 using test::WarpBlockOptions;
 
-size_t quandrelImports(const Bytes& model) {
-  size_t count = 0;
-  GsReader reader(gsSliceOf(model));
-  GsField field;
-  while (reader.next(field)) {
-    count += field.number == onnx::kModelOpsetImport &&
-                     gsFirstStr(field.payload, onnx::kOpsetDomain) == "com.quandrel"
-                 ? 1
-                 : 0;
-  }
-  return count;
-}
-
 TEST(WarpBlockSearch, FindsTheBlockOfADirectorLikeGraph) {
   for (const char* op : {"GridSample", "GridSampleFast"}) {
     WarpBlock block;
@@ -94,12 +81,12 @@ TEST(WarpBlockRewrite, ReplacesTheConeAndTheBlockByOneNodeInItsPlace) {
   EXPECT_EQ(gsFirstStr(body, onnx::kNodeName), "ko_warp_director");
   EXPECT_EQ(gsFirstStr(body, onnx::kNodeDomain), "com.quandrel");
   EXPECT_TRUE(gsFirstMsg(body, onnx::kNodeAttribute).empty());
-  EXPECT_EQ(quandrelImports(model), 1u);
+  EXPECT_EQ(test::quandrelImportVersions(model).size(), 1u);
   // A model that already imports the domain keeps its one import.
   Bytes baked = test::warpBlockModel({.gridSampleOp = "GridSampleFast"});
   ASSERT_EQ(rewriteWarpBlockToCustomOp(baked, reason), test::kWarpBlockNodes + test::kWarpConeNodes)
       << reason;
-  EXPECT_EQ(quandrelImports(baked), 1u);
+  EXPECT_EQ(test::quandrelImportVersions(baked).size(), 1u);
 }
 
 // The rewritten model computes exactly the kernel on P_rgb and the grid; the standard block computes

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "graph/onnx_schema.h"
 #include "tests/support/failure_text.h"
 
 namespace ko::test {
@@ -31,6 +32,23 @@ std::vector<std::vector<uint8_t>> fieldsOf(GsSlice message) {
   GsField field;
   while (reader.next(field)) fields.emplace_back(field.raw.data, field.raw.data + field.raw.size);
   return fields;
+}
+
+std::vector<uint64_t> quandrelImportVersions(const std::vector<uint8_t>& model) {
+  std::vector<uint64_t> versions;
+  GsReader reader(gsSliceOf(model));
+  GsField field;
+  while (reader.next(field)) {
+    if (field.number != onnx::kModelOpsetImport ||
+        gsFirstStr(field.payload, onnx::kOpsetDomain) != "com.quandrel")
+      continue;
+    GsReader opset(field.payload);
+    GsField part;
+    while (opset.next(part)) {
+      if (part.number == onnx::kOpsetVersion) versions.push_back(part.varint);
+    }
+  }
+  return versions;
 }
 
 void expectEveryPrefixFailsOnlyWithCodecErrors(const std::vector<uint8_t>& model,

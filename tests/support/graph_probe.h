@@ -25,6 +25,9 @@ std::vector<std::string> opTypesOf(const std::vector<uint8_t>& model);
 // The raw fields of a message, in order.
 std::vector<std::vector<uint8_t>> fieldsOf(GsSlice message);
 
+// The versions at which the model imports "com.quandrel", one per version an import states.
+std::vector<uint64_t> quandrelImportVersions(const std::vector<uint8_t>& model);
+
 // Runs `rewrite` (returning how many places it changed) on every proper prefix of `model`: each run
 // must either succeed or fail with one of the codec's errors, and one that changed nothing must leave
 // the bytes as they were.
