@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "graph/cubic_taps.h"
+#include "graph/node_retype.h"
 #include "graph/onnx_attribute.h"
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
@@ -291,37 +292,23 @@ size_t weightBytes(const Plan& plan) {
 // The graph field with the Resize in place of the chain, the chain's initializers appended to it;
 // every other field copied as it stood. `position` counts nodes across the model's graph fields.
 std::vector<uint8_t> rewrittenGraph(GsSlice graph, const Plan& plan, size_t& position) {
-  std::vector<uint8_t> body;
-  body.reserve(graph.size + weightBytes(plan) + kGraphGrowth);
   bool holdsResize = false;
-  GsReader reader(graph);
-  GsField field;
-  while (reader.next(field)) {
-    if (isMessage(field, onnx::kGraphNode) && position++ == plan.position) {
-      putChain(body, plan);
-      holdsResize = true;
-    } else {
-      gsPutRaw(body, field.raw.data, field.raw.size);
-    }
-  }
+  const auto putChainAtPlan = [&](std::vector<uint8_t>& out, GsSlice) {
+    if (position++ != plan.position) return false;
+    putChain(out, plan);
+    holdsResize = true;
+    return true;
+  };
+  std::vector<uint8_t> body =
+      gsWithNodesRewritten(graph, graph.size + weightBytes(plan) + kGraphGrowth, putChainAtPlan);
   if (holdsResize) putInitializers(body, plan);
   return body;
 }
 
 std::vector<uint8_t> rewrittenModel(GsSlice model, const Plan& plan) {
-  std::vector<uint8_t> rebuilt;
-  rebuilt.reserve(model.size + weightBytes(plan) + kGraphGrowth);
   size_t position = 0;
-  GsReader reader(model);
-  GsField field;
-  while (reader.next(field)) {
-    if (isMessage(field, onnx::kModelGraph)) {
-      gsPutMessage(rebuilt, onnx::kModelGraph, rewrittenGraph(field.payload, plan, position));
-    } else {
-      gsPutRaw(rebuilt, field.raw.data, field.raw.size);
-    }
-  }
-  return rebuilt;
+  return gsWithGraphsRewritten(model, model.size + weightBytes(plan) + kGraphGrowth,
+                               [&](GsSlice graph) { return rewrittenGraph(graph, plan, position); });
 }
 
 }  // namespace

@@ -2,10 +2,8 @@
 
 #include <onnxruntime_cxx_api.h>
 
-#include <exception>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -144,7 +142,7 @@ struct Int8ConvKernel {
 struct Int8ConvOp : Ort::CustomOpBase<Int8ConvOp, Int8ConvKernel, /*WithStatus=*/true> {
   OrtStatusPtr CreateKernelV2(const OrtApi&, const OrtKernelInfo* info, void** kernel) const noexcept {
     *kernel = nullptr;
-    try {
+    return statusOf([&] {
       const Ort::ConstKernelInfo kernelInfo(info);
       auto created = std::make_unique<Int8ConvKernel>();
       created->attributes = readAttributes(kernelInfo);
@@ -153,12 +151,7 @@ struct Int8ConvOp : Ort::CustomOpBase<Int8ConvOp, Int8ConvKernel, /*WithStatus=*
       kernelInfo.GetTensorConstantInput(1, &constant);
       created->weightsConstant = constant != 0;
       *kernel = created.release();
-      return nullptr;
-    } catch (const Ort::Exception& failure) {
-      return Ort::Status(failure).release();
-    } catch (const std::exception& failure) {
-      return Ort::Status(failure).release();
-    }
+    });
   }
   const char* GetName() const { return "Int8ConvVNNI"; }
   const char* GetExecutionProviderType() const { return "CPUExecutionProvider"; }

@@ -22,6 +22,7 @@ GsNodeView gsViewNode(GsSlice node) {
     if (field.number == onnx::kNodeName) view.name = text;
     if (field.number == onnx::kNodeOpType) view.opType = text;
     if (field.number == onnx::kNodeDomain) view.domain = text;
+    if (field.number == onnx::kNodeAttribute) view.attributes.push_back(field.payload);
   }
   return view;
 }

@@ -19,6 +19,7 @@ struct GsNodeView {
   std::string_view name;
   std::vector<std::string_view> inputs;
   std::vector<std::string_view> outputs;
+  std::vector<GsSlice> attributes;  // the AttributeProto payloads, in order
 };
 
 // Malformed bytes throw the wire format's errors (graph/onnx_wire.h), here and below.
@@ -39,6 +40,19 @@ void gsForEachGraph(GsSlice model, Visit&& visit) {
   while (reader.next(field)) {
     if (field.number == onnx::kModelGraph && field.wireType == kGsLengthDelimited) visit(field.payload);
   }
+}
+
+// Calls visit(payload) for every node of every graph field of the model, in the order ONNX Runtime
+// numbers them.
+template <class Visit>
+void gsForEachNode(GsSlice model, Visit&& visit) {
+  gsForEachGraph(model, [&visit](GsSlice graph) {
+    GsReader reader(graph);
+    GsField field;
+    while (reader.next(field)) {
+      if (field.number == onnx::kGraphNode && field.wireType == kGsLengthDelimited) visit(field.payload);
+    }
+  });
 }
 
 }  // namespace ko

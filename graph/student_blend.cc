@@ -4,6 +4,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "graph/node_retype.h"
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
 #include "graph/onnx_view.h"
@@ -11,9 +12,9 @@
 namespace ko {
 namespace {
 
-constexpr size_t kModelGrowth = 16;
-constexpr size_t kGrowthPerNode = 16;
 constexpr uint64_t kFirstOpsetWithOptionalC = 11;
+// Gemm lives in the default domain, which a node states by naming none.
+constexpr GsRetype kToGemm{"Gemm", "", true};
 
 bool isMessage(const GsField& field, uint32_t number) {
   return field.number == number && field.wireType == kGsLengthDelimited;
@@ -96,43 +97,8 @@ bool importsOldDefaultOpset(GsSlice model) {
 template <class Test>
 size_t countNodes(GsSlice model, Test&& test) {
   size_t count = 0;
-  gsForEachGraph(model, [&](GsSlice graph) {
-    GsReader reader(graph);
-    GsField field;
-    while (reader.next(field)) {
-      if (isMessage(field, onnx::kGraphNode) && test(field.payload)) ++count;
-    }
-  });
+  gsForEachNode(model, [&](GsSlice node) { count += test(node) ? 1 : 0; });
   return count;
-}
-
-void putGemm(std::vector<uint8_t>& graph, GsSlice node) {
-  std::vector<uint8_t> body;
-  body.reserve(node.size + kGrowthPerNode);
-  GsReader reader(node);
-  GsField field;
-  while (reader.next(field)) {
-    if (field.number != onnx::kNodeOpType && field.number != onnx::kNodeDomain) {
-      gsPutRaw(body, field.raw.data, field.raw.size);
-    }
-  }
-  gsPutString(body, onnx::kNodeOpType, "Gemm");
-  gsPutMessage(graph, onnx::kGraphNode, body);
-}
-
-std::vector<uint8_t> normalisedGraph(GsSlice graph, const NonMatrixValues& nonMatrix, size_t count) {
-  std::vector<uint8_t> body;
-  body.reserve(graph.size + kGrowthPerNode * count);
-  GsReader reader(graph);
-  GsField field;
-  while (reader.next(field)) {
-    if (isMessage(field, onnx::kGraphNode) && convertible(field.payload, nonMatrix)) {
-      putGemm(body, field.payload);
-    } else {
-      gsPutRaw(body, field.raw.data, field.raw.size);
-    }
-  }
-  return body;
 }
 
 }  // namespace
@@ -148,20 +114,11 @@ size_t normaliseStudentBlend(std::vector<uint8_t>& model) {
   // Most models hold no blend; their value infos need no reading.
   if (countNodes(original, gsIsStudentBlendMatMul) == 0 || importsOldDefaultOpset(original)) return 0;
   const NonMatrixValues nonMatrix(original);
-  const size_t count = countNodes(original, [&](GsSlice node) { return convertible(node, nonMatrix); });
+  const auto picked = [&nonMatrix](GsSlice node) { return convertible(node, nonMatrix); };
+  const size_t count = countNodes(original, picked);
   if (count == 0) return 0;
   // Built aside and swapped in only when complete, so a failure leaves the caller's bytes as they were.
-  std::vector<uint8_t> rebuilt;
-  rebuilt.reserve(original.size + kModelGrowth);
-  GsReader reader(original);
-  GsField field;
-  while (reader.next(field)) {
-    if (isMessage(field, onnx::kModelGraph)) {
-      gsPutMessage(rebuilt, onnx::kModelGraph, normalisedGraph(field.payload, nonMatrix, count));
-    } else {
-      gsPutRaw(rebuilt, field.raw.data, field.raw.size);
-    }
-  }
+  std::vector<uint8_t> rebuilt = gsRetypeNodes(original, picked, kToGemm, count);
   model.swap(rebuilt);
   return count;
 }

@@ -2,32 +2,29 @@
 
 #include <onnxruntime_cxx_api.h>
 
-#include <algorithm>
-#include <atomic>
 #include <limits>
 #include <mutex>
-#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "graph/float_custom_op.h"
+#include "graph/grid_shape.h"
+#include "graph/kernel_bands.h"
 #include "graph/kernel_status.h"
 #include "graph/warp_director.h"
 
 namespace ko {
 namespace {
 
-constexpr int64_t kBandRows = 16;
 // Tap positions are floats until clamped to the image: every side up to 2^24 converts exactly.
 constexpr int64_t kMaxSide = int64_t{1} << 24;
 constexpr int64_t kMaxPlane = std::numeric_limits<int32_t>::max();
 
-[[noreturn]] void refuse(const std::string& why) {
-  throw std::invalid_argument("com.quandrel::WarpDirector: " + why);
-}
+constexpr const char* kRefusalPrefix = "com.quandrel::WarpDirector: ";
 
-std::string sizeText(int64_t h, int64_t w) {
-  return std::to_string(h) + "x" + std::to_string(w);
+[[noreturn]] void refuse(const std::string& why) {
+  throw std::invalid_argument(kRefusalPrefix + why);
 }
 
 // One image's pointers for the bands of one pass.
@@ -39,38 +36,16 @@ struct WarpImage {
   int32_t w, h;
 };
 
-void planesBand(const WarpImage& image, int32_t begin, int32_t end) {
-  warpDirectorPlanesBand(image.source, image.planes, image.w, image.h, begin, end);
+void planesBand(const WarpImage& image, RowBand band) {
+  warpDirectorPlanesBand(image.source, image.planes, image.w, image.h, band.begin, band.end);
 }
 
-void gatherBand(const WarpImage& image, int32_t begin, int32_t end) {
-  warpDirectorGatherBand(image.planes, image.grid, image.out, image.w, image.h, begin, end);
+void gatherBand(const WarpImage& image, RowBand band) {
+  warpDirectorGatherBand(image.planes, image.grid, image.out, image.w, image.h, band.begin, band.end);
 }
 
-// Band b covers rows [16b, 16b + 16). ONNX Runtime's thread pool hands tasks over with
-// synchronisation ThreadSanitizer cannot see (the library is not instrumented), so `bandsDone` carries
-// the hand-over explicitly, as in the GridSampleFast kernel: released before the bands run, acquired
-// by each band before it reads, released by each after it writes, acquired once all have returned.
-struct PassBands {
-  const WarpImage* image;
-  void (*band)(const WarpImage&, int32_t, int32_t);
-  std::atomic<size_t> bandsDone{0};
-};
-
-void runBand(void* data, size_t band) {
-  auto& pass = *static_cast<PassBands*>(data);
-  pass.bandsDone.load(std::memory_order_acquire);
-  const auto begin = static_cast<int32_t>(static_cast<int64_t>(band) * kBandRows);
-  pass.band(*pass.image, begin, static_cast<int32_t>(std::min<int64_t>(begin + kBandRows, pass.image->h)));
-  pass.bandsDone.fetch_add(1, std::memory_order_release);
-}
-
-void runPass(Ort::KernelContext& context, const WarpImage& image,
-             void (*band)(const WarpImage&, int32_t, int32_t)) {
-  PassBands pass{&image, band};
-  pass.bandsDone.store(0, std::memory_order_release);
-  context.ParallelFor(runBand, static_cast<size_t>((image.h + kBandRows - 1) / kBandRows), 0, &pass);
-  pass.bandsDone.load(std::memory_order_acquire);
+void runPass(Ort::KernelContext& context, const WarpImage& image, void (*pass)(const WarpImage&, RowBand)) {
+  runRowBands(context, image.h, [&](RowBand band) { pass(image, band); });
 }
 
 // The planes scratch is reused from run to run; the mutex keeps two concurrent runs of one session
@@ -118,17 +93,10 @@ struct WarpKernel {
   }
 };
 
-struct WarpOp : Ort::CustomOpBase<WarpOp, WarpKernel, /*WithStatus=*/true> {
-  OrtStatusPtr CreateKernelV2(const OrtApi&, const OrtKernelInfo*, void** kernel) const noexcept {
-    *kernel = new (std::nothrow) WarpKernel;
-    return *kernel ? nullptr : Ort::Status("com.quandrel::WarpDirector: out of memory", ORT_FAIL).release();
-  }
-  const char* GetName() const { return "WarpDirector"; }
-  const char* GetExecutionProviderType() const { return "CPUExecutionProvider"; }
-  size_t GetInputTypeCount() const { return 2; }
-  ONNXTensorElementDataType GetInputType(size_t) const { return ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT; }
-  size_t GetOutputTypeCount() const { return 1; }
-  ONNXTensorElementDataType GetOutputType(size_t) const { return ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT; }
+struct WarpOp : FloatCustomOp<WarpOp, WarpKernel> {
+  static constexpr const char* kName = "WarpDirector";
+  static constexpr const char* kOutOfMemory = "com.quandrel::WarpDirector: out of memory";
+  static constexpr size_t kInputs = 2;
 };
 
 }  // namespace
@@ -146,21 +114,10 @@ void checkWarpDirectorShapes(std::span<const int64_t> sourceShape, std::span<con
     refuse("this node warps the director's 3-channel source and the graph handed it C=" +
            std::to_string(sourceShape[1]) + ". REFUSING rather than writing a frame nobody asked for.");
   }
-  if (gridShape.size() != 4) {
-    refuse("grid must be 4-D [N, H, W, 2], got rank " + std::to_string(gridShape.size()));
-  }
-  if (gridShape[3] != 2) refuse("grid's last dimension must be 2, got " + std::to_string(gridShape[3]));
-  if (gridShape[0] != sourceShape[0]) {
-    refuse("grid batch " + std::to_string(gridShape[0]) + " differs from S batch " +
-           std::to_string(sourceShape[0]));
-  }
+  checkGridFitsImage(sourceShape, gridShape, "S", kRefusalPrefix);
   const int64_t h = sourceShape[2], w = sourceShape[3];
-  if (gridShape[1] != h || gridShape[2] != w) {
-    refuse("grid spatial size " + sizeText(gridShape[1], gridShape[2]) + " differs from S's " +
-           sizeText(h, w));
-  }
   if (h > kMaxSide || w > kMaxSide || h * w > kMaxPlane) {
-    refuse("S " + sizeText(h, w) + " is too large (sides up to 16777216, H*W below 2^31)");
+    refuse("S " + planeSizeText(h, w) + " is too large (sides up to 16777216, H*W below 2^31)");
   }
 }
 

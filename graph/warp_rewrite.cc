@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "graph/gridsample_rewrite.h"
+#include "graph/node_retype.h"
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
 #include "graph/onnx_wire.h"
@@ -194,19 +195,16 @@ std::vector<uint8_t> directorNode(const WarpBlock& block) {
 }
 
 std::vector<uint8_t> graphWithNodeAt(GsSlice graph, size_t position, const std::vector<uint8_t>& node) {
-  std::vector<uint8_t> body;
-  body.reserve(graph.size + node.size() + 8);
   size_t seen = 0;
   bool placed = false;
-  GsReader reader(graph);
-  GsField field;
-  while (reader.next(field)) {
-    if (isMessage(field, onnx::kGraphNode) && seen++ == position) {
-      gsPutMessage(body, onnx::kGraphNode, node);
+  const auto putBeforePosition = [&](std::vector<uint8_t>& out, GsSlice) {
+    if (seen++ == position) {
+      gsPutMessage(out, onnx::kGraphNode, node);
       placed = true;
     }
-    gsPutRaw(body, field.raw.data, field.raw.size);
-  }
+    return false;
+  };
+  std::vector<uint8_t> body = gsWithNodesRewritten(graph, graph.size + node.size() + 8, putBeforePosition);
   if (!placed) gsPutMessage(body, onnx::kGraphNode, node);
   return body;
 }
@@ -214,18 +212,8 @@ std::vector<uint8_t> graphWithNodeAt(GsSlice graph, size_t position, const std::
 // `model` with `node` inserted before its graph's node number `position` (after the last when there
 // are no more).
 std::vector<uint8_t> modelWithNodeAt(GsSlice model, size_t position, const std::vector<uint8_t>& node) {
-  std::vector<uint8_t> out;
-  out.reserve(model.size + node.size() + 16);
-  GsReader reader(model);
-  GsField field;
-  while (reader.next(field)) {
-    if (isMessage(field, onnx::kModelGraph)) {
-      gsPutMessage(out, onnx::kModelGraph, graphWithNodeAt(field.payload, position, node));
-    } else {
-      gsPutRaw(out, field.raw.data, field.raw.size);
-    }
-  }
-  return out;
+  return gsWithGraphsRewritten(model, model.size + node.size() + 16,
+                               [&](GsSlice graph) { return graphWithNodeAt(graph, position, node); });
 }
 
 // The new node must stand where the fused GridSample stood among the nodes that remain.

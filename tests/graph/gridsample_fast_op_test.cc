@@ -13,6 +13,7 @@
 #include "graph/custom_domain.h"
 #include "tests/support/failure_text.h"
 #include "tests/support/gridsample_model.h"
+#include "tests/support/random_tensor.h"
 
 namespace {
 
@@ -26,19 +27,6 @@ Ort::Session openModel(GridSampleNode node, int threads, bool registerDomain = t
   return Ort::Session(ko::test::ortEnv(), model.data(), model.size(), options);
 }
 
-std::vector<float> uniform(size_t count, float reach, std::mt19937& rng) {
-  std::uniform_real_distribution<float> value(-reach, reach);
-  std::vector<float> values(count);
-  for (float& v : values) v = value(rng);
-  return values;
-}
-
-float maxAbsDifference(const std::vector<float>& a, const std::vector<float>& b) {
-  float worst = 0;
-  for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
-  return worst;
-}
-
 TEST(GridSampleFastOperator, AgreesWithOnnxRuntimesGridSampleWithinOneHundredThousandth) {
   std::mt19937 rng(17);
   for (const int threads : {1, 2}) {
@@ -47,14 +35,14 @@ TEST(GridSampleFastOperator, AgreesWithOnnxRuntimesGridSampleWithinOneHundredTho
     for (const std::vector<int64_t>& xShape :
          {std::vector<int64_t>{2, 12, 33, 47}, std::vector<int64_t>{1, 1, 17, 8}}) {
       const std::vector<int64_t> gridShape{xShape[0], xShape[2], xShape[3], 2};
-      const std::vector<float> x =
-          uniform(static_cast<size_t>(xShape[0] * xShape[1] * xShape[2] * xShape[3]), 3.0f, rng);
-      const std::vector<float> grid =
-          uniform(static_cast<size_t>(xShape[0] * xShape[2] * xShape[3] * 2), 1.5f, rng);
+      const std::vector<float> x = ko::test::uniformValues(
+          static_cast<size_t>(xShape[0] * xShape[1] * xShape[2] * xShape[3]), -3.0f, 3.0f, rng);
+      const std::vector<float> grid = ko::test::uniformValues(
+          static_cast<size_t>(xShape[0] * xShape[2] * xShape[3] * 2), -1.5f, 1.5f, rng);
       const std::vector<float> expected = ko::test::runGridSample(standard, x, xShape, grid, gridShape);
       const std::vector<float> y = ko::test::runGridSample(fast, x, xShape, grid, gridShape);
       ASSERT_EQ(y.size(), expected.size());
-      EXPECT_LE(maxAbsDifference(y, expected), 1e-5f) << threads << " threads, C " << xShape[1];
+      EXPECT_LE(ko::test::maxAbsDifference(y, expected), 1e-5f) << threads << " threads, C " << xShape[1];
     }
   }
 }
@@ -76,14 +64,14 @@ TEST(GridSampleFastOperator, SharesOneDomainAcrossThreads) {
 TEST(GridSampleFastOperator, FailsTheRunOnAGridThatDoesNotFitX) {
   Ort::Session fast = openModel(GridSampleNode::fast, 2);
   std::mt19937 rng(2);
-  const std::vector<float> x = uniform(3 * 8 * 8, 1.0f, rng);
-  const std::vector<float> smallGrid = uniform(8 * 7 * 2, 1.0f, rng);
+  const std::vector<float> x = ko::test::uniformValues(3 * 8 * 8, -1.0f, 1.0f, rng);
+  const std::vector<float> smallGrid = ko::test::uniformValues(8 * 7 * 2, -1.0f, 1.0f, rng);
   const std::string failure = ko::test::failureText([&] {
     ko::test::runGridSample(fast, x, {1, 3, 8, 8}, smallGrid, {1, 8, 7, 2});
   });
   EXPECT_NE(failure.find("GridSampleFast: grid spatial size 8x7 differs from X's 8x8"), std::string::npos)
       << failure;
-  const std::vector<float> wideGrid = uniform(8 * 8 * 3, 1.0f, rng);
+  const std::vector<float> wideGrid = ko::test::uniformValues(8 * 8 * 3, -1.0f, 1.0f, rng);
   const std::string widthFailure = ko::test::failureText([&] {
     ko::test::runGridSample(fast, x, {1, 3, 8, 8}, wideGrid, {1, 8, 8, 3});
   });

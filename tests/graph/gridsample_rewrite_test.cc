@@ -4,20 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
 #include "tests/support/failure_text.h"
+#include "tests/support/graph_probe.h"
 #include "tests/support/gridsample_model.h"
 #include "tests/support/model_writer.h"
 #include "tests/support/ort_run.h"
+#include "tests/support/random_tensor.h"
 
 namespace ko {
 namespace {
@@ -55,47 +54,6 @@ Bytes directorLike(int opset, const char* mode) {
   return m.bytes();
 }
 
-FloatTensor uniform(std::vector<int64_t> shape, float reach, std::mt19937& rng) {
-  std::uniform_real_distribution<float> value(-reach, reach);
-  FloatTensor tensor{shape, {}};
-  size_t count = 1;
-  for (int64_t dim : shape) count *= static_cast<size_t>(dim);
-  for (size_t i = 0; i < count; ++i) tensor.values.push_back(value(rng));
-  return tensor;
-}
-
-float maxAbsDifference(const FloatTensor& a, const FloatTensor& b) {
-  float worst = 0;
-  for (size_t i = 0; i < a.values.size(); ++i) worst = std::max(worst, std::abs(a.values[i] - b.values[i]));
-  return worst;
-}
-
-std::vector<GsNodeInfo> nodesOf(const Bytes& model) {
-  std::vector<GsNodeInfo> nodes;
-  std::unordered_set<std::string> initializers;
-  std::unordered_set<std::string> inputs;
-  gsReadGraph(gsGraphOf(gsSliceOf(model)), nodes, initializers, inputs);
-  return nodes;
-}
-
-// The versions at which the model imports "com.quandrel", one per import.
-std::vector<uint64_t> quandrelImports(const Bytes& model) {
-  std::vector<uint64_t> versions;
-  GsReader reader(gsSliceOf(model));
-  GsField field;
-  while (reader.next(field)) {
-    if (field.number != onnx::kModelOpsetImport ||
-        gsFirstStr(field.payload, onnx::kOpsetDomain) != "com.quandrel")
-      continue;
-    GsReader opset(field.payload);
-    GsField part;
-    while (opset.next(part)) {
-      if (part.number == onnx::kOpsetVersion) versions.push_back(part.varint);
-    }
-  }
-  return versions;
-}
-
 Bytes rewritten(Bytes model, size_t expectedCount) {
   EXPECT_EQ(rewriteGridSampleToFast(model), expectedCount);
   return model;
@@ -107,23 +65,24 @@ TEST(GridSampleRewrite, ComputesWhatTheStandardNodesComputed) {
     const Bytes model = directorLike(opset, mode);
     const Bytes fast = rewritten(model, 2);
     // Grids reach past [-1, 1] so the border clamp is exercised on every side.
-    const test::NamedTensors inputs{{"X", uniform({1, 3, 8, 10}, 3.0f, rng)},
-                                    {"gridA", uniform({1, 8, 10, 2}, 1.6f, rng)},
-                                    {"gridB", uniform({1, 8, 10, 2}, 1.6f, rng)}};
+    const test::NamedTensors inputs{{"X", test::uniformTensor({1, 3, 8, 10}, 3.0f, rng)},
+                                    {"gridA", test::uniformTensor({1, 8, 10, 2}, 1.6f, rng)},
+                                    {"gridB", test::uniformTensor({1, 8, 10, 2}, 1.6f, rng)}};
     const auto expected = test::runModel(model, inputs, {"Y", "Z"});
     const auto actual = test::runModel(fast, inputs, {"Y", "Z"}, test::CustomOps::quandrel);
     for (size_t output = 0; output < expected.size(); ++output) {
       EXPECT_EQ(actual[output].shape, expected[output].shape);
-      EXPECT_LE(maxAbsDifference(actual[output], expected[output]), 1e-5f) << "opset " << opset;
+      EXPECT_LE(test::maxAbsDifference(actual[output].values, expected[output].values), 1e-5f)
+          << "opset " << opset;
     }
   }
 }
 
 TEST(GridSampleRewrite, KeepsEveryOtherFieldOfTheNodesAndTheirOrder) {
   const Bytes model = directorLike(16, "bilinear");
-  const std::vector<GsNodeInfo> before = nodesOf(model);
+  const std::vector<GsNodeInfo> before = test::nodesOf(model);
   const Bytes fast = rewritten(model, 2);
-  const std::vector<GsNodeInfo> after = nodesOf(fast);  // its raw spans point into `fast`
+  const std::vector<GsNodeInfo> after = test::nodesOf(fast);  // its raw spans point into `fast`
   ASSERT_EQ(after.size(), before.size());
   const std::vector<std::string> opTypes{"Mul", "GridSampleFast", "GridSampleFast", "Add", "GridSample"};
   for (size_t i = 0; i < after.size(); ++i) {
@@ -144,12 +103,13 @@ TEST(GridSampleRewrite, KeepsEveryOtherFieldOfTheNodesAndTheirOrder) {
 }
 
 TEST(GridSampleRewrite, ImportsTheDomainOnceAtVersionOne) {
-  EXPECT_EQ(quandrelImports(rewritten(directorLike(16, "bilinear"), 2)), std::vector<uint64_t>{1});
+  EXPECT_EQ(test::quandrelImportVersions(rewritten(directorLike(16, "bilinear"), 2)),
+            std::vector<uint64_t>{1});
   ModelBuilder importing;
   importing.opset(16).opset(1, "com.quandrel").input("X", {1, 1, 2, 2}).input("grid", {1, 2, 2, 2});
   importing.output("Y", {1, 1, 2, 2}).node("GridSample", {"X", "grid"}, {"Y"});
   importing.attr("mode", "bilinear").attr("padding_mode", "border");
-  EXPECT_EQ(quandrelImports(rewritten(importing.bytes(), 1)), std::vector<uint64_t>{1});
+  EXPECT_EQ(test::quandrelImportVersions(rewritten(importing.bytes(), 1)), std::vector<uint64_t>{1});
 }
 
 TEST(GridSampleRewrite, FindsNothingTheSecondTime) {
@@ -178,7 +138,7 @@ Bytes oneNodeModel(const NodeCase& recipe) {
 TEST(GridSampleRewrite, TakesOnlyNodesTheOperatorComputesExactly) {
   for (const NodeCase& recipe :
        {NodeCase{}, NodeCase{.alignCorners = 0}, NodeCase{.domain = "ai.onnx"}, NodeCase{.mode = "linear"}}) {
-    EXPECT_EQ(nodesOf(rewritten(oneNodeModel(recipe), 1)).at(0).opType, "GridSampleFast");
+    EXPECT_EQ(test::nodesOf(rewritten(oneNodeModel(recipe), 1)).at(0).opType, "GridSampleFast");
   }
   for (const NodeCase& recipe :
        {NodeCase{.padding = "zeros"}, NodeCase{.padding = "reflection"}, NodeCase{.padding = nullptr},
@@ -217,18 +177,8 @@ TEST(GridSampleRewriteOfMalformedModels, FailsWithTheCodecsErrorAndLeavesTheByte
 
 TEST(GridSampleRewriteOfMalformedModels, StaysInsideEveryPrefixOfAModel) {
   const Bytes model = directorLike(16, "bilinear");
-  const std::unordered_set<std::string> codecErrors{"onnx: truncated", "onnx: bad varint",
-                                                    "onnx: bad wire type", test::kNoFailure};
-  for (size_t length = 0; length < model.size(); ++length) {
-    const Bytes prefix(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(length));
-    Bytes bytes = prefix;
-    size_t count = 0;
-    const std::string failure = test::failureText([&] { count = rewriteGridSampleToFast(bytes); });
-    EXPECT_TRUE(codecErrors.contains(failure)) << length << ": " << failure;
-    if (count == 0) {
-      EXPECT_EQ(bytes, prefix) << length;
-    }
-  }
+  test::expectEveryPrefixFailsOnlyWithCodecErrors(
+      model, [](Bytes& bytes) { return rewriteGridSampleToFast(bytes); });
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <functional>
 #include <random>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "graph/cubic_taps.h"
@@ -20,8 +19,10 @@
 #include "graph/onnx_wire.h"
 #include "tests/support/cubic_head_model.h"
 #include "tests/support/failure_text.h"
+#include "tests/support/graph_probe.h"
 #include "tests/support/model_writer.h"
 #include "tests/support/ort_run.h"
+#include "tests/support/random_tensor.h"
 
 namespace ko {
 namespace {
@@ -34,15 +35,6 @@ using test::ModelBuilder;
 Bytes rewritten(Bytes model, size_t expected) {
   EXPECT_EQ(rewriteHeadCubicResize(model), expected);
   return model;
-}
-
-FloatTensor uniform(std::vector<int64_t> shape, std::mt19937& rng) {
-  std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-  FloatTensor tensor{shape, {}};
-  size_t count = 1;
-  for (int64_t dim : shape) count *= static_cast<size_t>(dim);
-  for (size_t i = 0; i < count; ++i) tensor.values.push_back(value(rng));
-  return tensor;
 }
 
 // The largest difference, as a fraction of the range the expected values span (of their magnitude when
@@ -58,33 +50,10 @@ double relativeDifference(const FloatTensor& actual, const FloatTensor& expected
   return worst / range;
 }
 
-std::vector<GsNodeInfo> nodesOf(const Bytes& model) {
-  std::vector<GsNodeInfo> nodes;
-  std::unordered_set<std::string> initializers;
-  std::unordered_set<std::string> inputs;
-  gsReadGraph(gsGraphOf(gsSliceOf(model)), nodes, initializers, inputs);
-  return nodes;
-}
-
-std::vector<std::string> opTypesOf(const Bytes& model) {
-  std::vector<std::string> opTypes;
-  for (const GsNodeInfo& node : nodesOf(model)) opTypes.push_back(node.opType);
-  return opTypes;
-}
-
-// The raw fields of a message, in order.
-std::vector<Bytes> fieldsOf(GsSlice message) {
-  std::vector<Bytes> fields;
-  GsReader reader(message);
-  GsField field;
-  while (reader.next(field)) fields.emplace_back(field.raw.data, field.raw.data + field.raw.size);
-  return fields;
-}
-
 void expectSameAsResize(const CubicHead& head, const std::vector<int64_t>& shape, std::mt19937& rng) {
   const Bytes model = test::cubicHeadModel(head);
   const Bytes chain = rewritten(model, 1);
-  const test::NamedTensors inputs{{"X", uniform(shape, rng)}};
+  const test::NamedTensors inputs{{"X", test::uniformTensor(shape, 1.0f, rng)}};
   const auto expected = test::runModel(model, inputs, {"R", "Y"});
   const auto actual = test::runModel(chain, inputs, {"R", "Y"});
   for (size_t output = 0; output < expected.size(); ++output) {
@@ -122,12 +91,12 @@ TEST(HeadCubicResize, KeepsAConstantImageConstantAtTwiceTheSize) {
 TEST(HeadCubicResize, PutsTheChainInTheResizesPlaceAndNamesItAfterTheResize) {
   const Bytes model = test::cubicHeadModel({.leadingNodes = 7});
   const Bytes chain = rewritten(model, 1);
-  const std::vector<GsNodeInfo> before = nodesOf(model);
-  const std::vector<GsNodeInfo> after = nodesOf(chain);
+  const std::vector<GsNodeInfo> before = test::nodesOf(model);
+  const std::vector<GsNodeInfo> after = test::nodesOf(chain);
   ASSERT_EQ(after.size(), before.size() + 2);
-  EXPECT_EQ(opTypesOf(chain)[7], "Pad");
-  EXPECT_EQ(opTypesOf(chain)[8], "Conv");
-  EXPECT_EQ(opTypesOf(chain)[9], "DepthToSpace");
+  EXPECT_EQ(test::opTypesOf(chain)[7], "Pad");
+  EXPECT_EQ(test::opTypesOf(chain)[8], "Conv");
+  EXPECT_EQ(test::opTypesOf(chain)[9], "DepthToSpace");
   const std::vector<std::string> names{"/Resize/pad", "/Resize/dwconv", "/Resize/d2s"};
   const std::vector<std::vector<std::string>> inputs{
       {"lead6", "rz7_pads"}, {"rz7_padout", "rz7_dw_w"}, {"rz7_convout"}};
@@ -139,16 +108,16 @@ TEST(HeadCubicResize, PutsTheChainInTheResizesPlaceAndNamesItAfterTheResize) {
   }
 
   const Bytes named = rewritten(test::cubicHeadModel({.resizeName = "/head/up/Resize"}), 1);
-  EXPECT_EQ(gsFirstStr(hcPayload(nodesOf(named)[0].raw), onnx::kNodeName), "/head/up/Resize/pad");
-  EXPECT_EQ(nodesOf(named)[2].outputs, std::vector<std::string>{"R"});
-  EXPECT_EQ(nodesOf(named)[0].inputs, (std::vector<std::string>{"X", "rz0_pads"}));
+  EXPECT_EQ(gsFirstStr(hcPayload(test::nodesOf(named)[0].raw), onnx::kNodeName), "/head/up/Resize/pad");
+  EXPECT_EQ(test::nodesOf(named)[2].outputs, std::vector<std::string>{"R"});
+  EXPECT_EQ(test::nodesOf(named)[0].inputs, (std::vector<std::string>{"X", "rz0_pads"}));
 }
 
 TEST(HeadCubicResize, AppendsItsInitializersAndKeepsEverythingElseByteForByte) {
   const Bytes model = test::cubicHeadModel({.channels = 6, .group = 2, .leadingNodes = 2});
   const Bytes chain = rewritten(model, 1);
-  const std::vector<Bytes> modelBefore = fieldsOf(gsSliceOf(model));
-  const std::vector<Bytes> modelAfter = fieldsOf(gsSliceOf(chain));
+  const std::vector<Bytes> modelBefore = test::fieldsOf(gsSliceOf(model));
+  const std::vector<Bytes> modelAfter = test::fieldsOf(gsSliceOf(chain));
   ASSERT_EQ(modelAfter.size(), modelBefore.size());
   for (size_t i = 0; i < modelBefore.size(); ++i) {
     if (modelBefore[i][0] != (onnx::kModelGraph << 3 | kGsLengthDelimited)) {
@@ -156,8 +125,8 @@ TEST(HeadCubicResize, AppendsItsInitializersAndKeepsEverythingElseByteForByte) {
     }
   }
   // Nodes 0 and 1 lead to the Resize (2), which gives way to three nodes; the rest follows unchanged.
-  std::vector<Bytes> graphBefore = fieldsOf(gsGraphOf(gsSliceOf(model)));
-  std::vector<Bytes> graphAfter = fieldsOf(gsGraphOf(gsSliceOf(chain)));
+  std::vector<Bytes> graphBefore = test::fieldsOf(gsGraphOf(gsSliceOf(model)));
+  std::vector<Bytes> graphAfter = test::fieldsOf(gsGraphOf(gsSliceOf(chain)));
   ASSERT_EQ(graphAfter.size(), graphBefore.size() + 4);
   graphBefore.erase(graphBefore.begin() + 2);
   graphAfter.erase(graphAfter.begin() + 2, graphAfter.begin() + 5);
@@ -188,7 +157,7 @@ TEST(HeadCubicResize, FindsTheScalesInFloatDataAndAcrossGraphFields) {
   Bytes withSecondScales = test::cubicHeadModel({.resizeInputs = {"X", "", "scales2"}});
   gsPutMessage(withSecondScales, onnx::kModelGraph, graph);
   std::mt19937 rng(7);
-  const test::NamedTensors inputs{{"X", uniform({1, 3, 3, 4}, rng)}};
+  const test::NamedTensors inputs{{"X", test::uniformTensor({1, 3, 3, 4}, 1.0f, rng)}};
   const auto expected = test::runModel(withSecondScales, inputs, {"R"});
   const auto actual = test::runModel(rewritten(withSecondScales, 1), inputs, {"R"});
   EXPECT_LE(relativeDifference(actual.at(0), expected.at(0)), 1e-5);
@@ -287,18 +256,8 @@ TEST(HeadCubicResizeOfMalformedModels, FailsWithTheCodecsErrorAndLeavesTheBytes)
   Bytes badVarint(11, 0xff);
   EXPECT_EQ(test::failureText([&] { rewriteHeadCubicResize(badVarint); }), "onnx: bad varint");
   EXPECT_EQ(badVarint, Bytes(11, 0xff));
-  const std::unordered_set<std::string> codecErrors{"onnx: truncated", "onnx: bad varint",
-                                                    "onnx: bad wire type", test::kNoFailure};
-  for (size_t length = 0; length < model.size(); ++length) {
-    const Bytes prefix(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(length));
-    Bytes bytes = prefix;
-    size_t count = 0;
-    const std::string failure = test::failureText([&] { count = rewriteHeadCubicResize(bytes); });
-    EXPECT_TRUE(codecErrors.contains(failure)) << length << ": " << failure;
-    if (count == 0) {
-      EXPECT_EQ(bytes, prefix) << length;
-    }
-  }
+  test::expectEveryPrefixFailsOnlyWithCodecErrors(model,
+                                                  [](Bytes& bytes) { return rewriteHeadCubicResize(bytes); });
 }
 
 TEST(CubicTaps, AreKeysWeightsNormalisedToOne) {

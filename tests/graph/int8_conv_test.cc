@@ -18,6 +18,7 @@
 #include "tests/support/failure_text.h"
 #include "tests/support/int8_conv_model.h"
 #include "tests/support/ort_run.h"
+#include "tests/support/random_tensor.h"
 
 namespace {
 
@@ -103,10 +104,7 @@ void expectNear(const std::vector<float>& y, const Reference& ref, const std::st
 
 std::vector<float> uniform(size_t count, float low, float high, uint32_t seed) {
   std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> value(low, high);
-  std::vector<float> values(count);
-  for (float& v : values) v = value(rng);
-  return values;
+  return ko::test::uniformValues(count, low, high, rng);
 }
 
 size_t elements(const std::vector<int64_t>& shape) {

@@ -11,6 +11,7 @@
 #include "graph/onnx_schema.h"
 #include "graph/onnx_write.h"
 #include "tests/support/failure_text.h"
+#include "tests/support/graph_probe.h"
 #include "tests/support/model_writer.h"
 #include "tests/support/ort_run.h"
 
@@ -48,15 +49,6 @@ Bytes rebuilt(const Bytes& model, const GsGraphEdit& edit) {
   Bytes out;
   gsRebuild(gsSliceOf(model), edit, out);
   return out;
-}
-
-std::vector<GsNodeInfo> nodesOf(const Bytes& model, std::unordered_set<std::string>* inputs = nullptr) {
-  std::vector<GsNodeInfo> nodes;
-  std::unordered_set<std::string> initializers;
-  std::unordered_set<std::string> inputNames;
-  gsReadGraph(gsGraphOf(gsSliceOf(model)), nodes, initializers, inputNames);
-  if (inputs != nullptr) *inputs = inputNames;
-  return nodes;
 }
 
 const FloatTensor kX{{1, 4}, {-2.0f, -0.5f, 0.5f, 3.0f}};
@@ -117,10 +109,10 @@ TEST(RebuildEdits, SplitAChainIntoPrepAndPerFrameModelsThatComposeToTheOriginal)
   frameEdit.addField = onnx::kGraphInput;
   const Bytes perFrame = rebuilt(model, frameEdit);
 
-  ASSERT_EQ(nodesOf(prep).size(), 1u);
-  EXPECT_EQ(nodesOf(prep)[0].opType, "Relu");
-  ASSERT_EQ(nodesOf(perFrame).size(), 1u);
-  EXPECT_EQ(nodesOf(perFrame)[0].opType, "Neg");
+  ASSERT_EQ(test::nodesOf(prep).size(), 1u);
+  EXPECT_EQ(test::nodesOf(prep)[0].opType, "Relu");
+  ASSERT_EQ(test::nodesOf(perFrame).size(), 1u);
+  EXPECT_EQ(test::nodesOf(perFrame)[0].opType, "Neg");
   std::vector<std::string> valueInfos;
   gsAllStr(gsGraphOf(gsSliceOf(prep)), onnx::kGraphValueInfo, valueInfos);
   EXPECT_TRUE(valueInfos.empty());
@@ -140,7 +132,7 @@ TEST(RebuildEdits, DropFlagsCountEveryNodeAndKeepNodesPastTheirEnd) {
   const Bytes drops{0, 1};
   GsGraphEdit edit;
   edit.nodeDrops = &drops;
-  const std::vector<GsNodeInfo> nodes = nodesOf(rebuilt(m.bytes(), edit));
+  const std::vector<GsNodeInfo> nodes = test::nodesOf(rebuilt(m.bytes(), edit));
   ASSERT_EQ(nodes.size(), 2u);
   EXPECT_EQ(nodes[0].opType, "Relu");
   EXPECT_EQ(nodes[1].opType, "Abs");
@@ -155,7 +147,7 @@ TEST(RebuildEdits, PrgbInputFlags) {
     edit.dropPrgbInput = drop;
     edit.keepOnlyPrgbInput = keepOnly;
     std::unordered_set<std::string> inputs;
-    nodesOf(rebuilt(model, edit), &inputs);
+    test::nodesOf(rebuilt(model, edit), &inputs);
     return inputs;
   };
   using Names = std::unordered_set<std::string>;

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "graph/onnx_read.h"
+#include "tests/support/graph_probe.h"
 #include "tests/support/model_writer.h"
 #include "tests/support/ort_run.h"
+#include "tests/support/random_tensor.h"
 
 namespace ko {
 namespace {
@@ -53,12 +55,7 @@ Bytes directorModel(Flaw flaw = Flaw::none) {
 
 FloatTensor randomTensor(std::vector<int64_t> shape, uint32_t seed) {
   std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-  FloatTensor tensor{shape, {}};
-  int64_t count = 1;
-  for (int64_t dim : shape) count *= dim;
-  for (int64_t i = 0; i < count; ++i) tensor.values.push_back(value(rng));
-  return tensor;
+  return test::uniformTensor(std::move(shape), 1.0f, rng);
 }
 
 struct GraphSummary {
@@ -67,11 +64,8 @@ struct GraphSummary {
 };
 
 GraphSummary summarise(const Bytes& model) {
-  std::vector<GsNodeInfo> nodes;
-  std::unordered_set<std::string> initializers;
   GraphSummary summary;
-  gsReadGraph(gsGraphOf(gsSliceOf(model)), nodes, initializers, summary.inputs);
-  for (const GsNodeInfo& node : nodes) summary.opTypes.push_back(node.opType);
+  summary.opTypes = test::opTypesOf(test::nodesOf(model, &summary.inputs));
   return summary;
 }
 

@@ -4,19 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <random>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
 #include "graph/onnx_wire.h"
 #include "tests/support/failure_text.h"
+#include "tests/support/graph_probe.h"
 #include "tests/support/model_writer.h"
 #include "tests/support/ort_run.h"
 
@@ -59,22 +58,6 @@ Bytes normalised(Bytes model, size_t expected) {
   return model;
 }
 
-std::vector<GsNodeInfo> nodesOf(const Bytes& model) {
-  std::vector<GsNodeInfo> nodes;
-  std::unordered_set<std::string> initializers;
-  std::unordered_set<std::string> inputs;
-  gsReadGraph(gsGraphOf(gsSliceOf(model)), nodes, initializers, inputs);
-  return nodes;
-}
-
-std::vector<Bytes> fieldsOf(GsSlice message) {
-  std::vector<Bytes> fields;
-  GsReader reader(message);
-  GsField field;
-  while (reader.next(field)) fields.emplace_back(field.raw.data, field.raw.data + field.raw.size);
-  return fields;
-}
-
 TEST(StudentBlend, GemmComputesWhatTheMatMulComputed) {
   std::mt19937 rng(56);
   std::uniform_real_distribution<float> value(-2.0f, 2.0f);
@@ -83,7 +66,7 @@ TEST(StudentBlend, GemmComputesWhatTheMatMulComputed) {
   for (const Blend& blend : {Blend{}, Blend{.opset = 11, .domain = "ai.onnx"}, Blend{.opset = 20}}) {
     const Bytes model = blendModel(blend);
     const Bytes gemm = normalised(model, 1);
-    EXPECT_EQ(nodesOf(gemm).at(1).opType, "Gemm");
+    EXPECT_EQ(test::nodesOf(gemm).at(1).opType, "Gemm");
     const FloatTensor expected = test::runModel(model, {{"X", x}}, {"Y"}).at(0);
     const FloatTensor actual = test::runModel(gemm, {{"X", x}}, {"Y"}).at(0);
     EXPECT_EQ(actual.shape, expected.shape);
@@ -95,11 +78,11 @@ TEST(StudentBlend, GemmComputesWhatTheMatMulComputed) {
 TEST(StudentBlend, ChangesOnlyTheOpTypeAndDomainOfTheNode) {
   const Bytes model = blendModel({.domain = "ai.onnx"});
   const Bytes gemm = normalised(model, 1);
-  const std::vector<Bytes> modelBefore = fieldsOf(gsSliceOf(model));
-  const std::vector<Bytes> modelAfter = fieldsOf(gsSliceOf(gemm));
+  const std::vector<Bytes> modelBefore = test::fieldsOf(gsSliceOf(model));
+  const std::vector<Bytes> modelAfter = test::fieldsOf(gsSliceOf(gemm));
   ASSERT_EQ(modelAfter.size(), modelBefore.size());
-  std::vector<Bytes> graphBefore = fieldsOf(gsGraphOf(gsSliceOf(model)));
-  std::vector<Bytes> graphAfter = fieldsOf(gsGraphOf(gsSliceOf(gemm)));
+  std::vector<Bytes> graphBefore = test::fieldsOf(gsGraphOf(gsSliceOf(model)));
+  std::vector<Bytes> graphAfter = test::fieldsOf(gsGraphOf(gsSliceOf(gemm)));
   ASSERT_EQ(graphAfter.size(), graphBefore.size());
   for (size_t i = 0; i < graphBefore.size(); ++i) {
     if (i != 1) {
@@ -108,14 +91,14 @@ TEST(StudentBlend, ChangesOnlyTheOpTypeAndDomainOfTheNode) {
   }
   // The node's fields in order, op_type and domain dropped, then op_type "Gemm".
   std::vector<Bytes> nodeExpected;
-  for (const Bytes& field : fieldsOf(hcPayload(gsSliceOf(graphBefore[1])))) {
+  for (const Bytes& field : test::fieldsOf(hcPayload(gsSliceOf(graphBefore[1])))) {
     const uint32_t number = field[0] >> 3;
     if (number != onnx::kNodeOpType && number != onnx::kNodeDomain) nodeExpected.push_back(field);
   }
   Bytes gemmType;
   gsPutString(gemmType, onnx::kNodeOpType, "Gemm");
   nodeExpected.push_back(gemmType);
-  EXPECT_EQ(fieldsOf(hcPayload(gsSliceOf(graphAfter[1]))), nodeExpected);
+  EXPECT_EQ(test::fieldsOf(hcPayload(gsSliceOf(graphAfter[1]))), nodeExpected);
   for (size_t i = 0; i < modelBefore.size(); ++i) {
     if (modelBefore[i][0] != (onnx::kModelGraph << 3 | kGsLengthDelimited)) {
       EXPECT_EQ(modelAfter[i], modelBefore[i]);
@@ -128,7 +111,7 @@ TEST(StudentBlend, ConvertsEveryBlendNodeAndNothingTheSecondTime) {
     m.node("MatMul", {"A", "B"}, {"Q"}).nodeName("/s2/blend").output("Q", {"N", 5});
   }});
   const Bytes gemm = normalised(model, 2);
-  EXPECT_EQ(nodesOf(gemm).at(3).opType, "Gemm");
+  EXPECT_EQ(test::nodesOf(gemm).at(3).opType, "Gemm");
   EXPECT_EQ(normalised(gemm, 0), gemm);
 }
 
@@ -179,18 +162,8 @@ TEST(StudentBlendOfMalformedModels, FailsWithTheCodecsErrorAndLeavesTheBytes) {
   const Bytes cutCopy = cut;
   EXPECT_EQ(test::failureText([&] { normaliseStudentBlend(cut); }), "onnx: truncated");
   EXPECT_EQ(cut, cutCopy);
-  const std::unordered_set<std::string> codecErrors{"onnx: truncated", "onnx: bad varint",
-                                                    "onnx: bad wire type", test::kNoFailure};
-  for (size_t length = 0; length < model.size(); ++length) {
-    const Bytes prefix(model.begin(), model.begin() + static_cast<std::ptrdiff_t>(length));
-    Bytes bytes = prefix;
-    size_t count = 0;
-    const std::string failure = test::failureText([&] { count = normaliseStudentBlend(bytes); });
-    EXPECT_TRUE(codecErrors.contains(failure)) << length << ": " << failure;
-    if (count == 0) {
-      EXPECT_EQ(bytes, prefix) << length;
-    }
-  }
+  test::expectEveryPrefixFailsOnlyWithCodecErrors(model,
+                                                  [](Bytes& bytes) { return normaliseStudentBlend(bytes); });
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -16,8 +15,10 @@
 #include "graph/onnx_schema.h"
 #include "graph/warp_director.h"
 #include "tests/support/failure_text.h"
+#include "tests/support/graph_probe.h"
 #include "tests/support/model_writer.h"
 #include "tests/support/ort_run.h"
+#include "tests/support/random_tensor.h"
 #include "tests/support/warp_block_model.h"
 
 namespace ko {
@@ -26,42 +27,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using test::FloatTensor;
 using test::WarpBlockOptions;
-
-std::vector<GsNodeInfo> nodesOf(const Bytes& model) {
-  std::vector<GsNodeInfo> nodes;
-  std::unordered_set<std::string> initializers;
-  std::unordered_set<std::string> inputs;
-  gsReadGraph(gsGraphOf(gsSliceOf(model)), nodes, initializers, inputs);
-  return nodes;
-}
-
-std::vector<std::string> opTypes(const std::vector<GsNodeInfo>& nodes) {
-  std::vector<std::string> types;
-  for (const GsNodeInfo& node : nodes) types.push_back(node.opType);
-  return types;
-}
-
-size_t quandrelImports(const Bytes& model) {
-  size_t count = 0;
-  GsReader reader(gsSliceOf(model));
-  GsField field;
-  while (reader.next(field)) {
-    count += field.number == onnx::kModelOpsetImport &&
-                     gsFirstStr(field.payload, onnx::kOpsetDomain) == "com.quandrel"
-                 ? 1
-                 : 0;
-  }
-  return count;
-}
-
-FloatTensor uniform(std::vector<int64_t> shape, float reach, std::mt19937& rng) {
-  std::uniform_real_distribution<float> value(-reach, reach);
-  size_t count = 1;
-  for (const int64_t dim : shape) count *= static_cast<size_t>(dim);
-  FloatTensor tensor{std::move(shape), std::vector<float>(count)};
-  for (float& v : tensor.values) v = value(rng);
-  return tensor;
-}
 
 TEST(WarpBlockSearch, FindsTheBlockOfADirectorLikeGraph) {
   for (const char* op : {"GridSample", "GridSampleFast"}) {
@@ -84,8 +49,8 @@ TEST(WarpBlockRewrite, ReplacesTheConeAndTheBlockByOneNodeInItsPlace) {
   ASSERT_EQ(rewriteWarpBlockToCustomOp(model, reason), test::kWarpBlockNodes + test::kWarpConeNodes)
       << reason;
   EXPECT_EQ(reason, "");
-  const std::vector<GsNodeInfo> before = nodesOf(original);
-  const std::vector<GsNodeInfo> after = nodesOf(model);
+  const std::vector<GsNodeInfo> before = test::nodesOf(original);
+  const std::vector<GsNodeInfo> after = test::nodesOf(model);
   ASSERT_EQ(after.size(), before.size() - test::kWarpBlockNodes - test::kWarpConeNodes + 1);
   // Every other node stays, byte for byte and in order, and the new node stands where the GridSample
   // stood.
@@ -99,7 +64,7 @@ TEST(WarpBlockRewrite, ReplacesTheConeAndTheBlockByOneNodeInItsPlace) {
       kept.emplace_back(node.raw.data, node.raw.data + node.raw.size);
   }
   ASSERT_EQ(kept.size(), after.size());
-  const std::vector<std::string> types = opTypes(after);
+  const std::vector<std::string> types = test::opTypesOf(after);
   const auto director = std::find(types.begin(), types.end(), "WarpDirector");
   ASSERT_NE(director, types.end());
   for (size_t i = 0; i < after.size(); ++i) {
@@ -116,12 +81,12 @@ TEST(WarpBlockRewrite, ReplacesTheConeAndTheBlockByOneNodeInItsPlace) {
   EXPECT_EQ(gsFirstStr(body, onnx::kNodeName), "ko_warp_director");
   EXPECT_EQ(gsFirstStr(body, onnx::kNodeDomain), "com.quandrel");
   EXPECT_TRUE(gsFirstMsg(body, onnx::kNodeAttribute).empty());
-  EXPECT_EQ(quandrelImports(model), 1u);
+  EXPECT_EQ(test::quandrelImportVersions(model).size(), 1u);
   // A model that already imports the domain keeps its one import.
   Bytes baked = test::warpBlockModel({.gridSampleOp = "GridSampleFast"});
   ASSERT_EQ(rewriteWarpBlockToCustomOp(baked, reason), test::kWarpBlockNodes + test::kWarpConeNodes)
       << reason;
-  EXPECT_EQ(quandrelImports(baked), 1u);
+  EXPECT_EQ(test::quandrelImportVersions(baked).size(), 1u);
 }
 
 // The rewritten model computes exactly the kernel on P_rgb and the grid; the standard block computes
@@ -134,8 +99,8 @@ TEST(WarpBlockRewrite, RewrittenModelRunsTheKernelAndAgreesWithTheBlock) {
   Bytes model = original;
   std::string reason;
   ASSERT_NE(rewriteWarpBlockToCustomOp(model, reason), 0u) << reason;
-  const test::NamedTensors inputs{{"P_rgb", uniform({n, 3, h, w}, 1.0f, rng)},
-                                  {"grid_in", uniform({n, h, w, 2}, 1.2f, rng)}};
+  const test::NamedTensors inputs{{"P_rgb", test::uniformTensor({n, 3, h, w}, 1.0f, rng)},
+                                  {"grid_in", test::uniformTensor({n, h, w, 2}, 1.2f, rng)}};
   const FloatTensor rewritten = test::runModel(model, inputs, {"Y"}, test::CustomOps::quandrel).at(0);
   const FloatTensor block = test::runModel(original, inputs, {"Y"}).at(0);
   std::vector<float> expected(rewritten.values.size());
