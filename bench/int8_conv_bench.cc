@@ -1,7 +1,8 @@
 // Int8ConvVNNI against ONNX Runtime's float Conv (on the dequantised weights) and its QLinearConv
 // (activation quantised by DynamicQuantizeLinear, the output dequantised again), one 3x3 same-size
 // convolution per model. The operator works on the library's pool, so ONNX Runtime gets the same
-// number of intra-op threads: ko::pool::threads(), set with KO_CORE_THREADS.
+// number of intra-op threads: ko::pool::threads(). Each count (1 and 2) runs in a process of its own,
+// since the pool reads its size once per process.
 #include <benchmark/benchmark.h>
 #include <onnxruntime_cxx_api.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "bench/support/ratio_report.h"
+#include "bench/support/thread_runs.h"
 #include "graph/custom_domain.h"
 #include "graph/int8_conv_kernels.h"
 #include "graph/onnx_schema.h"
@@ -102,9 +104,7 @@ void runConv(benchmark::State& state, Form form, const Shape& s) {
   state.SetItemsProcessed(state.iterations() * s.channels * s.channels * 9 * s.side * s.side);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runAtPoolSize(int argc, char** argv) {
   std::printf("int8 dot products on %s, %d threads, ONNX Runtime %s\n",
               ko::int8conv::pathName(ko::int8conv::bestDotPath()), ko::pool::threads(),
               Ort::GetVersionString().c_str());
@@ -120,4 +120,10 @@ int main(int argc, char** argv) {
     comparisons.push_back({ours, qlinear});
   }
   return ko::bench::runWithRatios(argc, argv, comparisons);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return ko::bench::forEachThreadCount({1, 2}, [&](int) { return runAtPoolSize(argc, argv); });
 }
