@@ -2,11 +2,13 @@
 // and a renderer going away while its worker is busy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "renderer/renderer.h"
 #include "tests/support/failure_text.h"
+#include "tests/support/movie_writer.h"
 #include "tests/support/renderer_fixture.h"
 
 namespace ko {
@@ -54,6 +56,25 @@ TEST_F(SourceConeRing, APriorThatCannotProduceARowPoisonsEveryLaterRender) {
   ASSERT_EQ(first.rfind(sentence, 0), 0u) << first;
   EXPECT_GT(first.size(), sentence.size());
   for (int32_t si : {0, 1, 2}) EXPECT_EQ(test::failureText([&] { render(renderer, si); }), first);
+}
+
+TEST_F(SourceConeRing, AFailedPrefetchPoisonsTheRingForTheFramesAfterIt) {
+  IdentityBuilder identity({.prior = PriorMember::Movie});
+  test::MovieRecipe cut = identity.priorMovieRecipe();
+  cut.indexFirst = true;  // the index survives the cut: frame 0 decodes, the later frames' data is gone
+  std::string movie = test::movieBytes(cut, ".mov");
+  movie.resize(movie.size() / 2);
+  const test::OpenedBundle bundle = bundles_.open(identity.member("P_hevc.mov", movie));
+  Renderer renderer(bundle.manifest, *bundle.identity, kModelKey, 1, "");
+  // The movie cursor decodes ahead, so the fault may already surface while frame 0 is prepared; from
+  // the first failure on, every render fails with it.
+  std::vector<std::string> failures;
+  for (int32_t si : {0, 1, 2, 0}) failures.push_back(test::failureText([&] { render(renderer, si); }));
+  const auto first = std::find_if(failures.begin(), failures.end(),
+                                  [](const std::string& text) { return text != test::kNoFailure; });
+  ASSERT_NE(first, failures.end());
+  EXPECT_EQ(first->rfind("Renderer: the hoisted source cone failed in ORT — ", 0), 0u) << *first;
+  for (auto later = first; later != failures.end(); ++later) EXPECT_EQ(*later, *first);
 }
 
 TEST_F(SourceConeRing, DestroyingWhileTheWorkerPrefetchesReturns) {
