@@ -36,6 +36,16 @@ OpenedBundle RendererBundles::open(IdentityBuilder identity, const DirectorRecip
 }
 
 OpenedBundle RendererBundles::open(IdentityBuilder identity, const std::vector<uint8_t>& model) {
+  OpenedBundle opened{loadManifest(write(std::move(identity), model)), nullptr};
+  opened.identity = std::make_unique<Identity>(opened.manifest);
+  return opened;
+}
+
+std::string RendererBundles::write(IdentityBuilder identity, const DirectorRecipe& director) {
+  return write(std::move(identity), directorModel(director));
+}
+
+std::string RendererBundles::write(IdentityBuilder identity, const std::vector<uint8_t>& model) {
   const std::string dir = tmp_ / ("bundle" + std::to_string(++count_));
   const size_t rows = static_cast<size_t>(identity.recipe().NT);
   identity.member(identity.stored("pooled64.f16"), finiteHalfRows(rows * kPooled64RowBytes / 2, 1));
@@ -43,9 +53,7 @@ OpenedBundle RendererBundles::open(IdentityBuilder identity, const std::vector<u
     identity.member(identity.stored("fs_red.f16"), finiteHalfRows(rows * kFsRedRowBytes / 2, 2));
   }
   identity.member("model_m4b.onnx", std::string(model.begin(), model.end())).writeDirectory(dir);
-  OpenedBundle opened{loadManifest(dir), nullptr};
-  opened.identity = std::make_unique<Identity>(opened.manifest);
-  return opened;
+  return dir;
 }
 
 std::vector<float> keypoints(int sets, float offset) {

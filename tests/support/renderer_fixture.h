@@ -27,6 +27,9 @@ class RendererBundles {
  public:
   OpenedBundle open(IdentityBuilder identity, const DirectorRecipe& director = {});
   OpenedBundle open(IdentityBuilder identity, const std::vector<uint8_t>& model);
+  // The same bundle written only; returns its directory.
+  std::string write(IdentityBuilder identity, const DirectorRecipe& director = {});
+  std::string write(IdentityBuilder identity, const std::vector<uint8_t>& model);
 
  private:
   TempDir tmp_;
