@@ -40,6 +40,9 @@ class Identity {
 
   int32_t NT() const { return NT_; }
   int32_t crop() const { return crop_; }
+  // Whether P can produce rows: a raw prior is mapped or a prior movie plays in its place.
+  bool hasPrior() const { return P_.data() != nullptr || priorFromMovie(); }
+  bool hasFsRed() const { return fsRed_.data() != nullptr; }
 
   // None of the row accessors checks si: callers keep it in [0, NT).
   // The prior row of si: planes R, G, B of crop x crop halves in [0, 1], mapped or decoded.

@@ -91,6 +91,30 @@ KO_API int ko_paste_crop(ko_ctx* ctx, int si, const float* crop, uint8_t* out, s
  * on this session; copy it to keep it. */
 KO_API const uint8_t* ko_target_frame(ko_ctx* ctx, int si);
 
+/* Renders the face crop of source frame si (0 <= si < ko_nt) driven from kp_source to kp_driving
+ * (ko_host_kp_rows() x 3 floats each). The director is loaded on the first render call of the session.
+ * Returns 3 x crop x crop floats (planar R, G, B), valid until the next render call on this session, or
+ * NULL with ko_last_error set ("ko_render_kp_crop: bad args", or "ko_render_kp_crop: " and the reason
+ * the director was refused or failed). */
+KO_API const float* ko_render_kp_crop(ko_ctx* ctx, int si, const float* kp_source, const float* kp_driving);
+
+/* Renders row t (0 <= t < ko_drive_frames) of the bundle's idle-loop tables: its source frame and its
+ * source and driving keypoints. As ko_render_kp_crop; "ko_render_drive_crop: bad frame index" for t. */
+KO_API const float* ko_render_drive_crop(ko_ctx* ctx, int t);
+
+/* Pastes the last rendered crop into driver frame si and returns the session's W x H RGB frame, valid
+ * until the next ko_paste_last; NULL with ko_last_error set ("ko_paste_last: bad args / no prior
+ * render" before any render or for si out of range). */
+KO_API const uint8_t* ko_paste_last(ko_ctx* ctx, int si);
+
+/* Render and paste in one call, the frame written to out as W x H RGBA bytes (alpha 255); cap is out's
+ * size, at least W * H * 4 bytes. Return 1, or 0 with ko_last_error set: the render call's text, or
+ * "ko_render_*_rgba: out buffer too small" (the crop is rendered already and ko_paste_last can still
+ * paste it). */
+KO_API int ko_render_kp_rgba(ko_ctx* ctx, int si, const float* kp_source, const float* kp_driving,
+                             uint8_t* out, size_t cap);
+KO_API int ko_render_drive_rgba(ko_ctx* ctx, int t, uint8_t* out, size_t cap);
+
 /* ---------------------------------------------------------------------------------------------
  * Bundle resolution
  * Both calls may run concurrently from any threads; unpacking a container is serialised inside.

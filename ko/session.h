@@ -1,6 +1,7 @@
 // The session behind a ko_ctx handle: one identity opened for a render-and-paste loop. Members are
 // declared in the order they are built, so a failed open unwinds (and ko_destroy frees) them in
-// reverse: the frame buffer and the driver cursor first, the manifest last.
+// reverse: the frame buffer and the driver cursor first, the manifest last. The renderer, built later
+// by the first render call, sits before the paste so it is freed after it.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +12,13 @@
 #include "bundle/bundle.h"
 #include "driver/cursor.h"
 #include "paste/paste.h"
+#include "renderer/renderer.h"
 
 struct ko_ctx {
   ko::Manifest manifest;
   std::unique_ptr<ko::Identity> identity;
   ko::Drive drive;
+  std::unique_ptr<ko::Renderer> renderer;  // built by the first render call; freed after the paste
   std::unique_ptr<ko::Paste> paste;
   int32_t threads = 0;         // what renderers get: the caller's count, else the pool's size
   std::string ep;              // the execution provider asked for, "" for the default

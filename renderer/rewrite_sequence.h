@@ -1,0 +1,38 @@
+// The fixed sequence of load-time rewrites a director's graph goes through before its per-frame
+// session is created. Each rewrite may decline; a decline prints its line and the sequence continues
+// with the graph as it stands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bundle/bundle.h"
+#include "renderer/renderer_impl.h"
+
+namespace ko {
+
+// The execution provider the sequence plans for.
+struct ProviderKind {
+  bool coreml = false;
+  std::string units;  // CoreML's unit set: "all", "cpu", "gpu", "ane", ...
+};
+
+struct RewriteRequest {
+  const Manifest& manifest;
+  const Identity& identity;
+  const std::string& modelKey;
+  ProviderKind provider;
+  bool gridSampleRewrite = false;
+};
+
+// Step 1, run by construction before the sessions are built: the bundle's lip contour. This build has
+// no lip contour, so a bundle that carries a lip template is refused rather than served the graph's
+// ellipse.
+void prepareLipContour(const Manifest& manifest);
+
+// Steps 2 to 9 over `model`, edited in place. May create impl's prep session and, with it, the
+// per-frame session from the per-frame graph. Returns whether the bytes changed.
+bool runRewriteSequence(Renderer::Impl& impl, std::vector<uint8_t>& model, const RewriteRequest& request);
+
+}  // namespace ko

@@ -1,0 +1,85 @@
+#include "tests/support/renderer_fixture.h"
+
+#include "simd/half.h"
+#include "tests/support/ort_run.h"
+
+namespace ko::test {
+namespace {
+
+FloatTensor widened(const uint16_t* halves, std::vector<int64_t> shape) {
+  FloatTensor tensor{std::move(shape), {}};
+  size_t count = 1;
+  for (int64_t d : tensor.shape) count *= static_cast<size_t>(d);
+  tensor.values.resize(count);
+  halfToFloat(halves, tensor.values.data(), count);
+  return tensor;
+}
+
+FloatTensor kpTensor(const float* kp) {
+  return {{1, 21, 3}, std::vector<float>(kp, kp + 63)};
+}
+
+// Rows of halves in [0, 1), different in every row and position: the builder's hash bytes hold NaN
+// and infinity patterns, which would make every crop NaN.
+std::string finiteHalfRows(size_t halves, uint32_t seed) {
+  std::vector<uint16_t> values(halves);
+  for (size_t i = 0; i < halves; ++i) {
+    values[i] = f32ToF16(static_cast<float>((static_cast<uint32_t>(i + seed) * 2654435761u) >> 26) / 64.0f);
+  }
+  return std::string(reinterpret_cast<const char*>(values.data()), halves * sizeof(uint16_t));
+}
+
+}  // namespace
+
+OpenedBundle RendererBundles::open(IdentityBuilder identity, const DirectorRecipe& director) {
+  return open(std::move(identity), directorModel(director));
+}
+
+OpenedBundle RendererBundles::open(IdentityBuilder identity, const std::vector<uint8_t>& model) {
+  OpenedBundle opened{loadManifest(write(std::move(identity), model)), nullptr};
+  opened.identity = std::make_unique<Identity>(opened.manifest);
+  return opened;
+}
+
+std::string RendererBundles::write(IdentityBuilder identity, const DirectorRecipe& director) {
+  return write(std::move(identity), directorModel(director));
+}
+
+std::string RendererBundles::write(IdentityBuilder identity, const std::vector<uint8_t>& model) {
+  const std::string dir = tmp_ / ("bundle" + std::to_string(++count_));
+  const size_t rows = static_cast<size_t>(identity.recipe().NT);
+  identity.member(identity.stored("pooled64.f16"), finiteHalfRows(rows * kPooled64RowBytes / 2, 1));
+  if (identity.recipe().prior == PriorMember::FsRed) {
+    identity.member(identity.stored("fs_red.f16"), finiteHalfRows(rows * kFsRedRowBytes / 2, 2));
+  }
+  identity.member("model_m4b.onnx", std::string(model.begin(), model.end())).writeDirectory(dir);
+  return dir;
+}
+
+std::vector<float> keypoints(int sets, float offset) {
+  std::vector<float> kp(static_cast<size_t>(sets) * 63);
+  for (size_t i = 0; i < kp.size(); ++i) kp[i] = offset + 0.013f * static_cast<float>(i % 29) - 0.15f;
+  return kp;
+}
+
+std::vector<float> directCrop(const DirectorRecipe& director, const Identity& identity, int32_t si,
+                              const float* kpSource, const float* kpDriving) {
+  DirectorRecipe one = director;
+  one.batch = 1;
+  const int64_t crop = identity.crop();
+  NamedTensors inputs;
+  if (director.featSynth) {
+    inputs = {{"fs_red", widened(identity.fsRed(si), {1, 64, 64, 64})},
+              {"pooled", widened(identity.pooled64(si), {1, 64, 32, 32})},
+              {"kd", kpTensor(kpDriving)},
+              {"ks", kpTensor(kpSource)}};
+  } else {
+    inputs = {{"pooled64", widened(identity.pooled64(si), {1, 64, 32, 32})},
+              {"P_rgb", widened(identity.P(si), {1, 3, crop, crop})},
+              {"kp_driving", kpTensor(kpDriving)},
+              {"kp_source", kpTensor(kpSource)}};
+  }
+  return runModel(directorModel(one), inputs, {"rgb"}).at(0).values;
+}
+
+}  // namespace ko::test
