@@ -39,12 +39,14 @@ std::string rawBytes(const std::vector<T>& values) {
 }
 
 // Hash-like bytes, so no two rows of a table are alike.
-std::string patternBytes(size_t count, uint32_t seed) {
-  std::string bytes(count, '\0');
-  for (size_t i = 0; i < count; ++i) {
-    bytes[i] = static_cast<char>(((static_cast<uint32_t>(i) + seed) * 2654435761u) >> 24);
+// Rows of finite halves in [0, 1), different in every row and position, so a director fed them
+// renders finite crops.
+std::string finiteHalfRows(size_t halves, uint32_t seed) {
+  std::vector<uint16_t> values(halves);
+  for (size_t i = 0; i < halves; ++i) {
+    values[i] = f32ToF16(static_cast<float>((static_cast<uint32_t>(i + seed) * 2654435761u) >> 26) / 64.0f);
   }
-  return bytes;
+  return std::string(reinterpret_cast<const char*>(values.data()), halves * sizeof(uint16_t));
 }
 
 // Planes R, G, B of crop x crop halves, each a multiple of 1/64 in [0, 1] (exact in half precision).
@@ -91,9 +93,9 @@ IdentityBuilder::IdentityBuilder(IdentityRecipe recipe) : recipe_(recipe) {
       .set("M_src_w", std::to_string(s.W * s.mSrcScale))
       .set("M_src_h", std::to_string(s.H * s.mSrcScale));
   const size_t rows = static_cast<size_t>(s.NT);
-  add("pooled64.f16", patternBytes(rows * kPooled64RowBytes, 1));
+  add("pooled64.f16", finiteHalfRows(rows * kPooled64RowBytes / 2, 1));
   if (s.prior == PriorMember::Raw) add("P.f16", priorBytes(s.NT, s.crop));
-  if (s.prior == PriorMember::FsRed) add("fs_red.f16", patternBytes(rows * kFsRedRowBytes, 2));
+  if (s.prior == PriorMember::FsRed) add("fs_red.f16", finiteHalfRows(rows * kFsRedRowBytes / 2, 2));
   if (s.prior == PriorMember::Movie) {
     keys_.set("P_hevc", "\"P_hevc.mov\"");
     add("P_hevc.mov", movieBytes(priorMovieRecipe(), ".mov"));

@@ -19,16 +19,6 @@ FloatTensor kpTensor(const float* kp) {
   return {{1, 21, 3}, std::vector<float>(kp, kp + 63)};
 }
 
-// Rows of halves in [0, 1), different in every row and position: the builder's hash bytes hold NaN
-// and infinity patterns, which would make every crop NaN.
-std::string finiteHalfRows(size_t halves, uint32_t seed) {
-  std::vector<uint16_t> values(halves);
-  for (size_t i = 0; i < halves; ++i) {
-    values[i] = f32ToF16(static_cast<float>((static_cast<uint32_t>(i + seed) * 2654435761u) >> 26) / 64.0f);
-  }
-  return std::string(reinterpret_cast<const char*>(values.data()), halves * sizeof(uint16_t));
-}
-
 }  // namespace
 
 OpenedBundle RendererBundles::open(IdentityBuilder identity, const DirectorRecipe& director) {
@@ -47,11 +37,6 @@ std::string RendererBundles::write(IdentityBuilder identity, const DirectorRecip
 
 std::string RendererBundles::write(IdentityBuilder identity, const std::vector<uint8_t>& model) {
   const std::string dir = tmp_ / ("bundle" + std::to_string(++count_));
-  const size_t rows = static_cast<size_t>(identity.recipe().NT);
-  identity.member(identity.stored("pooled64.f16"), finiteHalfRows(rows * kPooled64RowBytes / 2, 1));
-  if (identity.recipe().prior == PriorMember::FsRed) {
-    identity.member(identity.stored("fs_red.f16"), finiteHalfRows(rows * kFsRedRowBytes / 2, 2));
-  }
   identity.member("model_m4b.onnx", std::string(model.begin(), model.end())).writeDirectory(dir);
   return dir;
 }

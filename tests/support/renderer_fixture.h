@@ -21,8 +21,7 @@ struct OpenedBundle {
   std::unique_ptr<Identity> identity;
 };
 
-// Writes the identity, with finite pooled and synthesised features and directorModel(director) as
-// "model_m4b.onnx", and opens it.
+// Writes the identity with directorModel(director) as "model_m4b.onnx", and opens it.
 class RendererBundles {
  public:
   OpenedBundle open(IdentityBuilder identity, const DirectorRecipe& director = {});
