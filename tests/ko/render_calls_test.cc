@@ -9,6 +9,7 @@
 #include "bundle/bundle.h"
 #include "ko/ko.h"
 #include "pool/pool.h"
+#include "tests/support/c_handles.h"
 #include "tests/support/identity_builder.h"
 #include "tests/support/renderer_fixture.h"
 
@@ -17,11 +18,7 @@ namespace {
 
 using test::IdentityBuilder;
 
-struct Session {
-  ko_ctx* ctx;
-  explicit Session(ko_ctx* c) : ctx(c) {}
-  ~Session() { ko_destroy(ctx); }
-};
+using test::SessionHandle;
 
 class RenderCalls : public ::testing::Test {
  protected:
@@ -52,31 +49,32 @@ void expectNear(const std::vector<float>& got, const std::vector<float>& expecte
 }
 
 TEST_F(RenderCalls, CropsAreTheDirectorsOutputAndPasteLastPastesTheLastOne) {
-  const Session session(open());
-  ASSERT_NE(session.ctx, nullptr) << ko_last_error();
-  const float* rendered = ko_render_kp_crop(session.ctx, 2, ks_.data(), kd_.data());
+  const SessionHandle session(open());
+  ASSERT_NE(session.get(), nullptr) << ko_last_error();
+  const float* rendered = ko_render_kp_crop(session.get(), 2, ks_.data(), kd_.data());
   ASSERT_NE(rendered, nullptr) << ko_last_error();
   EXPECT_STREQ(ko_last_error(), "");
   expectNear(crop(rendered), direct(2, ks_.data(), kd_.data()));
 
   const int t = 5;
   const size_t row = static_cast<size_t>(t) * 63;
-  rendered = ko_render_drive_crop(session.ctx, t);
+  rendered = ko_render_drive_crop(session.get(), t);
   ASSERT_NE(rendered, nullptr) << ko_last_error();
   const int si = drive_.si[static_cast<size_t>(t)];
   expectNear(crop(rendered), direct(si, drive_.xs.data() + row, drive_.xd.data() + row));
 
   std::vector<uint8_t> expected(pixels() * 3);
-  ASSERT_EQ(ko_paste_crop(session.ctx, 1, rendered, expected.data(), expected.size()), 1) << ko_last_error();
-  const uint8_t* pasted = ko_paste_last(session.ctx, 1);
+  ASSERT_EQ(ko_paste_crop(session.get(), 1, rendered, expected.data(), expected.size()), 1)
+      << ko_last_error();
+  const uint8_t* pasted = ko_paste_last(session.get(), 1);
   ASSERT_NE(pasted, nullptr) << ko_last_error();
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), pasted));
 
   std::vector<uint8_t> rgba(pixels() * 4);
-  ASSERT_EQ(ko_render_drive_rgba(session.ctx, t, rgba.data(), rgba.size()), 1) << ko_last_error();
-  ASSERT_EQ(
-      ko_paste_crop(session.ctx, si, ko_render_drive_crop(session.ctx, t), expected.data(), expected.size()),
-      1);
+  ASSERT_EQ(ko_render_drive_rgba(session.get(), t, rgba.data(), rgba.size()), 1) << ko_last_error();
+  ASSERT_EQ(ko_paste_crop(session.get(), si, ko_render_drive_crop(session.get(), t), expected.data(),
+                          expected.size()),
+            1);
   for (size_t p = 0; p < pixels(); ++p) {
     const uint8_t want[4] = {expected[3 * p], expected[3 * p + 1], expected[3 * p + 2], 255};
     ASSERT_TRUE(std::equal(want, want + 4, rgba.begin() + static_cast<std::ptrdiff_t>(4 * p))) << p;
@@ -84,28 +82,28 @@ TEST_F(RenderCalls, CropsAreTheDirectorsOutputAndPasteLastPastesTheLastOne) {
 }
 
 TEST_F(RenderCalls, RefusalsLeaveEarlierStateAsItWas) {
-  const Session session(open());
-  EXPECT_EQ(ko_paste_last(session.ctx, 0), nullptr);
+  const SessionHandle session(open());
+  EXPECT_EQ(ko_paste_last(session.get(), 0), nullptr);
   EXPECT_STREQ(ko_last_error(), "ko_paste_last: bad args / no prior render");
   for (int si : {-1, manifest_.NT}) {
-    EXPECT_EQ(ko_render_kp_crop(session.ctx, si, ks_.data(), kd_.data()), nullptr);
+    EXPECT_EQ(ko_render_kp_crop(session.get(), si, ks_.data(), kd_.data()), nullptr);
     EXPECT_STREQ(ko_last_error(), "ko_render_kp_crop: bad args");
   }
-  EXPECT_EQ(ko_render_kp_crop(session.ctx, 0, nullptr, kd_.data()), nullptr);
+  EXPECT_EQ(ko_render_kp_crop(session.get(), 0, nullptr, kd_.data()), nullptr);
   EXPECT_STREQ(ko_last_error(), "ko_render_kp_crop: bad args");
-  EXPECT_EQ(ko_render_drive_crop(session.ctx, manifest_.frames), nullptr);
+  EXPECT_EQ(ko_render_drive_crop(session.get(), manifest_.frames), nullptr);
   EXPECT_STREQ(ko_last_error(), "ko_render_drive_crop: bad frame index");
 
   // Too small an RGBA buffer: the crop is rendered all the same, and ko_paste_last still pastes it.
   std::vector<uint8_t> rgba(pixels() * 4 - 1);
-  EXPECT_EQ(ko_render_kp_rgba(session.ctx, 3, ks_.data(), kd_.data(), rgba.data(), rgba.size()), 0);
+  EXPECT_EQ(ko_render_kp_rgba(session.get(), 3, ks_.data(), kd_.data(), rgba.data(), rgba.size()), 0);
   EXPECT_STREQ(ko_last_error(), "ko_render_*_rgba: out buffer too small");
-  EXPECT_EQ(ko_paste_last(session.ctx, manifest_.NT), nullptr);
+  EXPECT_EQ(ko_paste_last(session.get(), manifest_.NT), nullptr);
   EXPECT_STREQ(ko_last_error(), "ko_paste_last: bad args / no prior render");
   const std::vector<float> direct3 = direct(3, ks_.data(), kd_.data());
   std::vector<uint8_t> expected(pixels() * 3);
-  ASSERT_EQ(ko_paste_crop(session.ctx, 3, direct3.data(), expected.data(), expected.size()), 1);
-  const uint8_t* pasted = ko_paste_last(session.ctx, 3);
+  ASSERT_EQ(ko_paste_crop(session.get(), 3, direct3.data(), expected.data(), expected.size()), 1);
+  const uint8_t* pasted = ko_paste_last(session.get(), 3);
   ASSERT_NE(pasted, nullptr) << ko_last_error();
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), pasted));
   EXPECT_EQ(ko_render_kp_rgba(nullptr, 0, ks_.data(), kd_.data(), rgba.data(), rgba.size()), 0);
@@ -113,10 +111,10 @@ TEST_F(RenderCalls, RefusalsLeaveEarlierStateAsItWas) {
 }
 
 TEST_F(RenderCalls, ARefusedDirectorIsTriedAgainByTheNextCall) {
-  const Session session(open(1, bundles_.write(IdentityBuilder(), test::DirectorRecipe{.batch = "B"})));
-  ASSERT_NE(session.ctx, nullptr) << ko_last_error();
+  const SessionHandle session(open(1, bundles_.write(IdentityBuilder(), test::DirectorRecipe{.batch = "B"})));
+  ASSERT_NE(session.get(), nullptr) << ko_last_error();
   for (int attempt = 0; attempt < 2; ++attempt) {
-    EXPECT_EQ(ko_render_kp_crop(session.ctx, 0, ks_.data(), kd_.data()), nullptr);
+    EXPECT_EQ(ko_render_kp_crop(session.get(), 0, ks_.data(), kd_.data()), nullptr);
     EXPECT_STREQ(ko_last_error(), "ko_render_kp_crop: pooled64 input not found / bad shape");
   }
 }
@@ -126,10 +124,10 @@ TEST_F(RenderCalls, ADirectorTheCallerDidNotSizeGetsAtMostTwoThreads) {
                            " of pool " + std::to_string(pool::threads()) +
                            ": the caller did not choose, the core sized it for the ko_utt pipeline";
   for (int threads : {0, 4}) {
-    const Session session(open(threads));
-    ASSERT_NE(session.ctx, nullptr) << ko_last_error();
+    const SessionHandle session(open(threads));
+    ASSERT_NE(session.get(), nullptr) << ko_last_error();
     testing::internal::CaptureStderr();
-    const float* rendered = ko_render_kp_crop(session.ctx, 0, ks_.data(), kd_.data());
+    const float* rendered = ko_render_kp_crop(session.get(), 0, ks_.data(), kd_.data());
     const std::string printed = testing::internal::GetCapturedStderr();
     ASSERT_NE(rendered, nullptr) << ko_last_error();
     EXPECT_EQ(printed.find(line) != std::string::npos, threads == 0) << printed;

@@ -10,6 +10,7 @@
 #include "driver/cursor.h"
 #include "ko/ko.h"
 #include "paste/paste.h"
+#include "tests/support/c_handles.h"
 #include "tests/support/identity_builder.h"
 #include "tests/support/temp_dir.h"
 
@@ -18,11 +19,7 @@ namespace {
 
 using test::IdentityBuilder;
 
-struct Session {
-  ko_ctx* ctx;
-  explicit Session(ko_ctx* c) : ctx(c) {}
-  ~Session() { ko_destroy(ctx); }
-};
+using test::SessionHandle;
 
 class SessionCalls : public ::testing::Test {
  protected:
@@ -38,15 +35,15 @@ class SessionCalls : public ::testing::Test {
 };
 
 TEST_F(SessionCalls, OpenABundleAndReportItsFigures) {
-  const Session session(open(dir_));
-  ASSERT_NE(session.ctx, nullptr) << ko_last_error();
+  const SessionHandle session(open(dir_));
+  ASSERT_NE(session.get(), nullptr) << ko_last_error();
   EXPECT_STREQ(ko_last_error(), "");
   const test::IdentityRecipe& r = written_.recipe();
-  EXPECT_EQ(ko_nt(session.ctx), r.NT);
-  EXPECT_EQ(ko_width(session.ctx), r.W);
-  EXPECT_EQ(ko_height(session.ctx), r.H);
-  EXPECT_EQ(ko_crop(session.ctx), r.crop);
-  EXPECT_EQ(ko_drive_frames(session.ctx), r.frames);
+  EXPECT_EQ(ko_nt(session.get()), r.NT);
+  EXPECT_EQ(ko_width(session.get()), r.W);
+  EXPECT_EQ(ko_height(session.get()), r.H);
+  EXPECT_EQ(ko_crop(session.get()), r.crop);
+  EXPECT_EQ(ko_drive_frames(session.get()), r.frames);
   EXPECT_EQ(ko_width(nullptr), 0);
   EXPECT_EQ(ko_drive_frames(nullptr), 0);
   EXPECT_EQ(ko_host_kp_rows(), 21);
@@ -72,13 +69,13 @@ TEST_F(SessionCalls, RefusalsCarryTheCallsNameAndTheReason) {
   EXPECT_STREQ(ko_last_error(), "ko_create: mask read failed");
 
   // A success clears what the failure before it left.
-  const Session session(open(dir_));
+  const SessionHandle session(open(dir_));
   EXPECT_STREQ(ko_last_error(), "");
 }
 
 TEST_F(SessionCalls, PasteCropIsTheDriverFrameWithTheCropCompositedUnderM) {
-  const Session session(open(dir_));
-  ASSERT_NE(session.ctx, nullptr) << ko_last_error();
+  const SessionHandle session(open(dir_));
+  ASSERT_NE(session.get(), nullptr) << ko_last_error();
   const test::IdentityRecipe& r = written_.recipe();
   const size_t frameBytes = static_cast<size_t>(r.W) * r.H * 3;
   std::vector<float> crop(3 * r.crop * r.crop);
@@ -99,29 +96,29 @@ TEST_F(SessionCalls, PasteCropIsTheDriverFrameWithTheCropCompositedUnderM) {
     ASSERT_NE(expected, driverFrame) << "the crop lands inside the frame";
 
     std::vector<uint8_t> out(frameBytes);
-    ASSERT_EQ(ko_paste_crop(session.ctx, si, crop.data(), out.data(), frameBytes), 1) << ko_last_error();
+    ASSERT_EQ(ko_paste_crop(session.get(), si, crop.data(), out.data(), frameBytes), 1) << ko_last_error();
     EXPECT_EQ(out, expected) << si;
-    const uint8_t* target = ko_target_frame(session.ctx, si);
+    const uint8_t* target = ko_target_frame(session.get(), si);
     ASSERT_NE(target, nullptr) << ko_last_error();
     EXPECT_EQ(std::vector<uint8_t>(target, target + frameBytes), driverFrame) << si;
   }
 }
 
 TEST_F(SessionCalls, PasteAndTargetFrameRefuseBadArguments) {
-  const Session session(open(dir_));
+  const SessionHandle session(open(dir_));
   const test::IdentityRecipe& r = written_.recipe();
   const size_t frameBytes = static_cast<size_t>(r.W) * r.H * 3;
   std::vector<float> crop(3 * r.crop * r.crop, 0.5f);
   std::vector<uint8_t> out(frameBytes);
   for (int si : {-1, r.NT}) {
-    EXPECT_EQ(ko_paste_crop(session.ctx, si, crop.data(), out.data(), frameBytes), 0);
+    EXPECT_EQ(ko_paste_crop(session.get(), si, crop.data(), out.data(), frameBytes), 0);
     EXPECT_STREQ(ko_last_error(), "ko_paste_crop: bad args / out too small");
-    EXPECT_EQ(ko_target_frame(session.ctx, si), nullptr);
+    EXPECT_EQ(ko_target_frame(session.get(), si), nullptr);
     EXPECT_STREQ(ko_last_error(), "ko_target_frame: bad args");
   }
-  EXPECT_EQ(ko_paste_crop(session.ctx, 0, crop.data(), out.data(), frameBytes - 1), 0);
+  EXPECT_EQ(ko_paste_crop(session.get(), 0, crop.data(), out.data(), frameBytes - 1), 0);
   EXPECT_STREQ(ko_last_error(), "ko_paste_crop: bad args / out too small");
-  EXPECT_EQ(ko_paste_crop(session.ctx, 0, nullptr, out.data(), frameBytes), 0);
+  EXPECT_EQ(ko_paste_crop(session.get(), 0, nullptr, out.data(), frameBytes), 0);
   EXPECT_EQ(ko_paste_crop(nullptr, 0, crop.data(), out.data(), frameBytes), 0);
   EXPECT_EQ(ko_target_frame(nullptr, 0), nullptr);
 }
