@@ -12,6 +12,7 @@
 #include "tests/support/c_handles.h"
 #include "tests/support/identity_builder.h"
 #include "tests/support/renderer_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace ko {
 namespace {
@@ -117,6 +118,41 @@ TEST_F(RenderCalls, ARefusedDirectorIsTriedAgainByTheNextCall) {
     EXPECT_EQ(ko_render_kp_crop(session.get(), 0, ks_.data(), kd_.data()), nullptr);
     EXPECT_STREQ(ko_last_error(), "ko_render_kp_crop: pooled64 input not found / bad shape");
   }
+}
+
+TEST_F(RenderCalls, AFailedRunInsideOnnxRuntimeIsReportedAndTheLastCropStaysUsable) {
+  const SessionHandle session(
+      open(1, bundles_.write(IdentityBuilder(), test::DirectorRecipe{.runFailsAtSeven = true})));
+  ASSERT_NE(session.get(), nullptr) << ko_last_error();
+  const float* rendered = ko_render_kp_crop(session.get(), 1, ks_.data(), kd_.data());
+  ASSERT_NE(rendered, nullptr) << ko_last_error();
+  const std::vector<float> good = crop(rendered);
+
+  std::vector<float> failing = kd_;
+  failing[0] = 7.0f;
+  EXPECT_EQ(ko_render_kp_crop(session.get(), 1, ks_.data(), failing.data()), nullptr);
+  const std::string error = ko_last_error();
+  EXPECT_EQ(error.rfind("ko_render_kp_crop: ", 0), 0u) << error;
+  EXPECT_NE(error.find("Reshape"), std::string::npos) << error;
+  EXPECT_NE(ko_paste_last(session.get(), 1), nullptr) << ko_last_error();
+
+  rendered = ko_render_kp_crop(session.get(), 1, ks_.data(), kd_.data());
+  ASSERT_NE(rendered, nullptr) << ko_last_error();
+  EXPECT_EQ(crop(rendered), good);
+}
+
+TEST_F(RenderCalls, RenderFromAContainerAsFromItsDirectory) {
+  test::TempDir tmp;
+  const std::string container = tmp / "alice.imx";
+  const std::vector<uint8_t> model = test::directorModel();
+  IdentityBuilder()
+      .member("model_m4b.onnx", std::string(model.begin(), model.end()))
+      .writeContainer(container);
+  const SessionHandle session(open(1, container));
+  ASSERT_NE(session.get(), nullptr) << ko_last_error();
+  const float* rendered = ko_render_kp_crop(session.get(), 2, ks_.data(), kd_.data());
+  ASSERT_NE(rendered, nullptr) << ko_last_error();
+  expectNear(crop(rendered), direct(2, ks_.data(), kd_.data()));
 }
 
 TEST_F(RenderCalls, ADirectorTheCallerDidNotSizeGetsAtMostTwoThreads) {

@@ -35,9 +35,10 @@ void addGrid(ModelBuilder& m, const DirectorRecipe& r, const std::string& kd, co
       .node("Add", {"base_grid", "shift4"}, {"grid"});
 }
 
-// "source" [B, 3, crop, crop] -> cone -> warp -> mix -> brightened by the pooled mean -> "rgb".
-void addWarpAndMix(ModelBuilder& m, const DirectorRecipe& r, const std::string& source,
-                   const std::string& pooled) {
+// "source" [B, 3, crop, crop] -> cone -> warp -> mix -> brightened by the pooled mean; returns the
+// name of the result, still to be clipped.
+std::string addWarpAndMix(ModelBuilder& m, const DirectorRecipe& r, const std::string& source,
+                          const std::string& pooled) {
   m.initializer("cone_gain", floatTensor({1, 3, 1, 1}, {0.5f, -1.0f, 2.0f}))
       .initializer("first_start", int64Tensor({1}, {0}))
       .initializer("first_end", int64Tensor({1}, {3}))
@@ -63,14 +64,33 @@ void addWarpAndMix(ModelBuilder& m, const DirectorRecipe& r, const std::string& 
       .attr("keepdims", 1)
       .node("Mul", {"pooled_mean", "pooled_gain"}, {"brightening"})
       .node("Add", {"mixed", "brightening"}, {"unclipped"});
-  if (r.secondPriorConcat) {
-    m.node("Concat", {source, source}, {"prior_twice"}).attr("axis", 1);
-    m.node("ReduceMean", {"prior_twice"}, {"prior_level"}).attrInts("axes", {1, 2, 3}).attr("keepdims", 1);
-    m.node("Add", {"unclipped", "prior_level"}, {"unclipped_twice"});
-    m.node("Clip", {"unclipped_twice", "zero", "one"}, {"rgb"});
-  } else {
-    m.node("Clip", {"unclipped", "zero", "one"}, {"rgb"});
-  }
+  if (!r.secondPriorConcat) return "unclipped";
+  m.node("Concat", {source, source}, {"prior_twice"}).attr("axis", 1);
+  m.node("ReduceMean", {"prior_twice"}, {"prior_level"}).attrInts("axes", {1, 2, 3}).attr("keepdims", 1);
+  m.node("Add", {"unclipped", "prior_level"}, {"unclipped_twice"});
+  return "unclipped_twice";
+}
+
+// value + 0 · sum(pooled reshaped to [kd[0][0][0], -1]): a run-time failure for kd[0][0][0] = 7.
+std::string addFailingProbe(ModelBuilder& m, const std::string& kd, const std::string& pooled,
+                            const std::string& value) {
+  m.initializer("probe_start", int64Tensor({3}, {0, 0, 0}))
+      .initializer("probe_end", int64Tensor({3}, {1, 1, 1}))
+      .initializer("probe_axes", int64Tensor({3}, {0, 1, 2}))
+      .initializer("probe_shape", int64Tensor({1}, {1}))
+      .initializer("probe_rest", int64Tensor({1}, {-1}))
+      .node("Slice", {kd, "probe_start", "probe_end", "probe_axes"}, {"kp_probe"})
+      .node("Cast", {"kp_probe"}, {"kp_probe_i64"})
+      .attr("to", 7)
+      .node("Reshape", {"kp_probe_i64", "probe_shape"}, {"probe_dim"})
+      .node("Concat", {"probe_dim", "probe_rest"}, {"probe_target"})
+      .attr("axis", 0)
+      .node("Reshape", {pooled, "probe_target"}, {"pooled_probed"})
+      .node("ReduceSum", {"pooled_probed"}, {"probe_sum"})
+      .attr("keepdims", 0)
+      .node("Mul", {"probe_sum", "zero"}, {"probe_zero"})
+      .node("Add", {value, "probe_zero"}, {"probed"});
+  return "probed";
 }
 
 }  // namespace
@@ -79,6 +99,7 @@ std::vector<uint8_t> directorModel(const DirectorRecipe& r) {
   ModelBuilder m;
   m.opset(17);
   const Dim b = r.batch;
+  std::string last;
   if (r.featSynth) {
     const float scale = static_cast<float>(r.crop) / 64.0f;
     m.input("fs_red", {b, 64, 64, 64})
@@ -93,15 +114,18 @@ std::vector<uint8_t> directorModel(const DirectorRecipe& r) {
         .node("Resize", {"fs_rgb", "", "fs_scales"}, {"fs_source"})
         .attr("mode", "linear");
     addGrid(m, r, "kd", "ks");
-    addWarpAndMix(m, r, "fs_source", "pooled");
+    last = addWarpAndMix(m, r, "fs_source", "pooled");
+    if (r.runFailsAtSeven) last = addFailingProbe(m, "kd", "pooled", last);
   } else {
     m.input("pooled64", {b, 64, 32, 32})
         .input("P_rgb", {b, 3, r.crop, r.crop})
         .input("kp_driving", {b, r.kpRows, 3})
         .input("kp_source", {b, r.kpRows, 3});
     addGrid(m, r, "kp_driving", "kp_source");
-    addWarpAndMix(m, r, "P_rgb", "pooled64");
+    last = addWarpAndMix(m, r, "P_rgb", "pooled64");
+    if (r.runFailsAtSeven) last = addFailingProbe(m, "kp_driving", "pooled64", last);
   }
+  m.node("Clip", {last, "zero", "one"}, {"rgb"});
   m.output("rgb", {b, 3, r.crop, r.crop});
   return m.bytes();
 }

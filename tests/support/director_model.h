@@ -26,6 +26,9 @@ struct DirectorRecipe {
   int kpRows = 21;
   bool secondPriorConcat = false;  // a second Concat reads "P_rgb": the cone cannot be split
   float warpGain = 0.25f;
+  // The run fails inside ONNX Runtime when the first driving keypoint value is 7 (a Reshape whose
+  // shape comes from it cannot hold the pooled features); other values render as usual.
+  bool runFailsAtSeven = false;
 };
 
 std::vector<uint8_t> directorModel(const DirectorRecipe& recipe = {});
