@@ -22,19 +22,24 @@ std::vector<uint8_t> dimension(const int64_t* dims, size_t index) {
 
 }  // namespace
 
-void gsPutTensorValueInfo(std::vector<uint8_t>& buffer, uint32_t field, const std::string& name,
-                          const int64_t* dims, size_t rank) {
-  std::vector<uint8_t> shape;
-  for (size_t index = 0; index < rank; ++index) gsPutMessage(shape, onnx::kShapeDim, dimension(dims, index));
+std::vector<uint8_t> gsTensorValueInfoBody(const std::string& name, int32_t elemType,
+                                           const std::vector<uint8_t>& shape) {
   std::vector<uint8_t> tensorType;
-  gsPutVarintField(tensorType, onnx::kTensorTypeElemType, static_cast<uint64_t>(onnx::kFloat));
+  gsPutVarintField(tensorType, onnx::kTensorTypeElemType, static_cast<uint64_t>(elemType));
   gsPutMessage(tensorType, onnx::kTensorTypeShape, shape);
   std::vector<uint8_t> type;
   gsPutMessage(type, onnx::kTypeTensorType, tensorType);
   std::vector<uint8_t> valueInfo;
   gsPutString(valueInfo, onnx::kValueInfoName, name);
   gsPutMessage(valueInfo, onnx::kValueInfoType, type);
-  gsPutMessage(buffer, field, valueInfo);
+  return valueInfo;
+}
+
+void gsPutTensorValueInfo(std::vector<uint8_t>& buffer, uint32_t field, const std::string& name,
+                          const int64_t* dims, size_t rank) {
+  std::vector<uint8_t> shape;
+  for (size_t index = 0; index < rank; ++index) gsPutMessage(shape, onnx::kShapeDim, dimension(dims, index));
+  gsPutMessage(buffer, field, gsTensorValueInfoBody(name, onnx::kFloat, shape));
 }
 
 void hcNode(std::vector<uint8_t>& graph, const std::string& opType, const std::vector<std::string>& inputs,

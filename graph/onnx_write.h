@@ -10,6 +10,11 @@
 
 namespace ko {
 
+// A ValueInfoProto body: `name` and a tensor type of `elemType` whose shape holds the already encoded
+// TensorShapeProto body `shape` (its dim fields).
+std::vector<uint8_t> gsTensorValueInfoBody(const std::string& name, int32_t elemType,
+                                           const std::vector<uint8_t>& shape);
+
 // A ValueInfoProto under `field` (11 input, 12 output, 13 value_info): a FLOAT tensor of `rank`
 // dimensions, dim_value for an entry of at least 1, else dim_param "ko_hoist_d<index>". Null `dims`
 // makes every dimension symbolic.

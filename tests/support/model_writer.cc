@@ -55,15 +55,7 @@ std::vector<uint8_t> dimension(const Dim& dim) {
 std::vector<uint8_t> valueInfoBody(const std::string& name, const std::vector<Dim>& shape, int32_t elemType) {
   std::vector<uint8_t> shapeBody;
   for (const Dim& dim : shape) gsPutMessage(shapeBody, onnx::kShapeDim, dimension(dim));
-  std::vector<uint8_t> tensorType;
-  gsPutVarintField(tensorType, onnx::kTensorTypeElemType, static_cast<uint64_t>(elemType));
-  gsPutMessage(tensorType, onnx::kTensorTypeShape, shapeBody);
-  std::vector<uint8_t> type;
-  gsPutMessage(type, onnx::kTypeTensorType, tensorType);
-  std::vector<uint8_t> body;
-  gsPutString(body, onnx::kValueInfoName, name);
-  gsPutMessage(body, onnx::kValueInfoType, type);
-  return body;
+  return gsTensorValueInfoBody(name, elemType, shapeBody);
 }
 
 // An AttributeProto body begun with its name; the caller adds the value and the type.
