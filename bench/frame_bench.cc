@@ -18,7 +18,7 @@
 #include "paste/paste.h"
 #include "pool/pool.h"
 #include "renderer/renderer.h"
-#include "tests/support/director_model.h"
+#include "tests/support/authoring.h"
 #include "tests/support/identity_builder.h"
 #include "tests/support/temp_dir.h"
 

@@ -18,7 +18,7 @@
 #include "graph/onnx_schema.h"
 #include "pool/pool.h"
 #include "tests/support/int8_conv_model.h"
-#include "tests/support/model_writer.h"
+#include "tests/support/authoring.h"
 #include "tests/support/ort_run.h"
 
 namespace {

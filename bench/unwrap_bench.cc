@@ -11,7 +11,7 @@
 #include "bundle/imx_container.h"
 #include "bundle/paths.h"
 #include "bundle/posix_handles.h"
-#include "tests/support/bundle_builder.h"
+#include "tests/support/authoring.h"
 #include "tests/support/temp_dir.h"
 #include "tools/imx/imx_writer.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/bundle_builder.h"
+#include "tests/support/authoring.h"
 #include "tests/support/failure_text.h"
 #include "tests/support/temp_dir.h"
 

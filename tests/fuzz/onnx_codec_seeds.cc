@@ -9,7 +9,7 @@
 
 #include "graph/graph.h"
 #include "tests/support/cubic_head_model.h"
-#include "tests/support/model_writer.h"
+#include "tools/authoring/model_writer.h"
 
 namespace ko {
 namespace {

@@ -1,6 +1,6 @@
 // The synthetic directors the renderer's tests load: what they compute in ONNX Runtime, and that the
 // standard one has exactly the source cone the split looks for.
-#include "tests/support/director_model.h"
+#include "tests/support/authoring.h"
 
 #include <gtest/gtest.h>
 

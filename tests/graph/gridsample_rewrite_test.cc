@@ -14,7 +14,7 @@
 #include "tests/support/failure_text.h"
 #include "tests/support/graph_probe.h"
 #include "tests/support/gridsample_model.h"
-#include "tests/support/model_writer.h"
+#include "tests/support/authoring.h"
 #include "tests/support/ort_run.h"
 #include "tests/support/random_tensor.h"
 

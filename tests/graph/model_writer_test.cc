@@ -1,4 +1,4 @@
-#include "tests/support/model_writer.h"
+#include "tests/support/authoring.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 
 #include "graph/onnx_read.h"
 #include "tests/support/graph_probe.h"
-#include "tests/support/model_writer.h"
+#include "tests/support/authoring.h"
 #include "tests/support/ort_run.h"
 #include "tests/support/random_tensor.h"
 

@@ -16,7 +16,7 @@
 #include "graph/warp_director.h"
 #include "tests/support/failure_text.h"
 #include "tests/support/graph_probe.h"
-#include "tests/support/model_writer.h"
+#include "tests/support/authoring.h"
 #include "tests/support/ort_run.h"
 #include "tests/support/random_tensor.h"
 #include "tests/support/warp_block_model.h"

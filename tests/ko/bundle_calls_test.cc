@@ -6,7 +6,8 @@
 
 #include "bundle/bundle.h"
 #include "ko/ko.h"
-#include "tests/support/bundle_builder.h"
+#include "tests/support/authoring.h"
+#include "tests/support/raw_imx.h"
 #include "tests/support/temp_dir.h"
 
 namespace ko {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "graph/onnx_schema.h"
-#include "tests/support/model_writer.h"
+#include "tests/support/authoring.h"
 
 namespace ko::test {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/bundle_builder.h"
+#include "tests/support/authoring.h"
 #include "tests/support/movie_writer.h"
 
 namespace ko::test {

@@ -3,7 +3,7 @@
 #include <random>
 #include <string>
 
-#include "tests/support/model_writer.h"
+#include "tests/support/authoring.h"
 
 namespace ko::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bundle/bundle.h"
-#include "tests/support/director_model.h"
+#include "tests/support/authoring.h"
 #include "tests/support/identity_builder.h"
 #include "tests/support/temp_dir.h"
 

@@ -23,14 +23,6 @@ TempDir::~TempDir() {
   rmTree(path_);
 }
 
-void writeBytes(const std::string& path, const std::string& bytes) {
-  if (!mkdirs(dirName(path))) throw std::runtime_error("cannot create the parent of " + path);
-  File file = openFile(path, "wb");
-  if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-    throw std::runtime_error("cannot write " + path);
-  }
-}
-
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
   if (const char* previous = std::getenv(name)) {
     previous_ = previous;

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "tests/support/authoring.h"
+
 namespace ko::test {
 
 class TempDir {
@@ -18,9 +20,6 @@ class TempDir {
  private:
   std::string path_;
 };
-
-// Writes bytes to a file, creating parent directories. Throws on failure.
-void writeBytes(const std::string& path, const std::string& bytes);
 
 // Sets an environment variable for the owner's lifetime, restoring the previous state after.
 class ScopedEnv {

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "tests/support/model_writer.h"
+#include "tests/support/authoring.h"
 
 namespace ko::test {
 namespace {

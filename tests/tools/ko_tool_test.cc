@@ -6,7 +6,8 @@
 #include <cstdio>
 
 #include "bundle/file_io.h"
-#include "tests/support/bundle_builder.h"
+#include "tests/support/authoring.h"
+#include "tests/support/raw_imx.h"
 #include "tests/support/temp_dir.h"
 
 namespace ko {

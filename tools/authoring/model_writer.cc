@@ -1,4 +1,4 @@
-#include "tests/support/model_writer.h"
+#include "tools/authoring/model_writer.h"
 
 #include <bit>
 #include <stdexcept>
@@ -6,7 +6,7 @@
 #include "graph/onnx_wire.h"
 #include "graph/onnx_write.h"
 
-namespace ko::test {
+namespace ko::authoring {
 namespace {
 
 // ModelProto.producer_name and GraphProto.name of every model written here.
@@ -215,4 +215,4 @@ std::vector<uint8_t> ModelBuilder::bytes() const {
   return model;
 }
 
-}  // namespace ko::test
+}  // namespace ko::authoring

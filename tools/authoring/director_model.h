@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "tests/support/model_writer.h"
+#include "tools/authoring/model_writer.h"
 
-namespace ko::test {
+namespace ko::authoring {
 
 struct DirectorRecipe {
   int crop = 32;
@@ -33,4 +33,4 @@ struct DirectorRecipe {
 
 std::vector<uint8_t> directorModel(const DirectorRecipe& recipe = {});
 
-}  // namespace ko::test
+}  // namespace ko::authoring

@@ -23,7 +23,7 @@
 
 #include "graph/onnx_schema.h"
 
-namespace ko::test {
+namespace ko::authoring {
 
 // A tensor dimension: a fixed size, a symbolic name, or (a negative size) unknown. Implicit, so
 // shapes read {1, "N", 64}.
@@ -108,4 +108,4 @@ class ModelBuilder {
   std::vector<Node> nodes_;
 };
 
-}  // namespace ko::test
+}  // namespace ko::authoring

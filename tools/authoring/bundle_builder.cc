@@ -1,11 +1,14 @@
-#include "tests/support/bundle_builder.h"
+#include "tools/authoring/bundle_builder.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <stdexcept>
 
-#include "tests/support/temp_dir.h"
+#include "bundle/file_io.h"
+#include "bundle/paths.h"
 #include "tools/imx/imx_writer.h"
 
-namespace ko::test {
+namespace ko::authoring {
 
 BundleBuilder::BundleBuilder()
     : keys_{{"format", "\"ko-bundle-v0\""},
@@ -79,26 +82,12 @@ std::string imxBytes(const std::vector<Member>& members) {
   return tools::encodeImxIndex(entries) + payloads;
 }
 
-namespace {
-
-void appendLittleEndian(std::string& out, unsigned long long value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-}  // namespace
-
-std::string rawImx(unsigned version, unsigned count, const std::vector<RawEntry>& entries,
-                   const std::string& tail) {
-  std::string bytes("IMX\0", 4);
-  appendLittleEndian(bytes, version, 2);
-  appendLittleEndian(bytes, count, 2);
-  for (const RawEntry& entry : entries) {
-    appendLittleEndian(bytes, entry.name.size(), 2);
-    bytes += entry.name;
-    appendLittleEndian(bytes, entry.offset, 8);
-    appendLittleEndian(bytes, entry.size, 8);
+void writeBytes(const std::string& path, const std::string& bytes) {
+  if (!mkdirs(dirName(path))) throw std::runtime_error("cannot create the parent of " + path);
+  File file = openFile(path, "wb");
+  if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+    throw std::runtime_error("cannot write " + path);
   }
-  return bytes + tail;
 }
 
-}  // namespace ko::test
+}  // namespace ko::authoring

@@ -1,8 +1,8 @@
-#include "tests/support/director_model.h"
+#include "tools/authoring/director_model.h"
 
 #include <string>
 
-namespace ko::test {
+namespace ko::authoring {
 namespace {
 
 // Pixel-centre coordinates in [-1, 1], x then y, as GridSample with align_corners 0 reads them.
@@ -130,4 +130,4 @@ std::vector<uint8_t> directorModel(const DirectorRecipe& r) {
   return m.bytes();
 }
 
-}  // namespace ko::test
+}  // namespace ko::authoring

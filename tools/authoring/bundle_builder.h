@@ -1,12 +1,13 @@
-// Synthetic identity bundles for tests: a manifest built key by key plus arbitrary members, written
-// as a directory or packed into an IMX container with the project's own packer.
+// Identity bundles built in code: a manifest built key by key plus arbitrary members, written as a
+// directory or packed into an IMX container with the project's own packer. Tests and the demo
+// generator build their bundles with it.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace ko::test {
+namespace ko::authoring {
 
 using Member = std::pair<std::string, std::string>;  // name, payload bytes
 
@@ -39,16 +40,7 @@ class BundleBuilder {
 // The bytes of a well-formed IMX v2 container holding the members (through the project's packer).
 std::string imxBytes(const std::vector<Member>& members);
 
-// One TOC entry laid by hand, with placement that need not make sense.
-struct RawEntry {
-  std::string name;
-  unsigned long long offset = 0;
-  unsigned long long size = 0;
-};
+// Writes bytes to a file, creating parent directories. Throws on failure.
+void writeBytes(const std::string& path, const std::string& bytes);
 
-// A container laid out byte by byte with any version, count and TOC, followed by `tail` — for
-// malformed input the packer would never write.
-std::string rawImx(unsigned version, unsigned count, const std::vector<RawEntry>& entries,
-                   const std::string& tail);
-
-}  // namespace ko::test
+}  // namespace ko::authoring
