@@ -1,0 +1,39 @@
+// How the host reaches a bundle through the public interface: an owned session, the bundle's
+// directory and its members under legacy or current names.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ko/ko.h"
+
+namespace ko::cli {
+
+struct SessionCloser {
+  void operator()(ko_ctx* ctx) const { ko_destroy(ctx); }
+};
+using Session = std::unique_ptr<ko_ctx, SessionCloser>;
+
+struct PriorCloser {
+  void operator()(ko_prior* prior) const { ko_prior_close(prior); }
+};
+using Prior = std::unique_ptr<ko_prior, PriorCloser>;
+
+// The bundle's directory (a container is unpacked once); nullopt with the library's error set.
+std::optional<std::string> bundleDirectory(const std::string& bundle);
+
+// The path of a member asked for by its legacy name, and whether the file opens.
+struct MemberPath {
+  std::string path;
+  bool present = false;
+};
+std::optional<MemberPath> memberPath(const std::string& bundle, const std::string& legacyName);
+
+// The idle loop's source index per row ("drive/si.i32"): `rows` values, each checked against nt.
+// nullopt, after printing why, when the member is missing, short or out of range.
+std::optional<std::vector<int32_t>> idleLoopSources(const std::string& bundle, int rows, int nt);
+
+}  // namespace ko::cli

@@ -1,0 +1,117 @@
+// `ko info`: what a bundle holds and how the library reads it. The figures and members come from the
+// C interface; the library itself reports its driver source, its decoders and, with --model, what
+// its load-time rewrites did to the director, as lines on standard error.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/ko/bundle_access.h"
+#include "tools/ko/commands.h"
+
+namespace ko::cli {
+namespace {
+
+constexpr const char* kInfoHelp =
+    "usage: ko info BUNDLE [--model KEY]\n"
+    "Prints the bundle's figures (source frames, frame size, crop, idle-loop rows), every member the\n"
+    "library reads with the name it was found under (legacy or current), the director networks, the\n"
+    "prior's backend and, with --model KEY, loads that director so the library reports its backend and\n"
+    "load-time rewrites. The library's own reports go to standard error.\n";
+
+// The members a session reads, by legacy name; the library maps each to its current name.
+constexpr const char* kMembers[] = {
+    "manifest.json", "P.f16",        "P_hevc.mov",        "fs_red.f16",         "pooled64.f16",
+    "M.f32",         "mask_512.u8",  "drive/xs.f32",      "drive/xd.f32",       "drive/si.i32",
+    "xs_target.bin", "a2x_dec.onnx", "target_frames.mp4", "a2x_enc_stream.onnx"};
+
+std::string relativeTo(const std::string& dir, const std::string& path) {
+  return path.starts_with(dir + "/") ? path.substr(dir.size() + 1) : path;
+}
+
+void printMembers(const std::string& bundle, const std::string& dir) {
+  std::printf("members\n");
+  for (const char* legacy : kMembers) {
+    const std::optional<MemberPath> member = memberPath(bundle, legacy);
+    if (!member || !member->present) continue;
+    const std::string stored = relativeTo(dir, member->path);
+    std::printf("  %-20s %s\n", legacy, stored == legacy ? "(legacy name)" : stored.c_str());
+  }
+}
+
+void printDirectors(const std::string& dir) {
+  std::vector<std::string> networks;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    const std::string name = entry.path().filename().string();
+    const bool legacy = name.starts_with("model_"), current = name.starts_with("render_model.");
+    if ((legacy || current) && name.ends_with(".onnx")) networks.push_back(name);
+  }
+  std::sort(networks.begin(), networks.end());
+  std::printf("directors\n");
+  for (const std::string& name : networks) {
+    const bool keyed = name.starts_with("model_");
+    std::printf("  %-28s %s\n", name.c_str(),
+                keyed ? ("--model " + name.substr(6, name.size() - 11)).c_str() : "");
+  }
+  if (networks.empty()) std::printf("  (none)\n");
+}
+
+void printPrior(const std::string& bundle) {
+  const Prior prior(ko_prior_open(bundle.c_str(), 1, 0));
+  if (prior) {
+    std::printf("prior      movie, decoded by %s\n", ko_prior_backend(prior.get()));
+    return;
+  }
+  for (const char* raw : {"P.f16", "fs_red.f16"}) {
+    const std::optional<MemberPath> member = memberPath(bundle, raw);
+    if (member && member->present) {
+      std::printf("prior      %s, mapped half-float tensors\n", raw);
+      return;
+    }
+  }
+  std::printf("prior      none\n");
+}
+
+// Building the renderer is what makes the library report its backend and rewrites.
+int loadDirector(ko_ctx* ctx, const std::string& model) {
+  std::printf("director   model_%s.onnx: loading; the library's report follows on standard error\n",
+              model.c_str());
+  std::fflush(stdout);
+  if (ko_drive_frames(ctx) > 0) {
+    if (!ko_render_drive_crop(ctx, 0)) return libraryError();
+  } else {
+    const std::vector<float> still(static_cast<size_t>(3 * ko_host_kp_rows()), 0.0f);
+    if (!ko_render_kp_crop(ctx, 0, still.data(), still.data())) return libraryError();
+  }
+  std::printf("director   model_%s.onnx: renders\n", model.c_str());
+  return 0;
+}
+
+int runInfo(const std::vector<std::string>& args) {
+  const std::optional<Arguments> parsed = parseArguments(args, {"model"});
+  if (!parsed || parsed->positional.size() != 1) return usageError(kInfoHelp);
+  const std::string& bundle = parsed->positional[0];
+  const std::optional<std::string> dir = bundleDirectory(bundle);
+  if (!dir) return libraryError();
+  const auto model = parsed->options.find("model");
+  const std::string key = model == parsed->options.end() ? "" : model->second;
+  std::printf("bundle     %s\n", dir->c_str());
+  std::fflush(stdout);
+  const Session session(ko_create(bundle.c_str(), key.c_str(), 1, nullptr));
+  if (!session) return libraryError();
+  ko_ctx* ctx = session.get();
+  std::printf("frames     %d source frames of %dx%d, crop %d, idle loop of %d rows\n", ko_nt(ctx),
+              ko_width(ctx), ko_height(ctx), ko_crop(ctx), ko_drive_frames(ctx));
+  printMembers(bundle, *dir);
+  printDirectors(*dir);
+  printPrior(bundle);
+  return key.empty() ? 0 : loadDirector(ctx, key);
+}
+
+}  // namespace
+
+const Command kInfoCommand{"info", kInfoHelp, runInfo};
+
+}  // namespace ko::cli
