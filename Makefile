@@ -1,4 +1,5 @@
 # The two set-up commands and their helpers. Every target installs what is missing first.
+#   make demo         generate the demo identity and render it to out/demo.mp4 and out/demo.png
 #   make test         build and run the test suite (what CI runs)
 #   make test-asan    the suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   make test-tsan    the suite under ThreadSanitizer
@@ -12,7 +13,9 @@ PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
 CMAKE_CONFIGURE = cmake -S . -G Ninja -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
-.PHONY: deps build test test-asan test-tsan test-long bench fuzz install clean
+DEMO_BUNDLE = out/demo-bundle
+
+.PHONY: deps build demo test test-asan test-tsan test-long bench fuzz install clean
 
 deps:
 	@scripts/install-deps.sh
@@ -20,6 +23,13 @@ deps:
 build: deps
 	@$(CMAKE_CONFIGURE) -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build build -j $(JOBS)
+
+# The library and the tools only, in a tree of their own, so the demo does not wait for the tests.
+demo: deps
+	@$(CMAKE_CONFIGURE) -B build-demo -DCMAKE_BUILD_TYPE=Release -DKO_BUILD_TESTS=OFF -DKO_BUILD_BENCH=OFF >/dev/null
+	@cmake --build build-demo -j $(JOBS) --target ko ko_demo_bundle
+	@build-demo/tools/ko_demo_bundle $(DEMO_BUNDLE)
+	@build-demo/tools/ko render $(DEMO_BUNDLE) --model demo --out out/demo.mp4 --sheet out/demo.png
 
 test: build
 	@ctest --test-dir build -j $(JOBS) --output-on-failure -LE long
@@ -58,4 +68,4 @@ install: build
 	@cmake --install build
 
 clean:
-	@rm -rf build build-asan build-tsan build-fuzz
+	@rm -rf build build-asan build-tsan build-fuzz build-demo out

@@ -134,7 +134,12 @@ TEST_F(RenderCalls, AFailedRunInsideOnnxRuntimeIsReportedAndTheLastCropStaysUsab
   const std::string error = ko_last_error();
   EXPECT_EQ(error.rfind("ko_render_kp_crop: ", 0), 0u) << error;
   EXPECT_NE(error.find("Reshape"), std::string::npos) << error;
-  EXPECT_NE(ko_paste_last(session.get(), 1), nullptr) << ko_last_error();
+  const uint8_t* pasted = ko_paste_last(session.get(), 1);
+  ASSERT_NE(pasted, nullptr) << ko_last_error();
+  const std::vector<uint8_t> pastedLast(pasted, pasted + 3 * pixels());
+  std::vector<uint8_t> pastedGood(3 * pixels());
+  ASSERT_EQ(ko_paste_crop(session.get(), 1, good.data(), pastedGood.data(), pastedGood.size()), 1);
+  EXPECT_EQ(pastedLast, pastedGood);
 
   rendered = ko_render_kp_crop(session.get(), 1, ks_.data(), kd_.data());
   ASSERT_NE(rendered, nullptr) << ko_last_error();
