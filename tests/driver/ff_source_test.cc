@@ -43,7 +43,7 @@ MovieRecipe driverRecipe(int frames = kFrames) {
 MovieRecipe priorRecipe(const std::string& codec = "libx264") {
   MovieRecipe recipe;
   recipe.width = recipe.height = kCrop;
-  recipe.chroma = Chroma::Yuv444p;
+  recipe.fullChroma = true;
   recipe.codec = codec;
   return recipe;
 }
@@ -318,7 +318,7 @@ TEST_F(MovieSourceRefusals, ADeclaredFrameCountOtherThanTheManifests) {
 
 TEST_F(MovieSourceRefusals, ADriverThatIsNot420) {
   MovieRecipe recipe = driverRecipe();
-  recipe.chroma = Chroma::Yuv444p;
+  recipe.fullChroma = true;
   const std::string path = movie("full_chroma.mp4", recipe);
   auto source = driver::openMp4(path, kFrames, kWidth, kHeight);
   Frame frame(source->frameBytes());
@@ -331,7 +331,7 @@ TEST_F(MovieSourceRefusals, ADriverThatIsNot420) {
 
 TEST_F(MovieSourceRefusals, APriorThatIsSubsampled) {
   MovieRecipe recipe = priorRecipe();
-  recipe.chroma = Chroma::Yuv420p;
+  recipe.fullChroma = false;
   const std::string path = movie("subsampled.mov", recipe);
   auto source = driver::openPriorHevc(path, kFrames, kCrop);
   Frame frame(source->frameBytes());

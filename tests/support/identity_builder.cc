@@ -124,7 +124,7 @@ MovieRecipe IdentityBuilder::priorMovieRecipe() const {
   MovieRecipe movie;
   movie.width = movie.height = recipe_.crop;
   movie.frames = recipe_.NT;
-  movie.chroma = Chroma::Yuv444p;
+  movie.fullChroma = true;
   return movie;
 }
 

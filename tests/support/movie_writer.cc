@@ -5,20 +5,9 @@
 
 #include "bundle/file_io.h"
 #include "tests/support/temp_dir.h"
-#include "tools/media/movie_encoder.h"
 
 namespace ko::test {
 namespace {
-
-tools::MovieSettings settingsOf(const MovieRecipe& recipe) {
-  return {.width = recipe.width,
-          .height = recipe.height,
-          .fps = recipe.fps,
-          .codec = recipe.codec,
-          .fullChroma = recipe.chroma == Chroma::Yuv444p,
-          .quantizer = recipe.quantizer,
-          .indexFirst = recipe.indexFirst};
-}
 
 void appendLittleEndian(std::string& bytes, uint32_t value, int size) {
   for (int i = 0; i < size; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -27,10 +16,10 @@ void appendLittleEndian(std::string& bytes, uint32_t value, int size) {
 }  // namespace
 
 void writeMovie(const std::string& path, const MovieRecipe& recipe, const PictureSource& picture) {
-  tools::MovieEncoder movie(path, settingsOf(recipe));
+  tools::MovieEncoder movie(path, recipe);
   for (int i = 0; i < recipe.frames; ++i) {
     const YuvPicture yuv = picture(i);
-    if (yuv.width != recipe.width || yuv.height != recipe.height || yuv.chroma != recipe.chroma) {
+    if (yuv.width != recipe.width || yuv.height != recipe.height || yuv.chroma != recipe.chroma()) {
       throw std::runtime_error("writeMovie: picture " + std::to_string(i) + " is not the movie's size");
     }
     const uint8_t* planes[3] = {yuv.y.data(), yuv.u.data(), yuv.v.data()};
@@ -51,7 +40,7 @@ std::string movieBytes(const MovieRecipe& recipe, const std::string& extension) 
 }
 
 YuvPicture moviePicture(const MovieRecipe& recipe, int index) {
-  return patternPicture(recipe.width, recipe.height, recipe.chroma, index);
+  return patternPicture(recipe.width, recipe.height, recipe.chroma(), index);
 }
 
 void truncateFile(const std::string& path, uintmax_t bytes) {

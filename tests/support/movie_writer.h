@@ -8,20 +8,14 @@
 #include <string>
 
 #include "tests/support/yuv_picture.h"
+#include "tools/media/movie_encoder.h"
 
 namespace ko::test {
 
-struct MovieRecipe {
-  int width = 64;
-  int height = 48;
+// The encoder's settings and the number of pictures to encode.
+struct MovieRecipe : tools::MovieSettings {
   int frames = 6;
-  Chroma chroma = Chroma::Yuv420p;
-  std::string codec = "libx264";  // any FFmpeg encoder name; libx264 and libx265 run lossless
-  int fps = 25;
-  // libx264 only: 0 is lossless; larger values keep big movies (benchmarks) small.
-  int quantizer = 0;
-  // .mp4 / .mov only: the index (moov) ahead of the media data, so a cut file keeps its index.
-  bool indexFirst = false;
+  Chroma chroma() const { return fullChroma ? Chroma::Yuv444p : Chroma::Yuv420p; }
 };
 
 // Picture `index` of the movie, in the recipe's size and chroma layout.
