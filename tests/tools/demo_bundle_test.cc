@@ -66,6 +66,25 @@ class DemoBundle : public ::testing::Test {
     halfToFloat(halves.data(), values.data(), halves.size());
     return values;
   }
+  // The bundle's director run in ONNX Runtime on source frame si's prior and pooled features.
+  std::vector<float> runtimeCrop(int si, const std::vector<float>& ks, const std::vector<float>& kd) const {
+    constexpr size_t kPooledHalves = 64 * 32 * 32;
+    const std::string pooledBytes = readFile(dir_ / "pooled64.f16");
+    std::vector<uint16_t> halves(kPooledHalves);
+    std::memcpy(halves.data(), pooledBytes.data() + static_cast<size_t>(si) * kPooledHalves * 2,
+                kPooledHalves * 2);
+    std::vector<float> pooled(kPooledHalves);
+    halfToFloat(halves.data(), pooled.data(), kPooledHalves);
+    const std::string model = readFile(dir_ / "model_demo.onnx");
+    const int64_t side = recipe_.crop;
+    return test::runModel(std::vector<uint8_t>(model.begin(), model.end()),
+                          {{"pooled64", {{1, 64, 32, 32}, pooled}},
+                           {"P_rgb", {{1, 3, side, side}, prior(si)}},
+                           {"kp_driving", {{1, demo::kKeypointCount, 3}, kd}},
+                           {"kp_source", {{1, demo::kKeypointCount, 3}, ks}}},
+                          {"rgb"})[0]
+        .values;
+  }
   // The largest difference inside and outside `region`, over every channel.
   std::pair<float, float> largestDifference(const std::vector<float>& a, const std::vector<float>& b,
                                             const Region& region) const {
@@ -145,28 +164,26 @@ TEST_F(DemoBundle, MovingTheLowerLipChangesTheCropOnlyAroundTheMouth) {
 TEST_F(DemoBundle, StillKeypointsRenderThePriorInTheRuntimeAndThroughTheLibrary) {
   const std::vector<float> ks = demo::neutralKeypoints();
   const int si = 2;
-  const std::string pooledBytes = readFile(dir_ / "pooled64.f16");
-  const size_t pooledHalves = 64 * 32 * 32;
-  std::vector<uint16_t> pooledRow(pooledHalves);
-  std::memcpy(pooledRow.data(), pooledBytes.data() + si * pooledHalves * 2, pooledHalves * 2);
-  std::vector<float> pooled(pooledHalves);
-  halfToFloat(pooledRow.data(), pooled.data(), pooledHalves);
-  const std::string model = readFile(dir_ / "model_demo.onnx");
-  const int64_t side = recipe_.crop;
-  const std::vector<test::FloatTensor> direct =
-      test::runModel(std::vector<uint8_t>(model.begin(), model.end()),
-                     {{"pooled64", {{1, 64, 32, 32}, pooled}},
-                      {"P_rgb", {{1, 3, side, side}, prior(si)}},
-                      {"kp_driving", {{1, demo::kKeypointCount, 3}, ks}},
-                      {"kp_source", {{1, demo::kKeypointCount, 3}, ks}}},
-                     {"rgb"});
-  expectNear(direct[0].values, prior(si), 1e-5f);
-
+  expectNear(runtimeCrop(si, ks, ks), prior(si), 1e-5f);
   const test::SessionHandle session = open();
   ASSERT_NE(session.get(), nullptr) << ko_last_error();
   const float* rendered = ko_render_kp_crop(session.get(), si, ks.data(), ks.data());
   ASSERT_NE(rendered, nullptr) << ko_last_error();
   expectNear(crop(rendered), prior(si), 1e-5f);
+}
+
+TEST_F(DemoBundle, TheLibraryRendersADrivenPoseAsTheRuntimeRunsTheDirector) {
+  demo::IdlePose pose;
+  pose.mouth = 0.8;
+  pose.blink = 1.0;
+  pose.swayX = 0.02;
+  const std::vector<float> ks = demo::neutralKeypoints();
+  const std::vector<float> kd = demo::posedKeypoints(pose);
+  const test::SessionHandle session = open();
+  ASSERT_NE(session.get(), nullptr) << ko_last_error();
+  const float* rendered = ko_render_kp_crop(session.get(), 3, ks.data(), kd.data());
+  ASSERT_NE(rendered, nullptr) << ko_last_error();
+  expectNear(crop(rendered), runtimeCrop(3, ks, kd), 1e-5f);
 }
 
 TEST_F(DemoBundle, EveryGenerationWritesTheSameBytes) {

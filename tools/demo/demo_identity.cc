@@ -69,12 +69,11 @@ std::string transformBytes(const DemoRecipe& r) {
   return rawBytes(values);
 }
 
-// A ping-pong walk over the source frames: 0, 1, ..., NT - 1, NT - 2, ..., 1, 0, 1, ...
-int32_t pingPong(int row, int NT) {
-  if (NT < 2) return 0;
-  const int period = 2 * (NT - 1);
-  const int step = row % period;
-  return static_cast<int32_t>(step < NT ? step : period - step);
+// A ping-pong walk over the source frames, up to the last and back once over the loop, so its last
+// row leads into its first without a jump; it moves at most one frame a row while NT <= frames / 2.
+int32_t pingPong(int row, int frames, int NT) {
+  const double climb = 1.0 - std::abs(2.0 * row / frames - 1.0);
+  return static_cast<int32_t>(std::lround(climb * (NT - 1)));
 }
 
 struct IdleTables {
@@ -90,7 +89,7 @@ IdleTables idleTables(const DemoRecipe& r) {
     const std::vector<float> driven = posedKeypoints(idlePose(row, r.frames));
     tables.xs.insert(tables.xs.end(), neutral.begin(), neutral.end());
     tables.xd.insert(tables.xd.end(), driven.begin(), driven.end());
-    tables.si.push_back(pingPong(row, r.NT));
+    tables.si.push_back(pingPong(row, r.frames, r.NT));
   }
   return tables;
 }
