@@ -141,7 +141,7 @@ std::string pasteMask(int crop) {
   for (int row = 0; row < crop; ++row) {
     for (int column = 0; column < crop; ++column) {
       const double x = (column + 0.5) * 2.0 / crop - 1.0, y = (row + 0.5) * 2.0 / crop - 1.0;
-      const double radius = std::hypot(x / 0.68, (y - 0.04) / 0.84);
+      const double radius = std::hypot(x / 0.78, (y + 0.02) / 0.92);
       const double t = std::clamp((1.0 - radius) / kFeather, 0.0, 1.0);
       const double alpha = t * t * (3.0 - 2.0 * t);
       mask[static_cast<size_t>(row) * static_cast<size_t>(crop) + static_cast<size_t>(column)] =

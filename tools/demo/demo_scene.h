@@ -27,7 +27,8 @@ Rgb wallColour(const DemoRecipe& recipe, double x, double y);
 // Driver frame si as packed RGB bytes, W x H.
 std::vector<uint8_t> driverFrame(const DemoRecipe& recipe, int si);
 
-// crop x crop alpha bytes: 255 over the head and neck, fading to 0 well before the crop's edge.
+// crop x crop alpha bytes: 255 over the head, its hair and the top of the neck, so a swaying head hides
+// the frame's own, fading to 0 just inside the crop's edge.
 std::string pasteMask(int crop);
 
 }  // namespace ko::demo
