@@ -57,28 +57,22 @@ class DemoBundle : public ::testing::Test {
     return std::vector<float>(rendered, rendered + planeSize() * 3);
   }
   size_t planeSize() const { return static_cast<size_t>(recipe_.crop) * static_cast<size_t>(recipe_.crop); }
-  // Source frame si's prior as floats, from the bundle's own bytes.
-  std::vector<float> prior(int si) const {
-    const std::string bytes = readFile(dir_ / "P.f16");
-    std::vector<uint16_t> halves(planeSize() * 3);
-    std::memcpy(halves.data(), bytes.data() + static_cast<size_t>(si) * halves.size() * 2, halves.size() * 2);
-    std::vector<float> values(halves.size());
-    halfToFloat(halves.data(), values.data(), halves.size());
+  // Row `row` of a member holding rows of `count` halves, widened to floats.
+  std::vector<float> halfRow(const std::string& member, int row, size_t count) const {
+    const std::string bytes = readFile(dir_ / member);
+    std::vector<uint16_t> halves(count);
+    std::memcpy(halves.data(), bytes.data() + static_cast<size_t>(row) * count * 2, count * 2);
+    std::vector<float> values(count);
+    halfToFloat(halves.data(), values.data(), count);
     return values;
   }
+  std::vector<float> prior(int si) const { return halfRow("P.f16", si, 3 * planeSize()); }
   // The bundle's director run in ONNX Runtime on source frame si's prior and pooled features.
   std::vector<float> runtimeCrop(int si, const std::vector<float>& ks, const std::vector<float>& kd) const {
-    constexpr size_t kPooledHalves = 64 * 32 * 32;
-    const std::string pooledBytes = readFile(dir_ / "pooled64.f16");
-    std::vector<uint16_t> halves(kPooledHalves);
-    std::memcpy(halves.data(), pooledBytes.data() + static_cast<size_t>(si) * kPooledHalves * 2,
-                kPooledHalves * 2);
-    std::vector<float> pooled(kPooledHalves);
-    halfToFloat(halves.data(), pooled.data(), kPooledHalves);
     const std::string model = readFile(dir_ / "model_demo.onnx");
     const int64_t side = recipe_.crop;
     return test::runModel(std::vector<uint8_t>(model.begin(), model.end()),
-                          {{"pooled64", {{1, 64, 32, 32}, pooled}},
+                          {{"pooled64", {{1, 64, 32, 32}, halfRow("pooled64.f16", si, 64 * 32 * 32)}},
                            {"P_rgb", {{1, 3, side, side}, prior(si)}},
                            {"kp_driving", {{1, demo::kKeypointCount, 3}, kd}},
                            {"kp_source", {{1, demo::kKeypointCount, 3}, ks}}},
@@ -184,6 +178,23 @@ TEST_F(DemoBundle, TheLibraryRendersADrivenPoseAsTheRuntimeRunsTheDirector) {
   const float* rendered = ko_render_kp_crop(session.get(), 3, ks.data(), kd.data());
   ASSERT_NE(rendered, nullptr) << ko_last_error();
   expectNear(crop(rendered), runtimeCrop(3, ks, kd), 1e-5f);
+}
+
+TEST(DemoIdleLoop, WalksTheSourceFramesWithoutAJumpAcrossItsSeam) {
+  DemoRecipe recipe = demo::smallRecipe();
+  recipe.frames = 11;  // not a whole number of round trips over the source frames
+  std::string bytes;
+  for (const auto& [name, payload] : demo::demoBundle(recipe).members()) {
+    if (name == "drive/si.i32") bytes = payload;
+  }
+  ASSERT_EQ(bytes.size(), static_cast<size_t>(recipe.frames) * 4);
+  std::vector<int32_t> si(static_cast<size_t>(recipe.frames));
+  std::memcpy(si.data(), bytes.data(), bytes.size());
+  EXPECT_EQ(*std::max_element(si.begin(), si.end()), recipe.NT - 1);
+  for (size_t t = 0; t < si.size(); ++t) {
+    EXPECT_GE(si[t], 0);
+    EXPECT_LE(std::abs(si[t] - si[(t + 1) % si.size()]), 1) << "after row " << t;
+  }
 }
 
 TEST_F(DemoBundle, EveryGenerationWritesTheSameBytes) {
