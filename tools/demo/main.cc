@@ -1,6 +1,7 @@
 // ko_demo_bundle OUT_DIR [--small]: writes the procedurally drawn demo identity as a bundle directory
 // (the full 1280 x 720 one, or the miniature the tests use) and prints one line saying what it wrote.
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -41,15 +42,15 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   try {
     ko::demo::writeDemoBundle(recipe, dir);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::printf(
+        "ko_demo_bundle: wrote %s (model key \"%s\", %d source frames of %dx%d crops, %dx%d driver movie, "
+        "%d idle-loop rows, %.1f MB) in %.2f s\n",
+        dir.c_str(), ko::demo::kDemoModelKey, recipe.NT, recipe.crop, recipe.crop, recipe.W, recipe.H,
+        recipe.frames, static_cast<double>(directoryBytes(dir)) / 1e6, took.count());
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "ko_demo_bundle: %s\n", failure.what());
     return 1;
   }
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  std::printf(
-      "ko_demo_bundle: wrote %s (model key \"%s\", %d source frames of %dx%d crops, %dx%d driver movie, "
-      "%d idle-loop rows, %.1f MB) in %.2f s\n",
-      dir.c_str(), ko::demo::kDemoModelKey, recipe.NT, recipe.crop, recipe.crop, recipe.W, recipe.H,
-      recipe.frames, static_cast<double>(directoryBytes(dir)) / 1e6, took.count());
   return 0;
 }
