@@ -1,0 +1,22 @@
+// The demo identity's director network ("model_demo.onnx"): a backward warp of the face by its
+// keypoints. At each point p of a coarse grid the displacement is
+//   sum over keypoints k of (ks_k - kd_k) * exp(-(dx^2 / (2 sx_k^2) + dy^2 / (2 sy_k^2))), (dx, dy) = p -
+//   kd_k,
+// so the pixel a driving keypoint lands on samples where its source keypoint was; the coarse field is
+// resized (linear) to the crop and added to the identity grid. The warped source is the renderer's
+// usual cone: "P_rgb" -> Mul -> Concat("P_rgb", ·) -> GridSample (bilinear, border, align_corners 0),
+// so the source-cone hoist and the GridSample rewrite both apply; the two halves mix back to the face
+// (half of each), the mean of "pooled64" adds a light touch, and the result is clipped to 0..1 as
+// "rgb". With kd == ks the output is the prior plus that touch, which is zero for the demo's
+// zero-mean pooled features.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace ko::demo {
+
+// `coarse` x `coarse` displacement samples, resized to crop x crop.
+std::vector<uint8_t> demoDirector(int crop, int coarse);
+
+}  // namespace ko::demo

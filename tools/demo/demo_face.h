@@ -1,0 +1,35 @@
+// The demo identity's face, painted procedurally: a shaded head under a cap of hair, eyes with iris,
+// pupil and upper lid, eyebrows, a hint of a nose and lips parted by a dark gap, on whatever lies
+// behind the head. Every edge is antialiased by its coverage of the pixel, taken from the distance to
+// the edge, so the face stays clean at any crop size.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+namespace ko::demo {
+
+struct Rgb {
+  double r = 0.0;
+  double g = 0.0;
+  double b = 0.0;
+};
+
+// The colour behind the head at a crop point (normalised x, y as in demo_geometry.h).
+using Backdrop = std::function<Rgb(double x, double y)>;
+
+// Where the key light comes from, as a direction in the crop's plane (x right, y down) tilted towards
+// the viewer; small changes between source frames shift the shading a little.
+struct FaceLight {
+  double x = -0.35;
+  double y = -0.45;
+};
+
+// crop x crop pixels as planes R, G, B of floats in [0, 1].
+std::vector<float> paintFace(int crop, const FaceLight& light, const Backdrop& backdrop);
+
+// The head without its features (hair, skin, ears and neck) over `behind`, at crop point (x, y) where
+// one pixel spans `pixel` normalised units: what a driver frame shows where the face is pasted.
+Rgb paintHead(double x, double y, double pixel, const Rgb& behind);
+
+}  // namespace ko::demo

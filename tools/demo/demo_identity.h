@@ -1,0 +1,23 @@
+// The demo identity assembled: the painted face as every source frame's prior, the director, the idle
+// loop, the paste transforms and mask, zero-mean pooled features and the driver movie, written as a
+// bundle directory. The same recipe gives the same bytes on every run.
+#pragma once
+
+#include <string>
+
+#include "tools/authoring/bundle_builder.h"
+#include "tools/demo/demo_recipe.h"
+
+namespace ko::demo {
+
+// The model key the bundle's director is stored under ("model_demo.onnx").
+inline constexpr const char* kDemoModelKey = "demo";
+inline constexpr const char* kDriverMovie = "target_frames.mp4";
+
+// Everything but the driver movie.
+authoring::BundleBuilder demoBundle(const DemoRecipe& recipe);
+
+// Writes the bundle and the driver movie into dir (created when missing). Throws on failure.
+void writeDemoBundle(const DemoRecipe& recipe, const std::string& dir);
+
+}  // namespace ko::demo
