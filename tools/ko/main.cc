@@ -1,5 +1,9 @@
 // `ko`: the command-line host of libko_core. It uses the library through its public C interface only,
 // and shows a host's whole loop: open a bundle, render, paste, write the frames.
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -33,6 +37,8 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
+  // x264's closing statistics and FFmpeg's informational chatter drown the summary; warnings still show.
+  av_log_set_level(AV_LOG_WARNING);
   const std::vector<std::string> args(argv + 2, argv + argc);
   for (const ko::cli::Command* command : kCommands) {
     if (std::strcmp(argv[1], command->name) != 0) continue;
