@@ -121,7 +121,7 @@ Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
   for (std::vector<float>& p : planes_) p.assign(plane, 0.0f);
   pad_.assign(paddedPlane, 0.0f);
   tmp_.assign(paddedPlane, 0.0f);
-  rgba_.assign(plane * 4, 0.0f);
+  rowPairs_.assign(plane * 8, 0.0f);
 }
 
 void Paste::composite(const float* crop, float scale, const float* M, uint8_t* frame, int32_t W, int32_t H) {
@@ -181,18 +181,22 @@ void Paste::unsharpPlane(std::vector<float>& plane) {
   });
 }
 
-void Paste::interleavePlanes() {
-  const size_t side = static_cast<size_t>(side_);
+// Below the last row the second half of an entry keeps its zeros from construction.
+void Paste::interleaveRowPairs() {
+  const size_t side = static_cast<size_t>(side_), plane = side * side;
   pool::parallelRange(side, kGrain, [&](uint64_t begin, uint64_t end) {
     for (size_t i = begin * side; i < end * side; ++i) {
-      for (size_t c = 0; c < 3; ++c) rgba_[4 * i + c] = planes_[c][i];
+      float* entry = rowPairs_.data() + 8 * i;
+      for (size_t c = 0; c < 3; ++c) entry[c] = planes_[c][i];
+      if (i + side >= plane) continue;
+      for (size_t c = 0; c < 3; ++c) entry[4 + c] = planes_[c][i + side];
     }
   });
 }
 
 void Paste::compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
                           double rowX, double rowY, double constX, double constY) {
-  if (sampling_ == PasteSampling::lanczos) interleavePlanes();
+  if (sampling_ == PasteSampling::lanczos) interleaveRowPairs();
   const float* const planes[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
   const PlaneFootprint footprint = sampling_ == PasteSampling::bicubic
                                        ? PlaneFootprint{cubic_.data(), 4, -1}
@@ -204,8 +208,8 @@ void Paste::compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int
       const int32_t yrow = fixedPoint(Y * rowY + constY) + kHalfPhase;
       uint8_t* row = frame + 3 * static_cast<size_t>(W) * static_cast<size_t>(Y);
       if (sampling_ == PasteSampling::lanczos) {
-        simd::pasteLanczos8Row(rgba_.data(), side_, mask_.data(), lanczos_.data(), bilinear_.data(),
-                               colX_.data(), colY_.data(), xrow, yrow, x0, x1, row);
+        simd::pasteLanczos8RowPairs(rowPairs_.data(), side_, mask_.data(), lanczos_.data(), bilinear_.data(),
+                                    colX_.data(), colY_.data(), xrow, yrow, x0, x1, row);
       } else {
         pastePlanesRow(footprint, planes, side_, mask_.data(), bilinear_.data(), colX_.data(), colY_.data(),
                        xrow, yrow, x0, x1, row);

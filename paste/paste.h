@@ -55,7 +55,7 @@ class Paste {
   const std::array<std::vector<float>, 3>& planes() const { return planes_; }
 
  private:
-  void interleavePlanes();
+  void interleaveRowPairs();
 
   int32_t side_;
   int32_t ksize_;
@@ -70,7 +70,7 @@ class Paste {
   std::array<std::vector<float>, 3> planes_;
   std::vector<float> pad_;
   std::vector<float> tmp_;
-  std::vector<float> rgba_;
+  std::vector<float> rowPairs_;
   std::vector<int32_t> colX_;
   std::vector<int32_t> colY_;
 };

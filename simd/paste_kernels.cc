@@ -1,5 +1,7 @@
 // One destination row of the Lanczos paste: 8x8-tap resampling of the crop, blended into the frame
-// through the bilinearly sampled mask.
+// through the bilinearly sampled mask. The crop comes as one pixel per entry (four floats) or in the
+// row-pair layout (eight floats: the pixel, then the one below it), where one 256-bit load carries
+// the same column of two neighbouring rows and the interior needs no shuffles.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "simd/paste_kernels.cc"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
@@ -15,7 +17,8 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // The square crop and its mask, with the resampling tables.
 struct CropView {
-  const float* pixels;  // side x side x 4 floats
+  const float* pixels;  // side x side entries of `stride` floats, the pixel's first
+  size_t stride;
   const uint8_t* mask;  // side x side bytes
   int32_t side;
   const float* lanczos;   // 32 phases x 8 taps
@@ -26,7 +29,7 @@ struct CropView {
     return static_cast<float>(mask[y * side + x]);
   }
   const float* PixelAt(int32_t x, int32_t y) const {
-    return pixels + (static_cast<size_t>(y) * side + x) * 4;
+    return pixels + (static_cast<size_t>(y) * side + x) * stride;
   }
 };
 
@@ -50,7 +53,7 @@ HWY_INLINE void ResampleInside(const CropView& crop, int32_t ix, int32_t iy, con
     auto across = hn::Zero(d);
 #pragma GCC unroll 8
     for (int32_t q = 0; q < 8; ++q)
-      across = hn::Add(across, hn::Mul(hn::Set(d, wx[q]), hn::LoadU(d, row + 4 * q)));
+      across = hn::Add(across, hn::Mul(hn::Set(d, wx[q]), hn::LoadU(d, row + crop.stride * q)));
     sum = hn::Add(sum, hn::Mul(hn::Set(d, wy[r]), across));
   }
   HWY_ALIGN float lanes[4];
@@ -59,6 +62,31 @@ HWY_INLINE void ResampleInside(const CropView& crop, int32_t ix, int32_t iy, con
 }
 
 #if HWY_TARGET <= HWY_AVX2
+// One pixel from the row-pair layout: each vector holds two neighbouring rows of one column, so the
+// horizontal sums of rows 2p and 2p + 1 share their loads and multiplies. Each half sums exactly
+// like ResampleInside.
+HWY_INLINE void ResampleInsideRowPairs(const CropView& crop, int32_t ix, int32_t iy, const float* wx,
+                                       const float* wy, float* value) {
+  const hn::FixedTag<float, 4> d4;
+  const hn::FixedTag<float, 8> d8;
+  const size_t rowFloats = static_cast<size_t>(crop.side) * 8;
+  const float* top = crop.PixelAt(ix - 3, iy - 3);
+  auto sum = hn::Zero(d4);
+  for (int32_t p = 0; p < 4; ++p) {
+    const float* rows = top + 2 * p * rowFloats;
+    auto across = hn::Zero(d8);
+#pragma GCC unroll 8
+    for (int32_t q = 0; q < 8; ++q)
+      across = hn::Add(across, hn::Mul(hn::Set(d8, wx[q]), hn::LoadU(d8, rows + 8 * q)));
+    const auto weighted =
+        hn::Mul(hn::Combine(d8, hn::Set(d4, wy[2 * p + 1]), hn::Set(d4, wy[2 * p])), across);
+    sum = hn::Add(hn::Add(sum, hn::LowerHalf(d4, weighted)), hn::UpperHalf(d4, weighted));
+  }
+  HWY_ALIGN float lanes[4];
+  hn::Store(sum, d4, lanes);
+  for (int c = 0; c < 3; ++c) value[c] = lanes[c];
+}
+
 // Two pixels whose footprints are inside the crop, one per 128-bit half: the same lane arithmetic as
 // ResampleInside, at twice the width.
 HWY_INLINE void ResampleInsidePair(const CropView& crop, const int32_t* ix, const int32_t* iy,
@@ -128,11 +156,11 @@ HWY_INLINE bool FootprintInside(const CropView& crop, int32_t ix, int32_t iy) {
   return ix >= 3 && iy >= 3 && ix + 4 < crop.side && iy + 4 < crop.side;
 }
 
-void PasteLanczos8Row(const float* HWY_RESTRICT pixels, int32_t side, const uint8_t* HWY_RESTRICT mask,
-                      const float* HWY_RESTRICT lanczos, const float* HWY_RESTRICT bilinear,
-                      const int32_t* HWY_RESTRICT xcol, const int32_t* HWY_RESTRICT ycol, int32_t xrow,
-                      int32_t yrow, int32_t first, int32_t last, uint8_t* HWY_RESTRICT dst) {
-  const CropView crop{pixels, mask, side, lanczos, bilinear};
+HWY_INLINE void PasteRow(const CropView& crop, const int32_t* HWY_RESTRICT xcol,
+                         const int32_t* HWY_RESTRICT ycol, int32_t xrow, int32_t yrow, int32_t first,
+                         int32_t last, uint8_t* HWY_RESTRICT dst) {
+  const int32_t side = crop.side;
+  const float* lanczos = crop.lanczos;
 #if HWY_TARGET <= HWY_AVX2
   PendingPixel held{};
   bool holding = false;
@@ -153,6 +181,11 @@ void PasteLanczos8Row(const float* HWY_RESTRICT pixels, int32_t side, const uint
       continue;
     }
 #if HWY_TARGET <= HWY_AVX2
+    if (crop.stride == 8) {
+      ResampleInsideRowPairs(crop, ix, iy, pixel.wx, pixel.wy, value);
+      Finish(pixel, value);
+      continue;
+    }
     // Interior pixels go two at a time; each writes only its own bytes, so the order is free.
     if (!holding) {
       held = pixel;
@@ -180,6 +213,20 @@ void PasteLanczos8Row(const float* HWY_RESTRICT pixels, int32_t side, const uint
 #endif
 }
 
+void PasteLanczos8Row(const float* HWY_RESTRICT pixels, int32_t side, const uint8_t* HWY_RESTRICT mask,
+                      const float* HWY_RESTRICT lanczos, const float* HWY_RESTRICT bilinear,
+                      const int32_t* HWY_RESTRICT xcol, const int32_t* HWY_RESTRICT ycol, int32_t xrow,
+                      int32_t yrow, int32_t first, int32_t last, uint8_t* HWY_RESTRICT dst) {
+  PasteRow(CropView{pixels, 4, mask, side, lanczos, bilinear}, xcol, ycol, xrow, yrow, first, last, dst);
+}
+
+void PasteLanczos8RowPairs(const float* HWY_RESTRICT pairs, int32_t side, const uint8_t* HWY_RESTRICT mask,
+                           const float* HWY_RESTRICT lanczos, const float* HWY_RESTRICT bilinear,
+                           const int32_t* HWY_RESTRICT xcol, const int32_t* HWY_RESTRICT ycol, int32_t xrow,
+                           int32_t yrow, int32_t first, int32_t last, uint8_t* HWY_RESTRICT dst) {
+  PasteRow(CropView{pairs, 8, mask, side, lanczos, bilinear}, xcol, ycol, xrow, yrow, first, last, dst);
+}
+
 }  // namespace ko::simd::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -187,12 +234,20 @@ HWY_AFTER_NAMESPACE();
 namespace ko::simd {
 
 HWY_EXPORT(PasteLanczos8Row);
+HWY_EXPORT(PasteLanczos8RowPairs);
 
 void pasteLanczos8Row(const float* crop, int32_t side, const uint8_t* mask, const float* lanczos,
                       const float* bilinear, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
                       int32_t yrow, int32_t first, int32_t last, uint8_t* dst) {
   HWY_DYNAMIC_DISPATCH(PasteLanczos8Row)
   (crop, side, mask, lanczos, bilinear, xcol, ycol, xrow, yrow, first, last, dst);
+}
+
+void pasteLanczos8RowPairs(const float* pairs, int32_t side, const uint8_t* mask, const float* lanczos,
+                           const float* bilinear, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
+                           int32_t yrow, int32_t first, int32_t last, uint8_t* dst) {
+  HWY_DYNAMIC_DISPATCH(PasteLanczos8RowPairs)
+  (pairs, side, mask, lanczos, bilinear, xcol, ycol, xrow, yrow, first, last, dst);
 }
 
 }  // namespace ko::simd

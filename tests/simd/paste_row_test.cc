@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -11,11 +12,26 @@
 namespace ko {
 namespace {
 
+enum class Kernel { reference, rgba, rowPairs };
+
+// The row-pair layout of a crop of four floats per pixel: each pixel followed by the one below it,
+// zeros below the last row.
+std::vector<float> rowPairs(const std::vector<float>& crop, int32_t side) {
+  const size_t pixels = static_cast<size_t>(side) * side;
+  std::vector<float> pairs(8 * pixels, 0.0f);
+  for (size_t i = 0; i < pixels; ++i) {
+    std::copy_n(&crop[4 * i], 4, &pairs[8 * i]);
+    if (i + side < pixels) std::copy_n(&crop[4 * (i + side)], 4, &pairs[8 * i + 4]);
+  }
+  return pairs;
+}
+
 // A crop with random pixels and a mask that is opaque in the middle, feathered, and zero in a
 // corner, plus the real resampling tables.
 struct PasteScene {
   int32_t side;
   std::vector<float> crop;
+  std::vector<float> pairs;
   std::vector<uint8_t> mask;
   std::vector<float> lanczos = lanczosTable();
   std::vector<float> bilinear = bilinearTable();
@@ -28,16 +44,19 @@ struct PasteScene {
       for (int32_t x = 0; x < s; ++x)
         mask[y * s + x] = x + y < s / 3 ? 0 : static_cast<uint8_t>(std::min(255, 40 * (x + 1)));
     }
+    pairs = rowPairs(crop, s);
   }
 
-  std::vector<uint8_t> paste(bool useKernel, const std::vector<int32_t>& xcol,
+  std::vector<uint8_t> paste(Kernel kernel, const std::vector<int32_t>& xcol,
                              const std::vector<int32_t>& ycol, int32_t xrow, int32_t yrow, int32_t first,
                              const std::vector<uint8_t>& under) const {
     std::vector<uint8_t> row = under;
     const int32_t last = first + static_cast<int32_t>(xcol.size()) - 1;
-    auto* call = useKernel ? &simd::pasteLanczos8Row : &reference::pasteLanczos8Row;
-    call(crop.data(), side, mask.data(), lanczos.data(), bilinear.data(), xcol.data(), ycol.data(), xrow,
-         yrow, first, last, row.data());
+    auto* call = kernel == Kernel::reference ? &reference::pasteLanczos8Row
+                 : kernel == Kernel::rgba    ? &simd::pasteLanczos8Row
+                                             : &simd::pasteLanczos8RowPairs;
+    call(kernel == Kernel::rowPairs ? pairs.data() : crop.data(), side, mask.data(), lanczos.data(),
+         bilinear.data(), xcol.data(), ycol.data(), xrow, yrow, first, last, row.data());
     return row;
   }
 };
@@ -54,9 +73,11 @@ TEST(PasteRow, MatchesReferenceInsideAtEdgesAndOutsideTheCrop) {
       for (int32_t k = 0; k < pixels; ++k) xcol[k] = position(rng), ycol[k] = position(rng);
       const auto under = test::randomBytes<uint8_t>(3 * (first + pixels), rng);
       const int32_t xrow = trial * 37, yrow = -trial * 11;
-      ASSERT_EQ(scene.paste(true, xcol, ycol, xrow, yrow, first, under),
-                scene.paste(false, xcol, ycol, xrow, yrow, first, under))
+      const auto expected = scene.paste(Kernel::reference, xcol, ycol, xrow, yrow, first, under);
+      ASSERT_EQ(scene.paste(Kernel::rgba, xcol, ycol, xrow, yrow, first, under), expected)
           << "trial " << trial;
+      ASSERT_EQ(scene.paste(Kernel::rowPairs, xcol, ycol, xrow, yrow, first, under), expected)
+          << "row pairs, trial " << trial;
     }
   });
 }
@@ -69,7 +90,7 @@ TEST(PasteRow, PhaseZeroTakesTheSampleAndTransparentMaskLeavesPixels) {
   // Pixel 0 sits exactly on crop sample (8, 9); pixel 1 on (0, 0), where the mask is transparent.
   const std::vector<int32_t> xcol{8 * 1024, 0}, ycol{9 * 1024, 0};
   const std::vector<uint8_t> under{1, 2, 3, 4, 5, 6};
-  const std::vector<uint8_t> row = scene.paste(true, xcol, ycol, 0, 0, 0, under);
+  const std::vector<uint8_t> row = scene.paste(Kernel::rgba, xcol, ycol, 0, 0, 0, under);
   const float* sample = &scene.crop[(9 * 16 + 8) * 4];
   for (int c = 0; c < 3; ++c) EXPECT_EQ(row[c], static_cast<uint8_t>(sample[c])) << c;
   EXPECT_EQ(std::vector<uint8_t>(row.begin() + 3, row.end()), (std::vector<uint8_t>{4, 5, 6}));
