@@ -6,6 +6,7 @@
 #define HWY_TARGET_INCLUDE "simd/paste_kernels.cc"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
 
+#include <algorithm>
 #include <cmath>
 
 #include "hwy/highway.h"
@@ -87,30 +88,6 @@ HWY_INLINE void ResampleInsideRowPairs(const CropView& crop, int32_t ix, int32_t
   for (int c = 0; c < 3; ++c) value[c] = lanes[c];
 }
 
-// Two pixels whose footprints are inside the crop, one per 128-bit half: the same lane arithmetic as
-// ResampleInside, at twice the width.
-HWY_INLINE void ResampleInsidePair(const CropView& crop, const int32_t* ix, const int32_t* iy,
-                                   const float* const* wx, const float* const* wy, float* value) {
-  const hn::FixedTag<float, 4> d4;
-  const hn::FixedTag<float, 8> d8;
-  hn::Vec<decltype(d8)> weightX[8];
-  for (int32_t q = 0; q < 8; ++q) weightX[q] = hn::Combine(d8, hn::Set(d4, wx[1][q]), hn::Set(d4, wx[0][q]));
-  auto sum = hn::Zero(d8);
-  for (int32_t r = 0; r < 8; ++r) {
-    const float* rowA = crop.PixelAt(ix[0] - 3, iy[0] - 3 + r);
-    const float* rowB = crop.PixelAt(ix[1] - 3, iy[1] - 3 + r);
-    auto across = hn::Zero(d8);
-#pragma GCC unroll 8
-    for (int32_t q = 0; q < 8; ++q) {
-      const auto pixels = hn::Combine(d8, hn::LoadU(d4, rowB + 4 * q), hn::LoadU(d4, rowA + 4 * q));
-      across = hn::Add(across, hn::Mul(weightX[q], pixels));
-    }
-    sum = hn::Add(sum, hn::Mul(hn::Combine(d8, hn::Set(d4, wy[1][r]), hn::Set(d4, wy[0][r])), across));
-  }
-  HWY_ALIGN float lanes[8];
-  hn::Store(sum, d8, lanes);
-  for (int c = 0; c < 3; ++c) value[c] = lanes[c], value[3 + c] = lanes[4 + c];
-}
 #endif
 
 // Footprint crossing the crop's edge: taps outside are left out, the rest keep their weights.
@@ -139,78 +116,70 @@ HWY_INLINE uint8_t Blend(uint8_t under, float alpha, float value) {
   return d >= 0.0f ? static_cast<uint8_t>(d) : 0;  // NaN lands on 0 too
 }
 
-// A pixel that passed the skip rule and the mask, waiting to be resampled and blended.
-struct PendingPixel {
-  int32_t ix, iy;
-  const float* wx;
-  const float* wy;
-  float alpha;
-  uint8_t* out;
-};
-
-HWY_INLINE void Finish(const PendingPixel& p, const float* value) {
-  for (int c = 0; c < 3; ++c) p.out[c] = Blend(p.out[c], p.alpha, value[c]);
-}
-
 HWY_INLINE bool FootprintInside(const CropView& crop, int32_t ix, int32_t iy) {
   return ix >= 3 && iy >= 3 && ix + 4 < crop.side && iy + 4 < crop.side;
 }
 
+// The mask weight and resampled colour of one frame pixel, three of each; a skipped pixel gets
+// weight 0 and value 0, which blends back to exactly the byte that was there.
+HWY_INLINE bool Sample(const CropView& crop, int32_t sx, int32_t sy, float* alpha, float* value) {
+  for (int c = 0; c < 3; ++c) alpha[c] = 0.0f, value[c] = 0.0f;
+  const int32_t ix = sx >> 10, iy = sy >> 10;
+  if (sx < -1024 || sy < -1024 || ix >= crop.side || iy >= crop.side) return false;
+  const int32_t px = (sx >> 5) & 31, py = (sy >> 5) & 31;
+  const float weight = MaskAlpha(crop, ix, iy, px, py);
+  if (weight <= 0.0f) return false;
+  const float* wx = crop.lanczos + 8 * px;
+  const float* wy = crop.lanczos + 8 * py;
+  if (!FootprintInside(crop, ix, iy)) {
+    ResampleAtEdge(crop, ix, iy, wx, wy, value);
+#if HWY_TARGET <= HWY_AVX2
+  } else if (crop.stride == 8) {
+    ResampleInsideRowPairs(crop, ix, iy, wx, wy, value);
+#endif
+  } else {
+    ResampleInside(crop, ix, iy, wx, wy, value);
+  }
+  for (int c = 0; c < 3; ++c) alpha[c] = weight;
+  return true;
+}
+
+// Frame bytes [0, n) blended with their weights and values, rounded as Blend rounds.
+HWY_INLINE void BlendRun(const float* HWY_RESTRICT alpha, const float* HWY_RESTRICT value, size_t n,
+                         uint8_t* HWY_RESTRICT bytes) {
+  const hn::ScalableTag<float> df;
+  const hn::Rebind<int32_t, decltype(df)> di;
+  const hn::Rebind<uint8_t, decltype(df)> du8;
+  const size_t lanes = hn::Lanes(df);
+  size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    const auto a = hn::Load(df, alpha + i);
+    const auto under = hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(du8, bytes + i)));
+    const auto d =
+        hn::Add(hn::Mul(under, hn::Sub(hn::Set(df, 1.0f), a)), hn::Mul(a, hn::Load(df, value + i)));
+    const auto clamped = hn::IfThenElseZero(hn::Ge(d, hn::Zero(df)), hn::Min(d, hn::Set(df, 255.0f)));
+    hn::StoreU(hn::DemoteTo(du8, hn::ConvertTo(di, clamped)), du8, bytes + i);
+  }
+  for (; i < n; ++i) bytes[i] = Blend(bytes[i], alpha[i], value[i]);
+}
+
+// Pixels are sampled a batch at a time and the batch's bytes blended in one vector run.
+constexpr int32_t kBatch = 64;
+
 HWY_INLINE void PasteRow(const CropView& crop, const int32_t* HWY_RESTRICT xcol,
                          const int32_t* HWY_RESTRICT ycol, int32_t xrow, int32_t yrow, int32_t first,
                          int32_t last, uint8_t* HWY_RESTRICT dst) {
-  const int32_t side = crop.side;
-  const float* lanczos = crop.lanczos;
-#if HWY_TARGET <= HWY_AVX2
-  PendingPixel held{};
-  bool holding = false;
-#endif
-  for (int32_t k = first; k <= last; ++k) {
-    const int32_t sx = xcol[k - first] + xrow, sy = ycol[k - first] + yrow;
-    const int32_t ix = sx >> 10, iy = sy >> 10;
-    if (sx < -1024 || sy < -1024 || ix >= side || iy >= side) continue;
-    const int32_t px = (sx >> 5) & 31, py = (sy >> 5) & 31;
-    const float alpha = MaskAlpha(crop, ix, iy, px, py);
-    if (alpha <= 0.0f) continue;
-    const PendingPixel pixel{
-        ix, iy, lanczos + 8 * px, lanczos + 8 * py, alpha, dst + 3 * static_cast<size_t>(k)};
-    float value[6];
-    if (!FootprintInside(crop, ix, iy)) {
-      ResampleAtEdge(crop, ix, iy, pixel.wx, pixel.wy, value);
-      Finish(pixel, value);
-      continue;
+  HWY_ALIGN float alpha[3 * kBatch];
+  HWY_ALIGN float value[3 * kBatch];
+  for (int32_t start = first; start <= last; start += kBatch) {
+    const int32_t count = std::min(kBatch, last - start + 1);
+    bool any = false;
+    for (int32_t j = 0; j < count; ++j) {
+      const int32_t k = start + j - first;
+      any |= Sample(crop, xcol[k] + xrow, ycol[k] + yrow, alpha + 3 * j, value + 3 * j);
     }
-#if HWY_TARGET <= HWY_AVX2
-    if (crop.stride == 8) {
-      ResampleInsideRowPairs(crop, ix, iy, pixel.wx, pixel.wy, value);
-      Finish(pixel, value);
-      continue;
-    }
-    // Interior pixels go two at a time; each writes only its own bytes, so the order is free.
-    if (!holding) {
-      held = pixel;
-      holding = true;
-      continue;
-    }
-    const int32_t ixs[2] = {held.ix, ix}, iys[2] = {held.iy, iy};
-    const float* wxs[2] = {held.wx, pixel.wx};
-    const float* wys[2] = {held.wy, pixel.wy};
-    ResampleInsidePair(crop, ixs, iys, wxs, wys, value);
-    Finish(held, value);
-    Finish(pixel, value + 3);
-    holding = false;
-#else
-    ResampleInside(crop, ix, iy, pixel.wx, pixel.wy, value);
-    Finish(pixel, value);
-#endif
+    if (any) BlendRun(alpha, value, 3 * static_cast<size_t>(count), dst + 3 * static_cast<size_t>(start));
   }
-#if HWY_TARGET <= HWY_AVX2
-  if (holding) {
-    float value[3];
-    ResampleInside(crop, held.ix, held.iy, held.wx, held.wy, value);
-    Finish(held, value);
-  }
-#endif
 }
 
 void PasteLanczos8Row(const float* HWY_RESTRICT pixels, int32_t side, const uint8_t* HWY_RESTRICT mask,
