@@ -104,6 +104,15 @@ bool frameBox(const float* M, int32_t side, int32_t W, int32_t H, Box& box) {
   return true;
 }
 
+// The row-pair kernel's form of the mask: floats, one pixel of zeros around the crop.
+std::vector<float> paddedMask(const std::vector<uint8_t>& mask, int32_t side) {
+  const size_t stride = static_cast<size_t>(side) + 2;
+  std::vector<float> padded(stride * stride, 0.0f);
+  for (size_t y = 0; y < static_cast<size_t>(side); ++y)
+    std::copy_n(mask.data() + y * side, side, padded.data() + (y + 1) * stride + 1);
+  return padded;
+}
+
 }  // namespace
 
 Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
@@ -113,6 +122,7 @@ Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
       amount_(unsharp.amount),
       sampling_(samplingFromEnv()),
       mask_(std::move(mask)),
+      paddedMask_(paddedMask(mask_, side_)),
       gauss_(gaussianTaps(ksize_, unsharp.sigma)),
       lanczos_(lanczosTable()),
       bilinear_(bilinearTable()),
@@ -208,7 +218,7 @@ void Paste::compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int
       const int32_t yrow = fixedPoint(Y * rowY + constY) + kHalfPhase;
       uint8_t* row = frame + 3 * static_cast<size_t>(W) * static_cast<size_t>(Y);
       if (sampling_ == PasteSampling::lanczos) {
-        simd::pasteLanczos8RowPairs(rowPairs_.data(), side_, mask_.data(), lanczos_.data(), bilinear_.data(),
+        simd::pasteLanczos8RowPairs(rowPairs_.data(), side_, paddedMask_.data(), lanczos_.data(),
                                     colX_.data(), colY_.data(), xrow, yrow, x0, x1, row);
       } else {
         pastePlanesRow(footprint, planes, side_, mask_.data(), bilinear_.data(), colX_.data(), colY_.data(),

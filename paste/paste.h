@@ -63,6 +63,7 @@ class Paste {
   float amount_;
   PasteSampling sampling_;
   std::vector<uint8_t> mask_;
+  std::vector<float> paddedMask_;  // the mask as floats with a border of zeros
   std::vector<float> gauss_;
   std::vector<float> lanczos_;
   std::vector<float> bilinear_;

@@ -20,10 +20,11 @@ namespace hn = hwy::HWY_NAMESPACE;
 struct CropView {
   const float* pixels;  // side x side entries of `stride` floats, the pixel's first
   size_t stride;
-  const uint8_t* mask;  // side x side bytes
+  const uint8_t* mask;  // side x side bytes; the row-pair kernel has its own
+
   int32_t side;
   const float* lanczos;   // 32 phases x 8 taps
-  const float* bilinear;  // 32 phases x 2 taps
+  const float* bilinear;  // 32 phases x 2 taps; likewise
 
   float MaskAt(int32_t x, int32_t y) const {
     if (x < 0 || y < 0 || x >= side || y >= side) return 0.0f;
@@ -120,30 +121,6 @@ HWY_INLINE bool FootprintInside(const CropView& crop, int32_t ix, int32_t iy) {
   return ix >= 3 && iy >= 3 && ix + 4 < crop.side && iy + 4 < crop.side;
 }
 
-// The mask weight and resampled colour of one frame pixel, three of each; a skipped pixel gets
-// weight 0 and value 0, which blends back to exactly the byte that was there.
-HWY_INLINE bool Sample(const CropView& crop, int32_t sx, int32_t sy, float* alpha, float* value) {
-  for (int c = 0; c < 3; ++c) alpha[c] = 0.0f, value[c] = 0.0f;
-  const int32_t ix = sx >> 10, iy = sy >> 10;
-  if (sx < -1024 || sy < -1024 || ix >= crop.side || iy >= crop.side) return false;
-  const int32_t px = (sx >> 5) & 31, py = (sy >> 5) & 31;
-  const float weight = MaskAlpha(crop, ix, iy, px, py);
-  if (weight <= 0.0f) return false;
-  const float* wx = crop.lanczos + 8 * px;
-  const float* wy = crop.lanczos + 8 * py;
-  if (!FootprintInside(crop, ix, iy)) {
-    ResampleAtEdge(crop, ix, iy, wx, wy, value);
-#if HWY_TARGET <= HWY_AVX2
-  } else if (crop.stride == 8) {
-    ResampleInsideRowPairs(crop, ix, iy, wx, wy, value);
-#endif
-  } else {
-    ResampleInside(crop, ix, iy, wx, wy, value);
-  }
-  for (int c = 0; c < 3; ++c) alpha[c] = weight;
-  return true;
-}
-
 // Frame bytes [0, n) blended with their weights and values, rounded as Blend rounds.
 HWY_INLINE void BlendRun(const float* HWY_RESTRICT alpha, const float* HWY_RESTRICT value, size_t n,
                          uint8_t* HWY_RESTRICT bytes) {
@@ -163,20 +140,131 @@ HWY_INLINE void BlendRun(const float* HWY_RESTRICT alpha, const float* HWY_RESTR
   for (; i < n; ++i) bytes[i] = Blend(bytes[i], alpha[i], value[i]);
 }
 
-// Pixels are sampled a batch at a time and the batch's bytes blended in one vector run.
+// Pixels are located a batch at a time, then resampled, then the batch's bytes blended in one vector
+// run.
 constexpr int32_t kBatch = 64;
 
-HWY_INLINE void PasteRow(const CropView& crop, const int32_t* HWY_RESTRICT xcol,
+// Where the pixels of one batch sample the crop (10-bit fixed point) and their mask weights, 0 for
+// a pixel left as it is.
+struct Located {
+  HWY_ALIGN int32_t sx[kBatch];
+  HWY_ALIGN int32_t sy[kBatch];
+  HWY_ALIGN float alpha[kBatch];
+};
+
+HWY_INLINE bool SourceInside(int32_t side, int32_t sx, int32_t sy) {
+  return sx >= -1024 && sy >= -1024 && (sx >> 10) < side && (sy >> 10) < side;
+}
+
+// Locates pixel by pixel from the byte mask.
+struct ByteMaskLocator {
+  const CropView& crop;
+
+  void operator()(const int32_t* xcol, const int32_t* ycol, int32_t xrow, int32_t yrow, int32_t count,
+                  Located& out) const {
+    for (int32_t j = 0; j < count; ++j) {
+      const int32_t sx = xcol[j] + xrow, sy = ycol[j] + yrow;
+      out.sx[j] = sx, out.sy[j] = sy, out.alpha[j] = 0.0f;
+      if (!SourceInside(crop.side, sx, sy)) continue;
+      out.alpha[j] = MaskAlpha(crop, sx >> 10, sy >> 10, (sx >> 5) & 31, (sy >> 5) & 31);
+    }
+  }
+};
+
+// Locates a vector of pixels at a time from the mask as floats with a border of zeros, so the four
+// mask samples of any pixel that passes the skip rule are plain gathers. Same arithmetic as
+// MaskAlpha with the bilinear table's weights (1 - p / 32, p / 32), which are exact in float and so
+// computed rather than looked up.
+struct PaddedMaskLocator {
+  const float* mask;  // (side + 2) x (side + 2)
+  int32_t side;
+
+  float Alpha(int32_t sx, int32_t sy) const {
+    const int32_t stride = side + 2;
+    const float bx1 = static_cast<float>((sx >> 5) & 31) * (1.0f / 32.0f), bx0 = 1.0f - bx1;
+    const float by1 = static_cast<float>((sy >> 5) & 31) * (1.0f / 32.0f), by0 = 1.0f - by1;
+    const float* m = mask + ((sy >> 10) + 1) * stride + (sx >> 10) + 1;
+    const float top = bx0 * m[0] + bx1 * m[1];
+    const float bottom = bx0 * m[stride] + bx1 * m[stride + 1];
+    return std::nearbyint(by0 * top + by1 * bottom) / 255.0f;
+  }
+
+  void operator()(const int32_t* xcol, const int32_t* ycol, int32_t xrow, int32_t yrow, int32_t count,
+                  Located& out) const {
+    const hn::ScalableTag<int32_t> di;
+    const hn::Rebind<float, decltype(di)> df;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(di));
+    const int32_t stride = side + 2;
+    int32_t j = 0;
+    for (; j + lanes <= count; j += lanes) {
+      const auto sx = hn::Add(hn::LoadU(di, xcol + j), hn::Set(di, xrow));
+      const auto sy = hn::Add(hn::LoadU(di, ycol + j), hn::Set(di, yrow));
+      const auto ix = hn::ShiftRight<10>(sx), iy = hn::ShiftRight<10>(sy);
+      const auto limit = hn::Set(di, side), below = hn::Set(di, -1025);
+      const auto inside = hn::And(hn::And(hn::Gt(sx, below), hn::Gt(sy, below)),
+                                  hn::And(hn::Lt(ix, limit), hn::Lt(iy, limit)));
+      const auto one = hn::Set(di, 1), phase = hn::Set(di, 31);
+      const auto at = hn::IfThenElseZero(
+          inside, hn::Add(hn::Mul(hn::Add(iy, one), hn::Set(di, stride)), hn::Add(ix, one)));
+      const auto step = hn::Set(df, 1.0f / 32.0f), unit = hn::Set(df, 1.0f);
+      const auto bx1 = hn::Mul(hn::ConvertTo(df, hn::And(hn::ShiftRight<5>(sx), phase)), step);
+      const auto by1 = hn::Mul(hn::ConvertTo(df, hn::And(hn::ShiftRight<5>(sy), phase)), step);
+      const auto bx0 = hn::Sub(unit, bx1), by0 = hn::Sub(unit, by1);
+      const auto top = hn::Add(hn::Mul(bx0, hn::GatherIndex(df, mask, at)),
+                               hn::Mul(bx1, hn::GatherIndex(df, mask + 1, at)));
+      const auto bottom = hn::Add(hn::Mul(bx0, hn::GatherIndex(df, mask + stride, at)),
+                                  hn::Mul(bx1, hn::GatherIndex(df, mask + stride + 1, at)));
+      const auto alpha =
+          hn::Div(hn::Round(hn::Add(hn::Mul(by0, top), hn::Mul(by1, bottom))), hn::Set(df, 255.0f));
+      hn::Store(sx, di, out.sx + j);
+      hn::Store(sy, di, out.sy + j);
+      hn::Store(hn::IfThenElseZero(hn::RebindMask(df, inside), alpha), df, out.alpha + j);
+    }
+    for (; j < count; ++j) {
+      const int32_t sx = xcol[j] + xrow, sy = ycol[j] + yrow;
+      out.sx[j] = sx, out.sy[j] = sy;
+      out.alpha[j] = SourceInside(side, sx, sy) ? Alpha(sx, sy) : 0.0f;
+    }
+  }
+};
+
+// The resampled colour of a located pixel.
+HWY_INLINE void Resample(const CropView& crop, int32_t sx, int32_t sy, float* value) {
+  const int32_t ix = sx >> 10, iy = sy >> 10;
+  const float* wx = crop.lanczos + 8 * ((sx >> 5) & 31);
+  const float* wy = crop.lanczos + 8 * ((sy >> 5) & 31);
+  if (!FootprintInside(crop, ix, iy)) {
+    ResampleAtEdge(crop, ix, iy, wx, wy, value);
+#if HWY_TARGET <= HWY_AVX2
+  } else if (crop.stride == 8) {
+    ResampleInsideRowPairs(crop, ix, iy, wx, wy, value);
+#endif
+  } else {
+    ResampleInside(crop, ix, iy, wx, wy, value);
+  }
+}
+
+// Skipped pixels keep weight 0 and colour 0, which blends back to exactly the byte that was there.
+template <class Locator>
+HWY_INLINE void PasteRow(const CropView& crop, const Locator& locate, const int32_t* HWY_RESTRICT xcol,
                          const int32_t* HWY_RESTRICT ycol, int32_t xrow, int32_t yrow, int32_t first,
                          int32_t last, uint8_t* HWY_RESTRICT dst) {
+  Located located;
   HWY_ALIGN float alpha[3 * kBatch];
   HWY_ALIGN float value[3 * kBatch];
   for (int32_t start = first; start <= last; start += kBatch) {
     const int32_t count = std::min(kBatch, last - start + 1);
+    locate(xcol + (start - first), ycol + (start - first), xrow, yrow, count, located);
     bool any = false;
     for (int32_t j = 0; j < count; ++j) {
-      const int32_t k = start + j - first;
-      any |= Sample(crop, xcol[k] + xrow, ycol[k] + yrow, alpha + 3 * j, value + 3 * j);
+      const float weight = located.alpha[j];
+      if (weight <= 0.0f) {
+        for (int c = 0; c < 3; ++c) alpha[3 * j + c] = 0.0f, value[3 * j + c] = 0.0f;
+        continue;
+      }
+      any = true;
+      Resample(crop, located.sx[j], located.sy[j], value + 3 * j);
+      for (int c = 0; c < 3; ++c) alpha[3 * j + c] = weight;
     }
     if (any) BlendRun(alpha, value, 3 * static_cast<size_t>(count), dst + 3 * static_cast<size_t>(start));
   }
@@ -186,14 +274,16 @@ void PasteLanczos8Row(const float* HWY_RESTRICT pixels, int32_t side, const uint
                       const float* HWY_RESTRICT lanczos, const float* HWY_RESTRICT bilinear,
                       const int32_t* HWY_RESTRICT xcol, const int32_t* HWY_RESTRICT ycol, int32_t xrow,
                       int32_t yrow, int32_t first, int32_t last, uint8_t* HWY_RESTRICT dst) {
-  PasteRow(CropView{pixels, 4, mask, side, lanczos, bilinear}, xcol, ycol, xrow, yrow, first, last, dst);
+  const CropView crop{pixels, 4, mask, side, lanczos, bilinear};
+  PasteRow(crop, ByteMaskLocator{crop}, xcol, ycol, xrow, yrow, first, last, dst);
 }
 
-void PasteLanczos8RowPairs(const float* HWY_RESTRICT pairs, int32_t side, const uint8_t* HWY_RESTRICT mask,
-                           const float* HWY_RESTRICT lanczos, const float* HWY_RESTRICT bilinear,
+void PasteLanczos8RowPairs(const float* HWY_RESTRICT pairs, int32_t side,
+                           const float* HWY_RESTRICT paddedMask, const float* HWY_RESTRICT lanczos,
                            const int32_t* HWY_RESTRICT xcol, const int32_t* HWY_RESTRICT ycol, int32_t xrow,
                            int32_t yrow, int32_t first, int32_t last, uint8_t* HWY_RESTRICT dst) {
-  PasteRow(CropView{pairs, 8, mask, side, lanczos, bilinear}, xcol, ycol, xrow, yrow, first, last, dst);
+  const CropView crop{pairs, 8, nullptr, side, lanczos, nullptr};
+  PasteRow(crop, PaddedMaskLocator{paddedMask, side}, xcol, ycol, xrow, yrow, first, last, dst);
 }
 
 }  // namespace ko::simd::HWY_NAMESPACE
@@ -212,11 +302,11 @@ void pasteLanczos8Row(const float* crop, int32_t side, const uint8_t* mask, cons
   (crop, side, mask, lanczos, bilinear, xcol, ycol, xrow, yrow, first, last, dst);
 }
 
-void pasteLanczos8RowPairs(const float* pairs, int32_t side, const uint8_t* mask, const float* lanczos,
-                           const float* bilinear, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
-                           int32_t yrow, int32_t first, int32_t last, uint8_t* dst) {
+void pasteLanczos8RowPairs(const float* pairs, int32_t side, const float* paddedMask, const float* lanczos,
+                           const int32_t* xcol, const int32_t* ycol, int32_t xrow, int32_t yrow,
+                           int32_t first, int32_t last, uint8_t* dst) {
   HWY_DYNAMIC_DISPATCH(PasteLanczos8RowPairs)
-  (pairs, side, mask, lanczos, bilinear, xcol, ycol, xrow, yrow, first, last, dst);
+  (pairs, side, paddedMask, lanczos, xcol, ycol, xrow, yrow, first, last, dst);
 }
 
 }  // namespace ko::simd

@@ -26,6 +26,16 @@ std::vector<float> rowPairs(const std::vector<float>& crop, int32_t side) {
   return pairs;
 }
 
+// The mask as floats inside a border of zeros.
+std::vector<float> paddedMask(const std::vector<uint8_t>& mask, int32_t side) {
+  const int32_t stride = side + 2;
+  std::vector<float> padded(static_cast<size_t>(stride) * stride, 0.0f);
+  for (int32_t y = 0; y < side; ++y) {
+    for (int32_t x = 0; x < side; ++x) padded[(y + 1) * stride + x + 1] = mask[y * side + x];
+  }
+  return padded;
+}
+
 // A crop with random pixels and a mask that is opaque in the middle, feathered, and zero in a
 // corner, plus the real resampling tables.
 struct PasteScene {
@@ -52,11 +62,14 @@ struct PasteScene {
                              const std::vector<uint8_t>& under) const {
     std::vector<uint8_t> row = under;
     const int32_t last = first + static_cast<int32_t>(xcol.size()) - 1;
-    auto* call = kernel == Kernel::reference ? &reference::pasteLanczos8Row
-                 : kernel == Kernel::rgba    ? &simd::pasteLanczos8Row
-                                             : &simd::pasteLanczos8RowPairs;
-    call(kernel == Kernel::rowPairs ? pairs.data() : crop.data(), side, mask.data(), lanczos.data(),
-         bilinear.data(), xcol.data(), ycol.data(), xrow, yrow, first, last, row.data());
+    if (kernel == Kernel::rowPairs) {
+      simd::pasteLanczos8RowPairs(pairs.data(), side, paddedMask(mask, side).data(), lanczos.data(),
+                                  xcol.data(), ycol.data(), xrow, yrow, first, last, row.data());
+      return row;
+    }
+    auto* call = kernel == Kernel::reference ? &reference::pasteLanczos8Row : &simd::pasteLanczos8Row;
+    call(crop.data(), side, mask.data(), lanczos.data(), bilinear.data(), xcol.data(), ycol.data(), xrow,
+         yrow, first, last, row.data());
     return row;
   }
 };
