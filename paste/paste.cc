@@ -113,6 +113,20 @@ std::vector<float> paddedMask(const std::vector<uint8_t>& mask, int32_t side) {
   return padded;
 }
 
+// The summed-area table of the padded mask, one row and column of zeros ahead.
+std::vector<int32_t> summedArea(const std::vector<float>& padded, int32_t side) {
+  const size_t n = static_cast<size_t>(side) + 2, w = n + 1;
+  std::vector<int32_t> sums(w * w, 0);
+  for (size_t y = 0; y < n; ++y) {
+    int32_t row = 0;
+    for (size_t x = 0; x < n; ++x) {
+      row += static_cast<int32_t>(padded[y * n + x]);
+      sums[(y + 1) * w + x + 1] = sums[y * w + x + 1] + row;
+    }
+  }
+  return sums;
+}
+
 }  // namespace
 
 Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
@@ -123,6 +137,7 @@ Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
       sampling_(samplingFromEnv()),
       mask_(std::move(mask)),
       paddedMask_(paddedMask(mask_, side_)),
+      maskSums_(summedArea(paddedMask_, side_)),
       gauss_(gaussianTaps(ksize_, unsharp.sigma)),
       lanczos_(lanczosTable()),
       bilinear_(bilinearTable()),
@@ -218,8 +233,8 @@ void Paste::compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int
       const int32_t yrow = fixedPoint(Y * rowY + constY) + kHalfPhase;
       uint8_t* row = frame + 3 * static_cast<size_t>(W) * static_cast<size_t>(Y);
       if (sampling_ == PasteSampling::lanczos) {
-        simd::pasteLanczos8RowPairs(rowPairs_.data(), side_, paddedMask_.data(), lanczos_.data(),
-                                    colX_.data(), colY_.data(), xrow, yrow, x0, x1, row);
+        simd::pasteLanczos8RowPairs(rowPairs_.data(), side_, paddedMask_.data(), maskSums_.data(),
+                                    lanczos_.data(), colX_.data(), colY_.data(), xrow, yrow, x0, x1, row);
       } else {
         pastePlanesRow(footprint, planes, side_, mask_.data(), bilinear_.data(), colX_.data(), colY_.data(),
                        xrow, yrow, x0, x1, row);

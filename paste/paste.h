@@ -64,6 +64,7 @@ class Paste {
   PasteSampling sampling_;
   std::vector<uint8_t> mask_;
   std::vector<float> paddedMask_;  // the mask as floats with a border of zeros
+  std::vector<int32_t> maskSums_;  // its summed-area table
   std::vector<float> gauss_;
   std::vector<float> lanczos_;
   std::vector<float> bilinear_;

@@ -176,8 +176,26 @@ struct ByteMaskLocator {
 // MaskAlpha with the bilinear table's weights (1 - p / 32, p / 32), which are exact in float and so
 // computed rather than looked up.
 struct PaddedMaskLocator {
-  const float* mask;  // (side + 2) x (side + 2)
+  const float* mask;    // (side + 2) x (side + 2)
+  const int32_t* sums;  // (side + 3) x (side + 3)
   int32_t side;
+
+  enum class Cover { transparent, opaque, mixed };
+
+  // What the mask holds under the 2 x 2 mask samples of every pixel whose integer source position
+  // lies in [x0, x1] x [y0, y1]. All 0 gives every such pixel weight 0 and all 255 weight 1 (the
+  // bilinear weights sum to exactly 1), so neither needs the gathers.
+  Cover Coverage(int32_t x0, int32_t x1, int32_t y0, int32_t y1) const {
+    const int32_t n = side + 2, w = side + 3;
+    const int32_t left = std::clamp(x0 + 1, 0, n), right = std::clamp(x1 + 3, 0, n);
+    const int32_t top = std::clamp(y0 + 1, 0, n), bottom = std::clamp(y1 + 3, 0, n);
+    if (left >= right || top >= bottom) return Cover::transparent;
+    const int64_t sum = static_cast<int64_t>(sums[bottom * w + right]) - sums[top * w + right] -
+                        sums[bottom * w + left] + sums[top * w + left];
+    if (sum == 0) return Cover::transparent;
+    const int64_t area = static_cast<int64_t>(right - left) * (bottom - top);
+    return sum == 255 * area ? Cover::opaque : Cover::mixed;
+  }
 
   float Alpha(int32_t sx, int32_t sy) const {
     const int32_t stride = side + 2;
@@ -203,6 +221,15 @@ struct PaddedMaskLocator {
       const auto limit = hn::Set(di, side), below = hn::Set(di, -1025);
       const auto inside = hn::And(hn::And(hn::Gt(sx, below), hn::Gt(sy, below)),
                                   hn::And(hn::Lt(ix, limit), hn::Lt(iy, limit)));
+      hn::Store(sx, di, out.sx + j);
+      hn::Store(sy, di, out.sy + j);
+      const Cover cover = Coverage(hn::GetLane(hn::MinOfLanes(di, ix)), hn::GetLane(hn::MaxOfLanes(di, ix)),
+                                   hn::GetLane(hn::MinOfLanes(di, iy)), hn::GetLane(hn::MaxOfLanes(di, iy)));
+      if (cover != Cover::mixed) {
+        const auto weight = hn::Set(df, cover == Cover::opaque ? 1.0f : 0.0f);
+        hn::Store(hn::IfThenElseZero(hn::RebindMask(df, inside), weight), df, out.alpha + j);
+        continue;
+      }
       const auto one = hn::Set(di, 1), phase = hn::Set(di, 31);
       const auto at = hn::IfThenElseZero(
           inside, hn::Add(hn::Mul(hn::Add(iy, one), hn::Set(di, stride)), hn::Add(ix, one)));
@@ -216,8 +243,6 @@ struct PaddedMaskLocator {
                                   hn::Mul(bx1, hn::GatherIndex(df, mask + stride + 1, at)));
       const auto alpha =
           hn::Div(hn::Round(hn::Add(hn::Mul(by0, top), hn::Mul(by1, bottom))), hn::Set(df, 255.0f));
-      hn::Store(sx, di, out.sx + j);
-      hn::Store(sy, di, out.sy + j);
       hn::Store(hn::IfThenElseZero(hn::RebindMask(df, inside), alpha), df, out.alpha + j);
     }
     for (; j < count; ++j) {
@@ -279,11 +304,12 @@ void PasteLanczos8Row(const float* HWY_RESTRICT pixels, int32_t side, const uint
 }
 
 void PasteLanczos8RowPairs(const float* HWY_RESTRICT pairs, int32_t side,
-                           const float* HWY_RESTRICT paddedMask, const float* HWY_RESTRICT lanczos,
-                           const int32_t* HWY_RESTRICT xcol, const int32_t* HWY_RESTRICT ycol, int32_t xrow,
-                           int32_t yrow, int32_t first, int32_t last, uint8_t* HWY_RESTRICT dst) {
+                           const float* HWY_RESTRICT paddedMask, const int32_t* HWY_RESTRICT maskSums,
+                           const float* HWY_RESTRICT lanczos, const int32_t* HWY_RESTRICT xcol,
+                           const int32_t* HWY_RESTRICT ycol, int32_t xrow, int32_t yrow, int32_t first,
+                           int32_t last, uint8_t* HWY_RESTRICT dst) {
   const CropView crop{pairs, 8, nullptr, side, lanczos, nullptr};
-  PasteRow(crop, PaddedMaskLocator{paddedMask, side}, xcol, ycol, xrow, yrow, first, last, dst);
+  PasteRow(crop, PaddedMaskLocator{paddedMask, maskSums, side}, xcol, ycol, xrow, yrow, first, last, dst);
 }
 
 }  // namespace ko::simd::HWY_NAMESPACE
@@ -302,11 +328,11 @@ void pasteLanczos8Row(const float* crop, int32_t side, const uint8_t* mask, cons
   (crop, side, mask, lanczos, bilinear, xcol, ycol, xrow, yrow, first, last, dst);
 }
 
-void pasteLanczos8RowPairs(const float* pairs, int32_t side, const float* paddedMask, const float* lanczos,
-                           const int32_t* xcol, const int32_t* ycol, int32_t xrow, int32_t yrow,
-                           int32_t first, int32_t last, uint8_t* dst) {
+void pasteLanczos8RowPairs(const float* pairs, int32_t side, const float* paddedMask, const int32_t* maskSums,
+                           const float* lanczos, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
+                           int32_t yrow, int32_t first, int32_t last, uint8_t* dst) {
   HWY_DYNAMIC_DISPATCH(PasteLanczos8RowPairs)
-  (pairs, side, paddedMask, lanczos, xcol, ycol, xrow, yrow, first, last, dst);
+  (pairs, side, paddedMask, maskSums, lanczos, xcol, ycol, xrow, yrow, first, last, dst);
 }
 
 }  // namespace ko::simd

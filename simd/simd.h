@@ -47,10 +47,12 @@ void pasteLanczos8Row(const float* crop, int32_t side, const uint8_t* mask, cons
 // R, G, B, ignored, then pixel (x, y + 1) the same way (ignored below the last row). The mask comes
 // as floats with a border of zeros: `paddedMask` is (side + 2) x (side + 2), mask pixel (x, y) at
 // (x + 1, y + 1), and its bilinear weights are those of the paste's table, (1 - p / 32, p / 32).
-// Same results as pasteLanczos8Row on the same pixels and mask.
-void pasteLanczos8RowPairs(const float* pairs, int32_t side, const float* paddedMask, const float* lanczos,
-                           const int32_t* xcol, const int32_t* ycol, int32_t xrow, int32_t yrow,
-                           int32_t first, int32_t last, uint8_t* dst);
+// `maskSums` is its summed-area table, (side + 3) x (side + 3): entry (x, y) is the sum of the
+// padded mask over columns [0, x) and rows [0, y). Same results as pasteLanczos8Row on the same
+// pixels and mask.
+void pasteLanczos8RowPairs(const float* pairs, int32_t side, const float* paddedMask, const int32_t* maskSums,
+                           const float* lanczos, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
+                           int32_t yrow, int32_t first, int32_t last, uint8_t* dst);
 
 // Horizontal pass of the paste's Gaussian blur over a flattened image:
 // dst[i] = sum over k ascending (from 0) of taps[k] * src[i + k], for i in [begin, end).

@@ -36,6 +36,19 @@ std::vector<float> paddedMask(const std::vector<uint8_t>& mask, int32_t side) {
   return padded;
 }
 
+// The summed-area table of a padded mask, one row and column of zeros ahead.
+std::vector<int32_t> summedArea(const std::vector<float>& padded, int32_t side) {
+  const int32_t n = side + 2, w = n + 1;
+  std::vector<int32_t> sums(static_cast<size_t>(w) * w, 0);
+  for (int32_t y = 1; y <= n; ++y) {
+    for (int32_t x = 1; x <= n; ++x) {
+      sums[y * w + x] = sums[(y - 1) * w + x] + sums[y * w + x - 1] - sums[(y - 1) * w + x - 1] +
+                        static_cast<int32_t>(padded[(y - 1) * n + x - 1]);
+    }
+  }
+  return sums;
+}
+
 // A crop with random pixels and a mask that is opaque in the middle, feathered, and zero in a
 // corner, plus the real resampling tables.
 struct PasteScene {
@@ -63,8 +76,10 @@ struct PasteScene {
     std::vector<uint8_t> row = under;
     const int32_t last = first + static_cast<int32_t>(xcol.size()) - 1;
     if (kernel == Kernel::rowPairs) {
-      simd::pasteLanczos8RowPairs(pairs.data(), side, paddedMask(mask, side).data(), lanczos.data(),
-                                  xcol.data(), ycol.data(), xrow, yrow, first, last, row.data());
+      const std::vector<float> padded = paddedMask(mask, side);
+      simd::pasteLanczos8RowPairs(pairs.data(), side, padded.data(), summedArea(padded, side).data(),
+                                  lanczos.data(), xcol.data(), ycol.data(), xrow, yrow, first, last,
+                                  row.data());
       return row;
     }
     auto* call = kernel == Kernel::reference ? &reference::pasteLanczos8Row : &simd::pasteLanczos8Row;
@@ -91,6 +106,25 @@ TEST(PasteRow, MatchesReferenceInsideAtEdgesAndOutsideTheCrop) {
           << "trial " << trial;
       ASSERT_EQ(scene.paste(Kernel::rowPairs, xcol, ycol, xrow, yrow, first, under), expected)
           << "row pairs, trial " << trial;
+    }
+  });
+}
+
+// Rows as a rotated, enlarged paste walks them, so whole vectors of pixels fall on transparent,
+// opaque and feathered parts of the mask and outside the crop.
+TEST(PasteRow, RowPairsMatchReferenceAlongAffineRows) {
+  std::mt19937 rng(23);
+  const PasteScene scene(64, rng);
+  const int32_t pixels = 130;
+  std::vector<int32_t> xcol(pixels), ycol(pixels);
+  for (int32_t k = 0; k < pixels; ++k) xcol[k] = 710 * k, ycol[k] = 95 * k;
+  test::forEachTarget([&] {
+    for (int32_t y = -10; y < 80; y += 3) {
+      const auto under = test::randomBytes<uint8_t>(3 * pixels, rng);
+      const int32_t xrow = -95 * y - 20 * 1024, yrow = 710 * y - 6 * 1024 + 16;
+      ASSERT_EQ(scene.paste(Kernel::rowPairs, xcol, ycol, xrow, yrow, 0, under),
+                scene.paste(Kernel::reference, xcol, ycol, xrow, yrow, 0, under))
+          << "row " << y;
     }
   });
 }
