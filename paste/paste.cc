@@ -175,10 +175,14 @@ bool Paste::compositeGpuRgba(const float*, float, const float*, uint8_t*, int32_
 }
 
 void Paste::fillPlanes(const float* crop, float scale) {
-  const size_t plane = planes_[0].size();
-  for (size_t c = 0; c < 3; ++c) {
-    for (size_t i = 0; i < plane; ++i) planes_[c][i] = scale * crop[c * plane + i];
-  }
+  const size_t side = static_cast<size_t>(side_);
+  pool::parallelRange(3 * side, kGrain, [&](uint64_t begin, uint64_t end) {
+    for (size_t row = begin; row < end; ++row) {
+      float* out = planes_[row / side].data() + (row % side) * side;
+      const float* in = crop + row * side;
+      for (size_t x = 0; x < side; ++x) out[x] = scale * in[x];
+    }
+  });
 }
 
 void Paste::unsharpPlane(std::vector<float>& plane) {
@@ -208,14 +212,9 @@ void Paste::unsharpPlane(std::vector<float>& plane) {
 
 // Below the last row the second half of an entry keeps its zeros from construction.
 void Paste::interleaveRowPairs() {
-  const size_t side = static_cast<size_t>(side_), plane = side * side;
-  pool::parallelRange(side, kGrain, [&](uint64_t begin, uint64_t end) {
-    for (size_t i = begin * side; i < end * side; ++i) {
-      float* entry = rowPairs_.data() + 8 * i;
-      for (size_t c = 0; c < 3; ++c) entry[c] = planes_[c][i];
-      if (i + side >= plane) continue;
-      for (size_t c = 0; c < 3; ++c) entry[4 + c] = planes_[c][i + side];
-    }
+  pool::parallelRange(static_cast<uint64_t>(side_), kGrain, [&](uint64_t begin, uint64_t end) {
+    simd::planesToRowPairs(planes_[0].data(), planes_[1].data(), planes_[2].data(), side_, begin, end,
+                           rowPairs_.data());
   });
 }
 

@@ -54,6 +54,12 @@ void pasteLanczos8RowPairs(const float* pairs, int32_t side, const float* padded
                            const float* lanczos, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
                            int32_t yrow, int32_t first, int32_t last, uint8_t* dst);
 
+// Rows [begin, end) of the row-pair layout from three side x side planes: entry (x, y) of `pairs`
+// gets pixel (x, y) as R, G, B, 0 and then pixel (x, y + 1) likewise; below the last row the second
+// half is left as it is.
+void planesToRowPairs(const float* r, const float* g, const float* b, int32_t side, size_t begin, size_t end,
+                      float* pairs);
+
 // Horizontal pass of the paste's Gaussian blur over a flattened image:
 // dst[i] = sum over k ascending (from 0) of taps[k] * src[i + k], for i in [begin, end).
 void gaussTapsRange(const float* src, const float* taps, int32_t ntaps, size_t begin, size_t end, float* dst);

@@ -129,6 +129,29 @@ TEST(PasteRow, RowPairsMatchReferenceAlongAffineRows) {
   });
 }
 
+TEST(PasteRow, PlanesBecomeTheRowPairLayout) {
+  std::mt19937 rng(29);
+  std::uniform_real_distribution<float> value(0.0f, 255.0f);
+  test::forEachTarget([&] {
+    for (int32_t side : {1, 5, 8, 13}) {
+      const size_t pixels = static_cast<size_t>(side) * side;
+      std::vector<float> planes(3 * pixels), rgba(4 * pixels, 0.0f);
+      for (float& v : planes) v = value(rng);
+      for (size_t i = 0; i < pixels; ++i) {
+        for (size_t c = 0; c < 3; ++c) rgba[4 * i + c] = planes[c * pixels + i];
+      }
+      // Rows in two calls, as the pool splits them.
+      std::vector<float> pairs(8 * pixels, 0.0f);
+      const size_t half = static_cast<size_t>(side) / 2;
+      for (const auto& [begin, end] : {std::pair<size_t, size_t>{0, half}, {half, side}}) {
+        simd::planesToRowPairs(planes.data(), planes.data() + pixels, planes.data() + 2 * pixels, side, begin,
+                               end, pairs.data());
+      }
+      EXPECT_EQ(pairs, rowPairs(rgba, side)) << "side " << side;
+    }
+  });
+}
+
 TEST(PasteRow, PhaseZeroTakesTheSampleAndTransparentMaskLeavesPixels) {
   std::mt19937 rng(19);
   PasteScene scene(16, rng);
