@@ -144,8 +144,8 @@ Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
       cubic_(cubicTable()) {
   const size_t plane = static_cast<size_t>(side) * side, paddedPlane = static_cast<size_t>(padded_) * padded_;
   for (std::vector<float>& p : planes_) p.assign(plane, 0.0f);
-  pad_.assign(paddedPlane, 0.0f);
-  tmp_.assign(paddedPlane, 0.0f);
+  pad_.assign(3 * paddedPlane, 0.0f);
+  tmp_.assign(3 * paddedPlane, 0.0f);
   rowPairs_.assign(plane * 8, 0.0f);
 }
 
@@ -165,7 +165,7 @@ void Paste::composite(const float* crop, float scale, const float* M, uint8_t* f
   }
   printExecutorOnce(side_, ksize_);
   fillPlanes(crop, scale);
-  for (std::vector<float>& plane : planes_) unsharpPlane(plane);
+  unsharpPlanes();
   compositeTail(frame, W, box.x0, box.x1, box.y0, box.y1, -b / det, a / det, (b * f - c * e) / det,
                 (c * d - a * f) / det);
 }
@@ -185,27 +185,34 @@ void Paste::fillPlanes(const float* crop, float scale) {
   });
 }
 
-void Paste::unsharpPlane(std::vector<float>& plane) {
+// Each pass covers all three planes in one pool call. The padded planes lie end to end, so the
+// horizontal pass runs over them as one flattened image: the last ksize - 1 positions of each plane
+// then mix planes (or, for the last, stay 0 from construction), and the vertical pass never reads
+// them.
+void Paste::unsharpPlanes() {
   const int32_t r = ksize_ / 2, P = padded_, side = side_;
-  pool::parallelRange(static_cast<uint64_t>(P), kGrain, [&](uint64_t begin, uint64_t end) {
-    for (auto pr = static_cast<int32_t>(begin); pr < static_cast<int32_t>(end); ++pr) {
-      const float* source = plane.data() + static_cast<size_t>(reflect(pr - r, side)) * side;
-      float* row = pad_.data() + static_cast<size_t>(pr) * P;
+  const size_t paddedPlane = static_cast<size_t>(P) * P;
+  pool::parallelRange(3 * static_cast<uint64_t>(P), kGrain, [&](uint64_t begin, uint64_t end) {
+    for (uint64_t padRow = begin; padRow < end; ++padRow) {
+      const auto pr = static_cast<int32_t>(padRow % P);
+      const float* plane = planes_[padRow / P].data();
+      const float* source = plane + static_cast<size_t>(reflect(pr - r, side)) * side;
+      float* row = pad_.data() + padRow * P;
       for (int32_t q = 0; q < r; ++q) row[q] = source[reflect(q - r, side)];
       std::copy(source, source + side, row + r);
       for (int32_t q = r + side; q < P; ++q) row[q] = source[reflect(q - r, side)];
     }
   });
-  // The last ksize - 1 positions stay 0 from construction; the vertical pass never reads them.
-  const uint64_t positions = static_cast<uint64_t>(P) * P - static_cast<uint64_t>(ksize_ - 1);
+  const uint64_t positions = 3 * paddedPlane - static_cast<uint64_t>(ksize_ - 1);
   pool::parallelRange(positions, kGrain, [&](uint64_t begin, uint64_t end) {
     simd::gaussTapsRange(pad_.data(), gauss_.data(), ksize_, begin, end, tmp_.data());
   });
   if (side > kMaxSide) throw std::runtime_error("paste: side > 1024");
-  pool::parallelRange(static_cast<uint64_t>(side), kGrain, [&](uint64_t begin, uint64_t end) {
-    for (uint64_t y = begin; y < end; ++y) {
-      simd::sharpenRow(tmp_.data() + y * P, static_cast<size_t>(P), gauss_.data(), ksize_, side, amount_,
-                       plane.data() + y * side);
+  pool::parallelRange(3 * static_cast<uint64_t>(side), kGrain, [&](uint64_t begin, uint64_t end) {
+    for (uint64_t planeRow = begin; planeRow < end; ++planeRow) {
+      const uint64_t c = planeRow / side, y = planeRow % side;
+      simd::sharpenRow(tmp_.data() + c * paddedPlane + y * P, static_cast<size_t>(P), gauss_.data(), ksize_,
+                       side, amount_, planes_[c].data() + y * side);
     }
   });
 }

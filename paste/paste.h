@@ -42,7 +42,7 @@ class Paste {
 
   // The steps of composite, exposed so each can be checked on its own.
   void fillPlanes(const float* crop, float scale);
-  void unsharpPlane(std::vector<float>& plane);
+  void unsharpPlanes();
   // Samples and blends frame rows [y0, y1] and columns [x0, x1]; the crop position of frame pixel
   // (X, Y) is (colX[X - x0] + rowX·Y + constX, colY[X - x0] + rowY·Y + constY) in crop pixels.
   void compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int32_t y0, int32_t y1, double rowX,
