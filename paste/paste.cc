@@ -113,8 +113,10 @@ std::vector<float> paddedMask(const std::vector<uint8_t>& mask, int32_t side) {
   return padded;
 }
 
-// The summed-area table of the padded mask, one row and column of zeros ahead.
+// The summed-area table of the padded mask, one row and column of zeros ahead. Crops wider than
+// kMaxSide are refused before any sampling and get none: their sums could overflow.
 std::vector<int32_t> summedArea(const std::vector<float>& padded, int32_t side) {
+  if (side > kMaxSide) return {};
   const size_t n = static_cast<size_t>(side) + 2, w = n + 1;
   std::vector<int32_t> sums(w * w, 0);
   for (size_t y = 0; y < n; ++y) {
