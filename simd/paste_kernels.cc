@@ -1,7 +1,8 @@
 // One destination row of the Lanczos paste: 8x8-tap resampling of the crop, blended into the frame
 // through the bilinearly sampled mask. The crop comes as one pixel per entry (four floats) or in the
 // row-pair layout (eight floats: the pixel, then the one below it), where one 256-bit load carries
-// the same column of two neighbouring rows and the interior needs no shuffles.
+// the same column of two neighbouring rows and the interior needs no shuffles. Pixels go in
+// batches: located (skip rule and mask weight), resampled, then blended as one vector run of bytes.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "simd/paste_kernels.cc"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
@@ -21,7 +22,6 @@ struct CropView {
   const float* pixels;  // side x side entries of `stride` floats, the pixel's first
   size_t stride;
   const uint8_t* mask;  // side x side bytes; the row-pair kernel has its own
-
   int32_t side;
   const float* lanczos;   // 32 phases x 8 taps
   const float* bilinear;  // 32 phases x 2 taps; likewise
@@ -88,7 +88,6 @@ HWY_INLINE void ResampleInsideRowPairs(const CropView& crop, int32_t ix, int32_t
   hn::Store(sum, d4, lanes);
   for (int c = 0; c < 3; ++c) value[c] = lanes[c];
 }
-
 #endif
 
 // Footprint crossing the crop's edge: taps outside are left out, the rest keep their weights.
