@@ -104,6 +104,31 @@ bool frameBox(const float* M, int32_t side, int32_t W, int32_t H, Box& box) {
   return true;
 }
 
+// The row-pair kernel's form of the mask: floats, one pixel of zeros around the crop.
+std::vector<float> paddedMask(const std::vector<uint8_t>& mask, int32_t side) {
+  const size_t stride = static_cast<size_t>(side) + 2;
+  std::vector<float> padded(stride * stride, 0.0f);
+  for (size_t y = 0; y < static_cast<size_t>(side); ++y)
+    std::copy_n(mask.data() + y * side, side, padded.data() + (y + 1) * stride + 1);
+  return padded;
+}
+
+// The summed-area table of the padded mask, one row and column of zeros ahead. Crops wider than
+// kMaxSide are refused before any sampling and get none: their sums could overflow.
+std::vector<int32_t> summedArea(const std::vector<float>& padded, int32_t side) {
+  if (side > kMaxSide) return {};
+  const size_t n = static_cast<size_t>(side) + 2, w = n + 1;
+  std::vector<int32_t> sums(w * w, 0);
+  for (size_t y = 0; y < n; ++y) {
+    int32_t row = 0;
+    for (size_t x = 0; x < n; ++x) {
+      row += static_cast<int32_t>(padded[y * n + x]);
+      sums[(y + 1) * w + x + 1] = sums[y * w + x + 1] + row;
+    }
+  }
+  return sums;
+}
+
 }  // namespace
 
 Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
@@ -113,15 +138,17 @@ Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
       amount_(unsharp.amount),
       sampling_(samplingFromEnv()),
       mask_(std::move(mask)),
+      paddedMask_(paddedMask(mask_, side_)),
+      maskSums_(summedArea(paddedMask_, side_)),
       gauss_(gaussianTaps(ksize_, unsharp.sigma)),
       lanczos_(lanczosTable()),
       bilinear_(bilinearTable()),
       cubic_(cubicTable()) {
   const size_t plane = static_cast<size_t>(side) * side, paddedPlane = static_cast<size_t>(padded_) * padded_;
   for (std::vector<float>& p : planes_) p.assign(plane, 0.0f);
-  pad_.assign(paddedPlane, 0.0f);
-  tmp_.assign(paddedPlane, 0.0f);
-  rgba_.assign(plane * 4, 0.0f);
+  pad_.assign(3 * paddedPlane, 0.0f);
+  tmp_.assign(3 * paddedPlane, 0.0f);
+  rowPairs_.assign(plane * 8, 0.0f);
 }
 
 void Paste::composite(const float* crop, float scale, const float* M, uint8_t* frame, int32_t W, int32_t H) {
@@ -140,7 +167,7 @@ void Paste::composite(const float* crop, float scale, const float* M, uint8_t* f
   }
   printExecutorOnce(side_, ksize_);
   fillPlanes(crop, scale);
-  for (std::vector<float>& plane : planes_) unsharpPlane(plane);
+  unsharpPlanes();
   compositeTail(frame, W, box.x0, box.x1, box.y0, box.y1, -b / det, a / det, (b * f - c * e) / det,
                 (c * d - a * f) / det);
 }
@@ -150,49 +177,59 @@ bool Paste::compositeGpuRgba(const float*, float, const float*, uint8_t*, int32_
 }
 
 void Paste::fillPlanes(const float* crop, float scale) {
-  const size_t plane = planes_[0].size();
-  for (size_t c = 0; c < 3; ++c) {
-    for (size_t i = 0; i < plane; ++i) planes_[c][i] = scale * crop[c * plane + i];
-  }
+  const size_t side = static_cast<size_t>(side_);
+  pool::parallelRange(3 * side, kGrain, [&](uint64_t begin, uint64_t end) {
+    for (size_t row = begin; row < end; ++row) {
+      float* out = planes_[row / side].data() + (row % side) * side;
+      const float* in = crop + row * side;
+      for (size_t x = 0; x < side; ++x) out[x] = scale * in[x];
+    }
+  });
 }
 
-void Paste::unsharpPlane(std::vector<float>& plane) {
+// Each pass covers all three planes in one pool call. The padded planes lie end to end, so the
+// horizontal pass runs over them as one flattened image: the last ksize - 1 positions of each plane
+// then mix planes (or, for the last, stay 0 from construction), and the vertical pass never reads
+// them.
+void Paste::unsharpPlanes() {
   const int32_t r = ksize_ / 2, P = padded_, side = side_;
-  pool::parallelRange(static_cast<uint64_t>(P), kGrain, [&](uint64_t begin, uint64_t end) {
-    for (auto pr = static_cast<int32_t>(begin); pr < static_cast<int32_t>(end); ++pr) {
-      const float* source = plane.data() + static_cast<size_t>(reflect(pr - r, side)) * side;
-      float* row = pad_.data() + static_cast<size_t>(pr) * P;
+  const size_t paddedPlane = static_cast<size_t>(P) * P;
+  pool::parallelRange(3 * static_cast<uint64_t>(P), kGrain, [&](uint64_t begin, uint64_t end) {
+    for (uint64_t padRow = begin; padRow < end; ++padRow) {
+      const auto pr = static_cast<int32_t>(padRow % P);
+      const float* plane = planes_[padRow / P].data();
+      const float* source = plane + static_cast<size_t>(reflect(pr - r, side)) * side;
+      float* row = pad_.data() + padRow * P;
       for (int32_t q = 0; q < r; ++q) row[q] = source[reflect(q - r, side)];
       std::copy(source, source + side, row + r);
       for (int32_t q = r + side; q < P; ++q) row[q] = source[reflect(q - r, side)];
     }
   });
-  // The last ksize - 1 positions stay 0 from construction; the vertical pass never reads them.
-  const uint64_t positions = static_cast<uint64_t>(P) * P - static_cast<uint64_t>(ksize_ - 1);
+  const uint64_t positions = 3 * paddedPlane - static_cast<uint64_t>(ksize_ - 1);
   pool::parallelRange(positions, kGrain, [&](uint64_t begin, uint64_t end) {
     simd::gaussTapsRange(pad_.data(), gauss_.data(), ksize_, begin, end, tmp_.data());
   });
   if (side > kMaxSide) throw std::runtime_error("paste: side > 1024");
-  pool::parallelRange(static_cast<uint64_t>(side), kGrain, [&](uint64_t begin, uint64_t end) {
-    for (uint64_t y = begin; y < end; ++y) {
-      simd::sharpenRow(tmp_.data() + y * P, static_cast<size_t>(P), gauss_.data(), ksize_, side, amount_,
-                       plane.data() + y * side);
+  pool::parallelRange(3 * static_cast<uint64_t>(side), kGrain, [&](uint64_t begin, uint64_t end) {
+    for (uint64_t planeRow = begin; planeRow < end; ++planeRow) {
+      const uint64_t c = planeRow / side, y = planeRow % side;
+      simd::sharpenRow(tmp_.data() + c * paddedPlane + y * P, static_cast<size_t>(P), gauss_.data(), ksize_,
+                       side, amount_, planes_[c].data() + y * side);
     }
   });
 }
 
-void Paste::interleavePlanes() {
-  const size_t side = static_cast<size_t>(side_);
-  pool::parallelRange(side, kGrain, [&](uint64_t begin, uint64_t end) {
-    for (size_t i = begin * side; i < end * side; ++i) {
-      for (size_t c = 0; c < 3; ++c) rgba_[4 * i + c] = planes_[c][i];
-    }
+// Below the last row the second half of an entry keeps its zeros from construction.
+void Paste::interleaveRowPairs() {
+  pool::parallelRange(static_cast<uint64_t>(side_), kGrain, [&](uint64_t begin, uint64_t end) {
+    simd::planesToRowPairs(planes_[0].data(), planes_[1].data(), planes_[2].data(), side_, begin, end,
+                           rowPairs_.data());
   });
 }
 
 void Paste::compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
                           double rowX, double rowY, double constX, double constY) {
-  if (sampling_ == PasteSampling::lanczos) interleavePlanes();
+  if (sampling_ == PasteSampling::lanczos) interleaveRowPairs();
   const float* const planes[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
   const PlaneFootprint footprint = sampling_ == PasteSampling::bicubic
                                        ? PlaneFootprint{cubic_.data(), 4, -1}
@@ -204,8 +241,8 @@ void Paste::compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int
       const int32_t yrow = fixedPoint(Y * rowY + constY) + kHalfPhase;
       uint8_t* row = frame + 3 * static_cast<size_t>(W) * static_cast<size_t>(Y);
       if (sampling_ == PasteSampling::lanczos) {
-        simd::pasteLanczos8Row(rgba_.data(), side_, mask_.data(), lanczos_.data(), bilinear_.data(),
-                               colX_.data(), colY_.data(), xrow, yrow, x0, x1, row);
+        simd::pasteLanczos8RowPairs(rowPairs_.data(), side_, paddedMask_.data(), maskSums_.data(),
+                                    lanczos_.data(), colX_.data(), colY_.data(), xrow, yrow, x0, x1, row);
       } else {
         pastePlanesRow(footprint, planes, side_, mask_.data(), bilinear_.data(), colX_.data(), colY_.data(),
                        xrow, yrow, x0, x1, row);

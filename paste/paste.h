@@ -42,7 +42,7 @@ class Paste {
 
   // The steps of composite, exposed so each can be checked on its own.
   void fillPlanes(const float* crop, float scale);
-  void unsharpPlane(std::vector<float>& plane);
+  void unsharpPlanes();
   // Samples and blends frame rows [y0, y1] and columns [x0, x1]; the crop position of frame pixel
   // (X, Y) is (colX[X - x0] + rowX·Y + constX, colY[X - x0] + rowY·Y + constY) in crop pixels.
   void compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int32_t y0, int32_t y1, double rowX,
@@ -55,7 +55,7 @@ class Paste {
   const std::array<std::vector<float>, 3>& planes() const { return planes_; }
 
  private:
-  void interleavePlanes();
+  void interleaveRowPairs();
 
   int32_t side_;
   int32_t ksize_;
@@ -63,6 +63,8 @@ class Paste {
   float amount_;
   PasteSampling sampling_;
   std::vector<uint8_t> mask_;
+  std::vector<float> paddedMask_;  // the mask as floats with a border of zeros
+  std::vector<int32_t> maskSums_;  // its summed-area table
   std::vector<float> gauss_;
   std::vector<float> lanczos_;
   std::vector<float> bilinear_;
@@ -70,7 +72,7 @@ class Paste {
   std::array<std::vector<float>, 3> planes_;
   std::vector<float> pad_;
   std::vector<float> tmp_;
-  std::vector<float> rgba_;
+  std::vector<float> rowPairs_;
   std::vector<int32_t> colX_;
   std::vector<int32_t> colY_;
 };

@@ -43,6 +43,23 @@ void pasteLanczos8Row(const float* crop, int32_t side, const uint8_t* mask, cons
                       const float* bilinear, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
                       int32_t yrow, int32_t first, int32_t last, uint8_t* dst);
 
+// pasteLanczos8Row on the row-pair layout: entry (x, y) of `pairs` is eight floats, pixel (x, y) as
+// R, G, B, ignored, then pixel (x, y + 1) the same way (ignored below the last row). The mask comes
+// as floats with a border of zeros: `paddedMask` is (side + 2) x (side + 2), mask pixel (x, y) at
+// (x + 1, y + 1), and its bilinear weights are those of the paste's table, (1 - p / 32, p / 32).
+// `maskSums` is its summed-area table, (side + 3) x (side + 3): entry (x, y) is the sum of the
+// padded mask over columns [0, x) and rows [0, y). Same results as pasteLanczos8Row on the same
+// pixels and mask.
+void pasteLanczos8RowPairs(const float* pairs, int32_t side, const float* paddedMask, const int32_t* maskSums,
+                           const float* lanczos, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
+                           int32_t yrow, int32_t first, int32_t last, uint8_t* dst);
+
+// Rows [begin, end) of the row-pair layout from three side x side planes: entry (x, y) of `pairs`
+// gets pixel (x, y) as R, G, B, 0 and then pixel (x, y + 1) likewise; below the last row the second
+// half is left as it is.
+void planesToRowPairs(const float* r, const float* g, const float* b, int32_t side, size_t begin, size_t end,
+                      float* pairs);
+
 // Horizontal pass of the paste's Gaussian blur over a flattened image:
 // dst[i] = sum over k ascending (from 0) of taps[k] * src[i + k], for i in [begin, end).
 void gaussTapsRange(const float* src, const float* taps, int32_t ntaps, size_t begin, size_t end, float* dst);
