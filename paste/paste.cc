@@ -166,8 +166,10 @@ void Paste::composite(const float* crop, float scale, const float* M, uint8_t* f
     colY_[X - box.x0] = fixedPoint(X * colCoefY);
   }
   printExecutorOnce(side_, ksize_);
-  fillPlanes(crop, scale);
-  unsharpPlanes();
+  const size_t plane = static_cast<size_t>(side_) * side_;
+  const float* const sources[3] = {crop, crop + plane, crop + 2 * plane};
+  padPlanes(sources, scale, true);
+  blurAndSharpen();
   compositeTail(frame, W, box.x0, box.x1, box.y0, box.y1, -b / det, a / det, (b * f - c * e) / det,
                 (c * d - a * f) / det);
 }
@@ -187,49 +189,71 @@ void Paste::fillPlanes(const float* crop, float scale) {
   });
 }
 
+void Paste::unsharpPlanes() {
+  const float* const sources[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
+  padPlanes(sources, 1.0f, false);
+  blurAndSharpen();
+}
+
+// Padded row pr of plane c is row reflect(pr - r) of sources[c] times scale, so composite reads the
+// crop once: with `fill`, the rows inside the border (each source row is one exactly once) are also
+// stored as the plane that the vertical pass sharpens in place.
+void Paste::padPlanes(const float* const* sources, float scale, bool fill) {
+  const int32_t r = ksize_ / 2, P = padded_, side = side_;
+  pool::parallelRange(3 * static_cast<uint64_t>(P), kGrain, [&](uint64_t begin, uint64_t end) {
+    for (uint64_t padRow = begin; padRow < end; ++padRow) {
+      const auto pr = static_cast<int32_t>(padRow % P), c = static_cast<int32_t>(padRow / P);
+      const int32_t y = reflect(pr - r, side);
+      const float* source = sources[c] + static_cast<size_t>(y) * side;
+      float* row = pad_.data() + padRow * P;
+      for (int32_t q = 0; q < r; ++q) row[q] = scale * source[reflect(q - r, side)];
+      for (int32_t x = 0; x < side; ++x) row[r + x] = scale * source[x];
+      for (int32_t q = r + side; q < P; ++q) row[q] = scale * source[reflect(q - r, side)];
+      if (fill && y == pr - r) std::copy_n(row + r, side, planes_[c].data() + static_cast<size_t>(y) * side);
+    }
+  });
+}
+
 // Each pass covers all three planes in one pool call. The padded planes lie end to end, so the
 // horizontal pass runs over them as one flattened image: the last ksize - 1 positions of each plane
 // then mix planes (or, for the last, stay 0 from construction), and the vertical pass never reads
-// them.
-void Paste::unsharpPlanes() {
-  const int32_t r = ksize_ / 2, P = padded_, side = side_;
+// them. For Lanczos the vertical pass also lays out the row pairs while the rows are in cache.
+void Paste::blurAndSharpen() {
+  const int32_t P = padded_, side = side_;
   const size_t paddedPlane = static_cast<size_t>(P) * P;
-  pool::parallelRange(3 * static_cast<uint64_t>(P), kGrain, [&](uint64_t begin, uint64_t end) {
-    for (uint64_t padRow = begin; padRow < end; ++padRow) {
-      const auto pr = static_cast<int32_t>(padRow % P);
-      const float* plane = planes_[padRow / P].data();
-      const float* source = plane + static_cast<size_t>(reflect(pr - r, side)) * side;
-      float* row = pad_.data() + padRow * P;
-      for (int32_t q = 0; q < r; ++q) row[q] = source[reflect(q - r, side)];
-      std::copy(source, source + side, row + r);
-      for (int32_t q = r + side; q < P; ++q) row[q] = source[reflect(q - r, side)];
-    }
-  });
   const uint64_t positions = 3 * paddedPlane - static_cast<uint64_t>(ksize_ - 1);
   pool::parallelRange(positions, kGrain, [&](uint64_t begin, uint64_t end) {
     simd::gaussTapsRange(pad_.data(), gauss_.data(), ksize_, begin, end, tmp_.data());
   });
   if (side > kMaxSide) throw std::runtime_error("paste: side > 1024");
-  pool::parallelRange(3 * static_cast<uint64_t>(side), kGrain, [&](uint64_t begin, uint64_t end) {
-    for (uint64_t planeRow = begin; planeRow < end; ++planeRow) {
-      const uint64_t c = planeRow / side, y = planeRow % side;
-      simd::sharpenRow(tmp_.data() + c * paddedPlane + y * P, static_cast<size_t>(P), gauss_.data(), ksize_,
-                       side, amount_, planes_[c].data() + y * side);
+  const bool pairs = sampling_ == PasteSampling::lanczos;
+  const auto rows = static_cast<uint64_t>(side);
+  pool::parallelRange(rows, kGrain, [&](uint64_t begin, uint64_t end) {
+    for (uint64_t y = begin; y < end; ++y) {
+      for (size_t c = 0; c < 3; ++c) {
+        simd::sharpenRow(tmp_.data() + c * paddedPlane + y * P, static_cast<size_t>(P), gauss_.data(), ksize_,
+                         side, amount_, planes_[c].data() + y * side);
+      }
+      if (pairs && y > begin) layRowPairs(y - 1, y);
     }
   });
+  if (!pairs) return;
+  // The last row of each part pairs with the first row of the next one.
+  const int32_t parts = pool::parts(rows, kGrain);
+  for (int32_t k = 0; k < parts; ++k) {
+    const pool::Range part = pool::partRange(rows, parts, k);
+    if (part.end > part.begin) layRowPairs(part.end - 1, part.end);
+  }
 }
 
 // Below the last row the second half of an entry keeps its zeros from construction.
-void Paste::interleaveRowPairs() {
-  pool::parallelRange(static_cast<uint64_t>(side_), kGrain, [&](uint64_t begin, uint64_t end) {
-    simd::planesToRowPairs(planes_[0].data(), planes_[1].data(), planes_[2].data(), side_, begin, end,
-                           rowPairs_.data());
-  });
+void Paste::layRowPairs(uint64_t begin, uint64_t end) {
+  simd::planesToRowPairs(planes_[0].data(), planes_[1].data(), planes_[2].data(), side_, begin, end,
+                         rowPairs_.data());
 }
 
 void Paste::compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
                           double rowX, double rowY, double constX, double constY) {
-  if (sampling_ == PasteSampling::lanczos) interleaveRowPairs();
   const float* const planes[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
   const PlaneFootprint footprint = sampling_ == PasteSampling::bicubic
                                        ? PlaneFootprint{cubic_.data(), 4, -1}

@@ -42,9 +42,11 @@ class Paste {
 
   // The steps of composite, exposed so each can be checked on its own.
   void fillPlanes(const float* crop, float scale);
+  // Also lays out the row pairs that the Lanczos sampling reads.
   void unsharpPlanes();
-  // Samples and blends frame rows [y0, y1] and columns [x0, x1]; the crop position of frame pixel
-  // (X, Y) is (colX[X - x0] + rowX·Y + constX, colY[X - x0] + rowY·Y + constY) in crop pixels.
+  // Samples (from what unsharpPlanes left) and blends frame rows [y0, y1] and columns [x0, x1]; the crop
+  // position of frame pixel (X, Y) is (colX[X - x0] + rowX·Y + constX, colY[X - x0] + rowY·Y + constY) in
+  // crop pixels.
   void compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int32_t y0, int32_t y1, double rowX,
                      double rowY, double constX, double constY);
 
@@ -55,7 +57,9 @@ class Paste {
   const std::array<std::vector<float>, 3>& planes() const { return planes_; }
 
  private:
-  void interleaveRowPairs();
+  void padPlanes(const float* const* sources, float scale, bool fill);
+  void blurAndSharpen();
+  void layRowPairs(uint64_t begin, uint64_t end);
 
   int32_t side_;
   int32_t ksize_;

@@ -65,28 +65,35 @@ HWY_INLINE void ResampleInside(const CropView& crop, int32_t ix, int32_t iy, con
 
 #if HWY_TARGET <= HWY_AVX2
 // One pixel from the row-pair layout: each vector holds two neighbouring rows of one column, so the
-// horizontal sums of rows 2p and 2p + 1 share their loads and multiplies. Each half sums exactly
-// like ResampleInside.
+// horizontal sums of rows 2p and 2p + 1 share their loads and multiplies. Each half sums like
+// ResampleInside but starts from its first product instead of adding it to zero, which can only
+// turn a -0 into +0 there; the blend maps both to the same byte. Writes four floats: the fourth is
+// the next pixel's first, which that pixel overwrites.
 HWY_INLINE void ResampleInsideRowPairs(const CropView& crop, int32_t ix, int32_t iy, const float* wx,
                                        const float* wy, float* value) {
   const hn::FixedTag<float, 4> d4;
   const hn::FixedTag<float, 8> d8;
   const size_t rowFloats = static_cast<size_t>(crop.side) * 8;
   const float* top = crop.PixelAt(ix - 3, iy - 3);
-  auto sum = hn::Zero(d4);
-  for (int32_t p = 0; p < 4; ++p) {
+  const auto across = [&](int32_t p) {
     const float* rows = top + 2 * p * rowFloats;
-    auto across = hn::Zero(d8);
-#pragma GCC unroll 8
-    for (int32_t q = 0; q < 8; ++q)
-      across = hn::Add(across, hn::Mul(hn::Set(d8, wx[q]), hn::LoadU(d8, rows + 8 * q)));
-    const auto weighted =
-        hn::Mul(hn::Combine(d8, hn::Set(d4, wy[2 * p + 1]), hn::Set(d4, wy[2 * p])), across);
-    sum = hn::Add(hn::Add(sum, hn::LowerHalf(d4, weighted)), hn::UpperHalf(d4, weighted));
+    auto sum = hn::Mul(hn::Set(d8, wx[0]), hn::LoadU(d8, rows));
+#pragma GCC unroll 7
+    for (int32_t q = 1; q < 8; ++q)
+      sum = hn::Add(sum, hn::Mul(hn::Set(d8, wx[q]), hn::LoadU(d8, rows + 8 * q)));
+    return sum;
+  };
+  const auto upper = [&](int32_t p, hn::Vec<decltype(d8)> pair) {
+    return hn::Mul(hn::Set(d4, wy[2 * p + 1]), hn::UpperHalf(d4, pair));
+  };
+  const auto first = across(0);
+  auto sum = hn::Add(hn::Mul(hn::Set(d4, wy[0]), hn::LowerHalf(d4, first)), upper(0, first));
+#pragma GCC unroll 3
+  for (int32_t p = 1; p < 4; ++p) {
+    const auto pair = across(p);
+    sum = hn::Add(hn::Add(sum, hn::Mul(hn::Set(d4, wy[2 * p]), hn::LowerHalf(d4, pair))), upper(p, pair));
   }
-  HWY_ALIGN float lanes[4];
-  hn::Store(sum, d4, lanes);
-  for (int c = 0; c < 3; ++c) value[c] = lanes[c];
+  hn::StoreU(sum, d4, value);
 }
 #endif
 
@@ -252,7 +259,7 @@ struct PaddedMaskLocator {
   }
 };
 
-// The resampled colour of a located pixel.
+// The resampled colour of a located pixel in value[0, 3); value[3] may be written too.
 HWY_INLINE void Resample(const CropView& crop, int32_t sx, int32_t sy, float* value) {
   const int32_t ix = sx >> 10, iy = sy >> 10;
   const float* wx = crop.lanczos + 8 * ((sx >> 5) & 31);
@@ -275,7 +282,7 @@ HWY_INLINE void PasteRow(const CropView& crop, const Locator& locate, const int3
                          int32_t last, uint8_t* HWY_RESTRICT dst) {
   Located located;
   HWY_ALIGN float alpha[3 * kBatch];
-  HWY_ALIGN float value[3 * kBatch];
+  HWY_ALIGN float value[3 * kBatch + 1];  // room for the last pixel's fourth float
   for (int32_t start = first; start <= last; start += kBatch) {
     const int32_t count = std::min(kBatch, last - start + 1);
     locate(xcol + (start - first), ycol + (start - first), xrow, yrow, count, located);
