@@ -275,6 +275,21 @@ HWY_INLINE void Resample(const CropView& crop, int32_t sx, int32_t sy, float* va
   }
 }
 
+// Whether any of the first `count` weights is above 0 (or NaN, which the paste does not skip
+// either).
+HWY_INLINE bool AnyWeight(const float* HWY_RESTRICT alpha, int32_t count) {
+  const hn::ScalableTag<float> d;
+  const auto lanes = static_cast<int32_t>(hn::Lanes(d));
+  int32_t j = 0;
+  for (; j + lanes <= count; j += lanes) {
+    if (!hn::AllTrue(d, hn::Le(hn::Load(d, alpha + j), hn::Zero(d)))) return true;
+  }
+  for (; j < count; ++j) {
+    if (!(alpha[j] <= 0.0f)) return true;
+  }
+  return false;
+}
+
 // Skipped pixels keep weight 0 and colour 0, which blends back to exactly the byte that was there.
 template <class Locator>
 HWY_INLINE void PasteRow(const CropView& crop, const Locator& locate, const int32_t* HWY_RESTRICT xcol,
@@ -286,18 +301,17 @@ HWY_INLINE void PasteRow(const CropView& crop, const Locator& locate, const int3
   for (int32_t start = first; start <= last; start += kBatch) {
     const int32_t count = std::min(kBatch, last - start + 1);
     locate(xcol + (start - first), ycol + (start - first), xrow, yrow, count, located);
-    bool any = false;
+    if (!AnyWeight(located.alpha, count)) continue;
     for (int32_t j = 0; j < count; ++j) {
       const float weight = located.alpha[j];
       if (weight <= 0.0f) {
         for (int c = 0; c < 3; ++c) alpha[3 * j + c] = 0.0f, value[3 * j + c] = 0.0f;
         continue;
       }
-      any = true;
       Resample(crop, located.sx[j], located.sy[j], value + 3 * j);
       for (int c = 0; c < 3; ++c) alpha[3 * j + c] = weight;
     }
-    if (any) BlendRun(alpha, value, 3 * static_cast<size_t>(count), dst + 3 * static_cast<size_t>(start));
+    BlendRun(alpha, value, 3 * static_cast<size_t>(count), dst + 3 * static_cast<size_t>(start));
   }
 }
 
