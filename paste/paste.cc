@@ -129,6 +129,22 @@ std::vector<int32_t> summedArea(const std::vector<float>& padded, int32_t side) 
   return sums;
 }
 
+// The positions [first, end) of `col` whose fixed-point crop coordinate col[k] + offset has its
+// integer part in [-1, side): the paste skips every other pixel. col holds rounded multiples of the
+// column, so it is monotonic and those positions form one run.
+std::pair<int32_t, int32_t> insideRun(const int32_t* col, int32_t count, int32_t offset, int32_t side) {
+  const auto one = static_cast<int64_t>(kFixedOne);
+  const int64_t low = -one - offset, high = side * one - 1 - offset;
+  const auto less = [](int64_t a, int64_t b) { return a < b; };
+  const auto greater = [](int64_t a, int64_t b) { return a > b; };
+  const int32_t* end = col + count;
+  const auto at = [col](const int32_t* p) { return static_cast<int32_t>(p - col); };
+  if (col[0] <= end[-1]) {
+    return {at(std::lower_bound(col, end, low, less)), at(std::upper_bound(col, end, high, less))};
+  }
+  return {at(std::lower_bound(col, end, high, greater)), at(std::upper_bound(col, end, low, greater))};
+}
+
 }  // namespace
 
 Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
@@ -258,18 +274,26 @@ void Paste::compositeTail(uint8_t* frame, int32_t W, int32_t x0, int32_t x1, int
   const PlaneFootprint footprint = sampling_ == PasteSampling::bicubic
                                        ? PlaneFootprint{cubic_.data(), 4, -1}
                                        : PlaneFootprint{bilinear_.data(), 2, 0};
+  const int32_t columns = x1 - x0 + 1;
+  if (columns < 1) return;
   const auto rows = static_cast<uint64_t>(y1 - y0 + 1);
   pool::parallelRange(rows, kGrain, [&](uint64_t begin, uint64_t end) {
     for (auto Y = static_cast<int32_t>(y0 + begin); Y < static_cast<int32_t>(y0 + end); ++Y) {
       const int32_t xrow = fixedPoint(Y * rowX + constX) + kHalfPhase;
       const int32_t yrow = fixedPoint(Y * rowY + constY) + kHalfPhase;
+      const auto [xFirst, xEnd] = insideRun(colX_.data(), columns, xrow, side_);
+      const auto [yFirst, yEnd] = insideRun(colY_.data(), columns, yrow, side_);
+      const int32_t k = std::max(xFirst, yFirst), stop = std::min(xEnd, yEnd);
+      if (k >= stop) continue;
       uint8_t* row = frame + 3 * static_cast<size_t>(W) * static_cast<size_t>(Y);
+      const int32_t first = x0 + k, last = x0 + stop - 1;
       if (sampling_ == PasteSampling::lanczos) {
         simd::pasteLanczos8RowPairs(rowPairs_.data(), side_, paddedMask_.data(), maskSums_.data(),
-                                    lanczos_.data(), colX_.data(), colY_.data(), xrow, yrow, x0, x1, row);
+                                    lanczos_.data(), colX_.data() + k, colY_.data() + k, xrow, yrow, first,
+                                    last, row);
       } else {
-        pastePlanesRow(footprint, planes, side_, mask_.data(), bilinear_.data(), colX_.data(), colY_.data(),
-                       xrow, yrow, x0, x1, row);
+        pastePlanesRow(footprint, planes, side_, mask_.data(), bilinear_.data(), colX_.data() + k,
+                       colY_.data() + k, xrow, yrow, first, last, row);
       }
     }
   });
