@@ -162,7 +162,6 @@ Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
       cubic_(cubicTable()) {
   const size_t plane = static_cast<size_t>(side) * side, paddedPlane = static_cast<size_t>(padded_) * padded_;
   for (std::vector<float>& p : planes_) p.assign(plane, 0.0f);
-  pad_.assign(3 * paddedPlane, 0.0f);
   tmp_.assign(3 * paddedPlane, 0.0f);
   rowPairs_.assign(plane * 8, 0.0f);
 }
@@ -184,8 +183,8 @@ void Paste::composite(const float* crop, float scale, const float* M, uint8_t* f
   printExecutorOnce(side_, ksize_);
   const size_t plane = static_cast<size_t>(side_) * side_;
   const float* const sources[3] = {crop, crop + plane, crop + 2 * plane};
-  padPlanes(sources, scale, true);
-  blurAndSharpen();
+  blurRows(sources, scale, true);
+  sharpen();
   compositeTail(frame, W, box.x0, box.x1, box.y0, box.y1, -b / det, a / det, (b * f - c * e) / det,
                 (c * d - a * f) / det);
 }
@@ -207,40 +206,39 @@ void Paste::fillPlanes(const float* crop, float scale) {
 
 void Paste::unsharpPlanes() {
   const float* const sources[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
-  padPlanes(sources, 1.0f, false);
-  blurAndSharpen();
+  blurRows(sources, 1.0f, false);
+  sharpen();
 }
 
-// Padded row pr of plane c is row reflect(pr - r) of sources[c] times scale, so composite reads the
-// crop once: with `fill`, the rows inside the border (each source row is one exactly once) are also
-// stored as the plane that the vertical pass sharpens in place.
-void Paste::padPlanes(const float* const* sources, float scale, bool fill) {
+// Row pr of the horizontal blur of plane c filters the padded row reflect(pr - r) of sources[c]
+// times scale, built in a scratch row that stays in cache; positions [side, P) of a blurred row are
+// never written, as the vertical pass never reads them. With `fill`, the padded rows inside the
+// border (each source row is one exactly once) also store their middle as the plane that the
+// vertical pass sharpens in place, so composite reads the crop once.
+void Paste::blurRows(const float* const* sources, float scale, bool fill) {
   const int32_t r = ksize_ / 2, P = padded_, side = side_;
   pool::parallelRange(3 * static_cast<uint64_t>(P), kGrain, [&](uint64_t begin, uint64_t end) {
+    std::vector<float> row(static_cast<size_t>(P));
     for (uint64_t padRow = begin; padRow < end; ++padRow) {
       const auto pr = static_cast<int32_t>(padRow % P), c = static_cast<int32_t>(padRow / P);
       const int32_t y = reflect(pr - r, side);
       const float* source = sources[c] + static_cast<size_t>(y) * side;
-      float* row = pad_.data() + padRow * P;
       for (int32_t q = 0; q < r; ++q) row[q] = scale * source[reflect(q - r, side)];
       for (int32_t x = 0; x < side; ++x) row[r + x] = scale * source[x];
       for (int32_t q = r + side; q < P; ++q) row[q] = scale * source[reflect(q - r, side)];
-      if (fill && y == pr - r) std::copy_n(row + r, side, planes_[c].data() + static_cast<size_t>(y) * side);
+      if (fill && y == pr - r)
+        std::copy_n(row.data() + r, side, planes_[c].data() + static_cast<size_t>(y) * side);
+      simd::gaussTapsRange(row.data(), gauss_.data(), ksize_, 0, static_cast<size_t>(side),
+                           tmp_.data() + padRow * P);
     }
   });
 }
 
-// Each pass covers all three planes in one pool call. The padded planes lie end to end, so the
-// horizontal pass runs over them as one flattened image: the last ksize - 1 positions of each plane
-// then mix planes (or, for the last, stay 0 from construction), and the vertical pass never reads
-// them. For Lanczos the vertical pass also lays out the row pairs while the rows are in cache.
-void Paste::blurAndSharpen() {
+// The vertical pass covers all three planes in one pool call and, for Lanczos, also lays out the
+// row pairs while the rows are in cache.
+void Paste::sharpen() {
   const int32_t P = padded_, side = side_;
   const size_t paddedPlane = static_cast<size_t>(P) * P;
-  const uint64_t positions = 3 * paddedPlane - static_cast<uint64_t>(ksize_ - 1);
-  pool::parallelRange(positions, kGrain, [&](uint64_t begin, uint64_t end) {
-    simd::gaussTapsRange(pad_.data(), gauss_.data(), ksize_, begin, end, tmp_.data());
-  });
   if (side > kMaxSide) throw std::runtime_error("paste: side > 1024");
   const bool pairs = sampling_ == PasteSampling::lanczos;
   const auto rows = static_cast<uint64_t>(side);

@@ -57,8 +57,8 @@ class Paste {
   const std::array<std::vector<float>, 3>& planes() const { return planes_; }
 
  private:
-  void padPlanes(const float* const* sources, float scale, bool fill);
-  void blurAndSharpen();
+  void blurRows(const float* const* sources, float scale, bool fill);
+  void sharpen();
   void layRowPairs(uint64_t begin, uint64_t end);
 
   int32_t side_;
@@ -74,7 +74,6 @@ class Paste {
   std::vector<float> bilinear_;
   std::vector<float> cubic_;
   std::array<std::vector<float>, 3> planes_;
-  std::vector<float> pad_;
   std::vector<float> tmp_;
   std::vector<float> rowPairs_;
   std::vector<int32_t> colX_;
