@@ -17,8 +17,8 @@
 #include "graph/int8_conv_kernels.h"
 #include "graph/onnx_schema.h"
 #include "pool/pool.h"
-#include "tests/support/int8_conv_model.h"
 #include "tests/support/authoring.h"
+#include "tests/support/int8_conv_model.h"
 #include "tests/support/ort_run.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include "bundle/imx_container.h"
 #include "bundle/paths.h"
 #include "tests/support/authoring.h"
-#include "tests/support/raw_imx.h"
 #include "tests/support/failure_text.h"
+#include "tests/support/raw_imx.h"
 #include "tests/support/temp_dir.h"
 
 namespace ko {

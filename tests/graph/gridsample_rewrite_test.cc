@@ -11,10 +11,10 @@
 
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
+#include "tests/support/authoring.h"
 #include "tests/support/failure_text.h"
 #include "tests/support/graph_probe.h"
 #include "tests/support/gridsample_model.h"
-#include "tests/support/authoring.h"
 #include "tests/support/ort_run.h"
 #include "tests/support/random_tensor.h"
 

@@ -17,10 +17,10 @@
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
 #include "graph/onnx_wire.h"
+#include "tests/support/authoring.h"
 #include "tests/support/cubic_head_model.h"
 #include "tests/support/failure_text.h"
 #include "tests/support/graph_probe.h"
-#include "tests/support/authoring.h"
 #include "tests/support/ort_run.h"
 #include "tests/support/random_tensor.h"
 

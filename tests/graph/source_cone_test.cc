@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "graph/onnx_read.h"
-#include "tests/support/graph_probe.h"
 #include "tests/support/authoring.h"
+#include "tests/support/graph_probe.h"
 #include "tests/support/ort_run.h"
 #include "tests/support/random_tensor.h"
 

@@ -14,9 +14,9 @@
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
 #include "graph/onnx_wire.h"
+#include "tests/support/authoring.h"
 #include "tests/support/failure_text.h"
 #include "tests/support/graph_probe.h"
-#include "tests/support/authoring.h"
 #include "tests/support/ort_run.h"
 
 namespace ko {

@@ -26,17 +26,6 @@ Rgb scaled(const Rgb& c, double k) {
   return {c.r * k, c.g * k, c.b * k};
 }
 
-Rgb over(const Rgb& base, const Rgb& paint, double alpha) {
-  return {base.r + (paint.r - base.r) * alpha, base.g + (paint.g - base.g) * alpha,
-          base.b + (paint.b - base.b) * alpha};
-}
-
-// The share of a pixel `pixel` units wide that lies on the inside of an edge `distance` away
-// (positive inside).
-double coverage(double distance, double pixel) {
-  return std::clamp(0.5 + distance / pixel, 0.0, 1.0);
-}
-
 // A soft round spot: exp(-(dx^2 + dy^2)) in units of its radii, and exactly 0 where that is below
 // about 1e-7, so the far field costs nothing.
 double glow(double dx, double dy) {

@@ -4,6 +4,7 @@
 // the edge, so the face stays clean at any crop size.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -14,6 +15,18 @@ struct Rgb {
   double g = 0.0;
   double b = 0.0;
 };
+
+// Paint laid over a colour with the given opacity (0 keeps it, 1 replaces it).
+inline Rgb over(const Rgb& base, const Rgb& paint, double alpha) {
+  return {base.r + (paint.r - base.r) * alpha, base.g + (paint.g - base.g) * alpha,
+          base.b + (paint.b - base.b) * alpha};
+}
+
+// The share of a pixel `pixel` units wide that lies on the inside of an edge `distance` away
+// (positive inside).
+inline double coverage(double distance, double pixel = 1.0) {
+  return std::clamp(0.5 + distance / pixel, 0.0, 1.0);
+}
 
 // The colour behind the head at a crop point (normalised x, y as in demo_geometry.h).
 using Backdrop = std::function<Rgb(double x, double y)>;

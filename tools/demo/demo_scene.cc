@@ -21,42 +21,37 @@ constexpr Rgb kWindowFrame{0.95, 0.94, 0.91};
 constexpr Rgb kWood{0.52, 0.36, 0.22};
 constexpr Rgb kShirt{0.22, 0.40, 0.55};
 
-Rgb mix(const Rgb& a, const Rgb& b, double t) {
-  return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
-}
-
 // Pixel coverage of an axis-aligned box, in pixel units.
 double boxCover(double x, double y, double x0, double y0, double x1, double y1) {
-  const auto cover = [](double d) { return std::clamp(0.5 + d, 0.0, 1.0); };
-  return std::min({cover(x - x0), cover(x1 - x), cover(y - y0), cover(y1 - y)});
+  return std::min({coverage(x - x0), coverage(x1 - x), coverage(y - y0), coverage(y1 - y)});
 }
 
 Rgb paintWindow(const DemoRecipe& r, double x, double y, const Rgb& behind) {
   const double x0 = 0.07 * r.W, x1 = 0.30 * r.W, y0 = 0.12 * r.H, y1 = 0.55 * r.H;
   const double bar = std::max(1.0, 0.008 * r.W);
   if (x < x0 - bar - 1 || x > x1 + bar + 1 || y < y0 - bar - 1 || y > y1 + bar + 1) return behind;
-  Rgb out = mix(behind, kWindowFrame, boxCover(x, y, x0 - bar, y0 - bar, x1 + bar, y1 + bar));
+  Rgb out = over(behind, kWindowFrame, boxCover(x, y, x0 - bar, y0 - bar, x1 + bar, y1 + bar));
   const double midX = 0.5 * (x0 + x1), midY = 0.5 * (y0 + y1);
-  const Rgb sky = mix(kSkyTop, kSkyBottom, std::clamp((y - y0) / (y1 - y0), 0.0, 1.0));
+  const Rgb sky = over(kSkyTop, kSkyBottom, std::clamp((y - y0) / (y1 - y0), 0.0, 1.0));
   const double pane = boxCover(x, y, x0, y0, x1, y1) *
                       (1.0 - boxCover(x, y, midX - bar / 2, y0, midX + bar / 2, y1)) *
                       (1.0 - boxCover(x, y, x0, midY - bar / 2, x1, midY + bar / 2));
-  return mix(out, sky, pane);
+  return over(out, sky, pane);
 }
 
 Rgb paintShelf(const DemoRecipe& r, double x, double y, const Rgb& behind) {
   const double x0 = 0.70 * r.W, x1 = 0.95 * r.W, top = 0.40 * r.H, plank = 0.02 * r.H;
   if (x < x0 - 1 || x > x1 + 5 || y < top - 0.25 * r.H || y > top + 2 * plank + 1) return behind;
-  Rgb out = mix(behind, kWood, boxCover(x, y, x0, top, x1, top + plank));
-  out = mix(out, mix(behind, kWallBottom, 0.6),
-            0.5 * boxCover(x, y, x0 + 4, top + plank, x1 + 4, top + 2 * plank));
+  Rgb out = over(behind, kWood, boxCover(x, y, x0, top, x1, top + plank));
+  out = over(out, over(behind, kWallBottom, 0.6),
+             0.5 * boxCover(x, y, x0 + 4, top + plank, x1 + 4, top + 2 * plank));
   constexpr std::array<Rgb, 5> kBooks{
       {{0.62, 0.18, 0.16}, {0.20, 0.34, 0.52}, {0.78, 0.62, 0.24}, {0.26, 0.48, 0.30}, {0.45, 0.28, 0.42}}};
   double left = x0 + 0.02 * r.W;
   for (size_t i = 0; i < kBooks.size(); ++i) {
     const double width = (0.018 + 0.004 * static_cast<double>(i % 3)) * r.W;
     const double height = (0.11 + 0.025 * static_cast<double>((i * 2) % 5)) * r.H;
-    out = mix(out, kBooks[i], boxCover(x, y, left, top - height, left + width, top));
+    out = over(out, kBooks[i], boxCover(x, y, left, top - height, left + width, top));
     left += width + 0.003 * r.W;
   }
   return out;
@@ -73,7 +68,7 @@ Rgb paintShirt(const DemoRecipe& r, double x, double y, const Rgb& behind) {
   const double shade = 0.85 + 0.2 * (1.0 - std::min(1.0, std::abs(dx)));
   const Rgb cloth = {kShirt.r * shade, kShirt.g * shade, kShirt.b * shade};
   const double collar = std::clamp(0.5 + (3.0 - std::abs(edge - 0.012 * r.H)), 0.0, 1.0);
-  return mix(mix(behind, cloth, inside), {0.15, 0.27, 0.38}, 0.6 * collar * inside);
+  return over(over(behind, cloth, inside), {0.15, 0.27, 0.38}, 0.6 * collar * inside);
 }
 
 uint8_t toByte(double value) {
@@ -98,7 +93,7 @@ PasteTransform pasteTransform(const DemoRecipe& r, int si) {
 }
 
 Rgb wallColour(const DemoRecipe& r, double x, double y) {
-  const Rgb wall = mix(kWallTop, kWallBottom, std::clamp(y / r.H, 0.0, 1.0));
+  const Rgb wall = over(kWallTop, kWallBottom, std::clamp(y / r.H, 0.0, 1.0));
   const double vignette = 1.0 - 0.08 * ((x - 0.5 * r.W) / (0.5 * r.W)) * ((x - 0.5 * r.W) / (0.5 * r.W));
   return {wall.r * vignette, wall.g * vignette, wall.b * vignette};
 }
