@@ -104,31 +104,6 @@ bool frameBox(const float* M, int32_t side, int32_t W, int32_t H, Box& box) {
   return true;
 }
 
-// The row-pair kernel's form of the mask: floats, one pixel of zeros around the crop.
-std::vector<float> paddedMask(const std::vector<uint8_t>& mask, int32_t side) {
-  const size_t stride = static_cast<size_t>(side) + 2;
-  std::vector<float> padded(stride * stride, 0.0f);
-  for (size_t y = 0; y < static_cast<size_t>(side); ++y)
-    std::copy_n(mask.data() + y * side, side, padded.data() + (y + 1) * stride + 1);
-  return padded;
-}
-
-// The summed-area table of the padded mask, one row and column of zeros ahead. Crops wider than
-// kMaxSide are refused before any sampling and get none: their sums could overflow.
-std::vector<int32_t> summedArea(const std::vector<float>& padded, int32_t side) {
-  if (side > kMaxSide) return {};
-  const size_t n = static_cast<size_t>(side) + 2, w = n + 1;
-  std::vector<int32_t> sums(w * w, 0);
-  for (size_t y = 0; y < n; ++y) {
-    int32_t row = 0;
-    for (size_t x = 0; x < n; ++x) {
-      row += static_cast<int32_t>(padded[y * n + x]);
-      sums[(y + 1) * w + x + 1] = sums[y * w + x + 1] + row;
-    }
-  }
-  return sums;
-}
-
 // The positions [first, end) of `col` whose fixed-point crop coordinate col[k] + offset has its
 // integer part in [-1, side): the paste skips every other pixel. col holds rounded multiples of the
 // column, so it is monotonic and those positions form one run.
@@ -154,8 +129,9 @@ Paste::Paste(std::vector<uint8_t> mask, int32_t side, Unsharp unsharp)
       amount_(unsharp.amount),
       sampling_(samplingFromEnv()),
       mask_(std::move(mask)),
-      paddedMask_(paddedMask(mask_, side_)),
-      maskSums_(summedArea(paddedMask_, side_)),
+      paddedMask_(paddedPasteMask(mask_, side_)),
+      // Crops wider than kMaxSide are refused before any sampling, and their sums could overflow.
+      maskSums_(side_ > kMaxSide ? std::vector<int32_t>{} : pasteMaskSums(paddedMask_, side_)),
       gauss_(gaussianTaps(ksize_, unsharp.sigma)),
       lanczos_(lanczosTable()),
       bilinear_(bilinearTable()),

@@ -1,5 +1,6 @@
 #include "paste/paste_tables.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -69,6 +70,27 @@ std::vector<float> cubicTable() {
     table.insert(table.end(), {w0, w1, w2, 1.0f - w0 - w1 - w2});
   }
   return table;
+}
+
+std::vector<float> paddedPasteMask(const std::vector<uint8_t>& mask, int32_t side) {
+  const size_t stride = static_cast<size_t>(side) + 2;
+  std::vector<float> padded(stride * stride, 0.0f);
+  for (size_t y = 0; y < static_cast<size_t>(side); ++y)
+    std::copy_n(mask.data() + y * side, side, padded.data() + (y + 1) * stride + 1);
+  return padded;
+}
+
+std::vector<int32_t> pasteMaskSums(const std::vector<float>& padded, int32_t side) {
+  const size_t n = static_cast<size_t>(side) + 2, w = n + 1;
+  std::vector<int32_t> sums(w * w, 0);
+  for (size_t y = 0; y < n; ++y) {
+    int32_t row = 0;
+    for (size_t x = 0; x < n; ++x) {
+      row += static_cast<int32_t>(padded[y * n + x]);
+      sums[(y + 1) * w + x + 1] = sums[y * w + x + 1] + row;
+    }
+  }
+  return sums;
 }
 
 }  // namespace ko

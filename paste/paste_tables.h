@@ -1,5 +1,5 @@
-// The paste's filter tables, computed in double precision and stored as floats. Resampling tables
-// hold 32 phases (phase p is the fraction p/32) of their taps, phase-major.
+// The paste's filter tables and mask forms, computed in double precision and stored as floats. Resampling
+// tables hold 32 phases (phase p is the fraction p/32) of their taps, phase-major.
 #pragma once
 
 #include <cstdint>
@@ -22,5 +22,12 @@ std::vector<float> bilinearTable();
 // Keys cubic (a = -0.75), 4 taps weighting offsets -1..+2; the last tap makes the stored taps sum
 // to exactly 1.
 std::vector<float> cubicTable();
+
+// The row-pair paste kernel's form of a side x side mask: floats, with one pixel of zeros around it.
+std::vector<float> paddedPasteMask(const std::vector<uint8_t>& mask, int32_t side);
+
+// The summed-area table of a padded mask, (side + 3) x (side + 3) with one row and column of zeros
+// ahead. Its sums fit 32 bits for sides up to 1024 (the paste refuses wider crops).
+std::vector<int32_t> pasteMaskSums(const std::vector<float>& padded, int32_t side);
 
 }  // namespace ko

@@ -1,6 +1,6 @@
 // The paste's cheaper sampling modes: one destination row sampled straight from the three sharpened
 // planes (no interleaved copy) with a small separable footprint. Position, skip rule, mask alpha,
-// blend and rounding are those of simd::pasteLanczos8Row, so the modes differ only in the filter.
+// blend and rounding are those of simd::pasteLanczos8RowPairs, so the modes differ only in the filter.
 #pragma once
 
 #include <cstdint>

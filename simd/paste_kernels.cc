@@ -17,32 +17,19 @@ HWY_BEFORE_NAMESPACE();
 namespace ko::simd::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// The square crop and its mask, with the resampling tables.
-struct CropView {
-  const float* pixels;  // side x side entries of `stride` floats, the pixel's first
-  size_t stride;
-  const uint8_t* mask;  // side x side bytes; the row-pair kernel has its own
-  int32_t side;
-  const float* lanczos;   // 32 phases x 8 taps
-  const float* bilinear;  // 32 phases x 2 taps; likewise
+// Floats in one row-pair entry: a pixel and the pixel below it, four floats each.
+constexpr size_t kEntry = 8;
 
-  float MaskAt(int32_t x, int32_t y) const {
-    if (x < 0 || y < 0 || x >= side || y >= side) return 0.0f;
-    return static_cast<float>(mask[y * side + x]);
-  }
+// The square crop in the row-pair layout, with the Lanczos table.
+struct CropView {
+  const float* pixels;  // side x side row-pair entries of kEntry floats, the pixel's first
+  int32_t side;
+  const float* lanczos;  // 32 phases x 8 taps
+
   const float* PixelAt(int32_t x, int32_t y) const {
-    return pixels + (static_cast<size_t>(y) * side + x) * stride;
+    return pixels + (static_cast<size_t>(y) * side + x) * kEntry;
   }
 };
-
-// Mask coverage at the source position, rounded to whole mask steps, as a 0..1 weight.
-HWY_INLINE float MaskAlpha(const CropView& crop, int32_t ix, int32_t iy, int32_t px, int32_t py) {
-  const float bx0 = crop.bilinear[2 * px], bx1 = crop.bilinear[2 * px + 1];
-  const float by0 = crop.bilinear[2 * py], by1 = crop.bilinear[2 * py + 1];
-  const float top = bx0 * crop.MaskAt(ix, iy) + bx1 * crop.MaskAt(ix + 1, iy);
-  const float bottom = bx0 * crop.MaskAt(ix, iy + 1) + bx1 * crop.MaskAt(ix + 1, iy + 1);
-  return std::nearbyint(by0 * top + by1 * bottom) / 255.0f;
-}
 
 // Footprint wholly inside the crop: the four floats of a pixel travel as one vector. Each lane sums
 // exactly like the bounds-checked path below.
@@ -55,7 +42,7 @@ HWY_INLINE void ResampleInside(const CropView& crop, int32_t ix, int32_t iy, con
     auto across = hn::Zero(d);
 #pragma GCC unroll 8
     for (int32_t q = 0; q < 8; ++q)
-      across = hn::Add(across, hn::Mul(hn::Set(d, wx[q]), hn::LoadU(d, row + crop.stride * q)));
+      across = hn::Add(across, hn::Mul(hn::Set(d, wx[q]), hn::LoadU(d, row + kEntry * q)));
     sum = hn::Add(sum, hn::Mul(hn::Set(d, wy[r]), across));
   }
   HWY_ALIGN float lanes[4];
@@ -73,7 +60,7 @@ HWY_INLINE void ResampleInsideRowPairs(const CropView& crop, int32_t ix, int32_t
                                        const float* wy, float* value) {
   const hn::FixedTag<float, 4> d4;
   const hn::FixedTag<float, 8> d8;
-  const size_t rowFloats = static_cast<size_t>(crop.side) * 8;
+  const size_t rowFloats = static_cast<size_t>(crop.side) * kEntry;
   const float* top = crop.PixelAt(ix - 3, iy - 3);
   const auto across = [&](int32_t p) {
     const float* rows = top + 2 * p * rowFloats;
@@ -162,25 +149,10 @@ HWY_INLINE bool SourceInside(int32_t side, int32_t sx, int32_t sy) {
   return sx >= -1024 && sy >= -1024 && (sx >> 10) < side && (sy >> 10) < side;
 }
 
-// Locates pixel by pixel from the byte mask.
-struct ByteMaskLocator {
-  const CropView& crop;
-
-  void operator()(const int32_t* xcol, const int32_t* ycol, int32_t xrow, int32_t yrow, int32_t count,
-                  Located& out) const {
-    for (int32_t j = 0; j < count; ++j) {
-      const int32_t sx = xcol[j] + xrow, sy = ycol[j] + yrow;
-      out.sx[j] = sx, out.sy[j] = sy, out.alpha[j] = 0.0f;
-      if (!SourceInside(crop.side, sx, sy)) continue;
-      out.alpha[j] = MaskAlpha(crop, sx >> 10, sy >> 10, (sx >> 5) & 31, (sy >> 5) & 31);
-    }
-  }
-};
-
 // Locates a vector of pixels at a time from the mask as floats with a border of zeros, so the four
-// mask samples of any pixel that passes the skip rule are plain gathers. Same arithmetic as
-// MaskAlpha with the bilinear table's weights (1 - p / 32, p / 32), which are exact in float and so
-// computed rather than looked up.
+// mask samples of any pixel that passes the skip rule are plain gathers. The bilinear weights
+// (1 - p / 32, p / 32) are exact in float, so they are computed rather than looked up, and the
+// coverage is rounded to whole mask steps.
 struct PaddedMaskLocator {
   const float* mask;    // (side + 2) x (side + 2)
   const int32_t* sums;  // (side + 3) x (side + 3)
@@ -266,12 +238,12 @@ HWY_INLINE void Resample(const CropView& crop, int32_t sx, int32_t sy, float* va
   const float* wy = crop.lanczos + 8 * ((sy >> 5) & 31);
   if (!FootprintInside(crop, ix, iy)) {
     ResampleAtEdge(crop, ix, iy, wx, wy, value);
-#if HWY_TARGET <= HWY_AVX2
-  } else if (crop.stride == 8) {
-    ResampleInsideRowPairs(crop, ix, iy, wx, wy, value);
-#endif
   } else {
+#if HWY_TARGET <= HWY_AVX2
+    ResampleInsideRowPairs(crop, ix, iy, wx, wy, value);
+#else
     ResampleInside(crop, ix, iy, wx, wy, value);
+#endif
   }
 }
 
@@ -315,20 +287,12 @@ HWY_INLINE void PasteRow(const CropView& crop, const Locator& locate, const int3
   }
 }
 
-void PasteLanczos8Row(const float* HWY_RESTRICT pixels, int32_t side, const uint8_t* HWY_RESTRICT mask,
-                      const float* HWY_RESTRICT lanczos, const float* HWY_RESTRICT bilinear,
-                      const int32_t* HWY_RESTRICT xcol, const int32_t* HWY_RESTRICT ycol, int32_t xrow,
-                      int32_t yrow, int32_t first, int32_t last, uint8_t* HWY_RESTRICT dst) {
-  const CropView crop{pixels, 4, mask, side, lanczos, bilinear};
-  PasteRow(crop, ByteMaskLocator{crop}, xcol, ycol, xrow, yrow, first, last, dst);
-}
-
 void PasteLanczos8RowPairs(const float* HWY_RESTRICT pairs, int32_t side,
                            const float* HWY_RESTRICT paddedMask, const int32_t* HWY_RESTRICT maskSums,
                            const float* HWY_RESTRICT lanczos, const int32_t* HWY_RESTRICT xcol,
                            const int32_t* HWY_RESTRICT ycol, int32_t xrow, int32_t yrow, int32_t first,
                            int32_t last, uint8_t* HWY_RESTRICT dst) {
-  const CropView crop{pairs, 8, nullptr, side, lanczos, nullptr};
+  const CropView crop{pairs, side, lanczos};
   PasteRow(crop, PaddedMaskLocator{paddedMask, maskSums, side}, xcol, ycol, xrow, yrow, first, last, dst);
 }
 
@@ -338,15 +302,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace ko::simd {
 
-HWY_EXPORT(PasteLanczos8Row);
 HWY_EXPORT(PasteLanczos8RowPairs);
-
-void pasteLanczos8Row(const float* crop, int32_t side, const uint8_t* mask, const float* lanczos,
-                      const float* bilinear, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
-                      int32_t yrow, int32_t first, int32_t last, uint8_t* dst) {
-  HWY_DYNAMIC_DISPATCH(PasteLanczos8Row)
-  (crop, side, mask, lanczos, bilinear, xcol, ycol, xrow, yrow, first, last, dst);
-}
 
 void pasteLanczos8RowPairs(const float* pairs, int32_t side, const float* paddedMask, const int32_t* maskSums,
                            const float* lanczos, const int32_t* xcol, const int32_t* ycol, int32_t xrow,

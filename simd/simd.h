@@ -33,23 +33,16 @@ void rgb8ToPlanarF16(const uint8_t* src, uint16_t* dst, size_t planeStride, size
 void yuv420RowToRgb24(const uint8_t* luma, const uint8_t* u, const uint8_t* v, int32_t width,
                       int32_t chromaStep, uint8_t* rgb);
 
-// One destination row of the Lanczos paste. `crop` is side x side pixels of four floats (R, G, B,
-// ignored) in 0..255, `mask` side x side bytes; `lanczos` holds 32 phases x 8 taps, `bilinear` 32
-// phases x 2 taps. Source positions are 10-bit fixed point: pixel k in [first, last] samples
-// (xcol[k - first] + xrow, ycol[k - first] + yrow). Pixels whose source lies outside the crop or
-// whose mask alpha rounds to 0 are left unchanged; the others are blended into the RGB24 row `dst`
-// (pixel k at dst[3k]).
-void pasteLanczos8Row(const float* crop, int32_t side, const uint8_t* mask, const float* lanczos,
-                      const float* bilinear, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
-                      int32_t yrow, int32_t first, int32_t last, uint8_t* dst);
-
-// pasteLanczos8Row on the row-pair layout: entry (x, y) of `pairs` is eight floats, pixel (x, y) as
-// R, G, B, ignored, then pixel (x, y + 1) the same way (ignored below the last row). The mask comes
+// One destination row of the Lanczos paste. The crop, in 0..255, comes in the row-pair layout: entry
+// (x, y) of `pairs` is eight floats, pixel (x, y) as R, G, B, ignored, then pixel (x, y + 1) the same
+// way (ignored below the last row); `lanczos` holds 32 phases x 8 taps. Source positions are 10-bit
+// fixed point: pixel k in [first, last] samples (xcol[k - first] + xrow, ycol[k - first] + yrow).
+// Pixels whose source lies outside the crop or whose mask alpha rounds to 0 are left unchanged; the
+// others are blended into the RGB24 row `dst` (pixel k at dst[3k]). The mask comes
 // as floats with a border of zeros: `paddedMask` is (side + 2) x (side + 2), mask pixel (x, y) at
 // (x + 1, y + 1), and its bilinear weights are those of the paste's table, (1 - p / 32, p / 32).
 // `maskSums` is its summed-area table, (side + 3) x (side + 3): entry (x, y) is the sum of the
-// padded mask over columns [0, x) and rows [0, y). Same results as pasteLanczos8Row on the same
-// pixels and mask.
+// padded mask over columns [0, x) and rows [0, y) (paste/paste_tables.h builds both).
 void pasteLanczos8RowPairs(const float* pairs, int32_t side, const float* paddedMask, const int32_t* maskSums,
                            const float* lanczos, const int32_t* xcol, const int32_t* ycol, int32_t xrow,
                            int32_t yrow, int32_t first, int32_t last, uint8_t* dst);
