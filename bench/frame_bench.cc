@@ -40,8 +40,7 @@ std::string writeBundle(const ko::test::TempDir& tmp) {
   movie.quantizer = 23;  // a lossless movie of noise-like test pictures decodes far slower than a real driver
   identity.member("target_frames.mp4", ko::test::movieBytes(movie, ".mp4"))
       .member("model_m4b.onnx", std::string(director.begin(), director.end()))
-      .member("drive/si.i32",
-              std::string(reinterpret_cast<const char*>(forward.data()), forward.size() * sizeof(int32_t)))
+      .member("drive/si.i32", ko::test::memberBytes(forward))
       .writeDirectory(dir);
   return dir;
 }

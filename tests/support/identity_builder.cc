@@ -33,11 +33,6 @@ constexpr size_t kFsRedRowBytes = 524288;
 constexpr int kKeypointFloats = 63;
 constexpr int kJpegQuality = 97;
 
-template <class T>
-std::string rawBytes(const std::vector<T>& values) {
-  return std::string(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
-}
-
 // Hash-like bytes, so no two rows of a table are alike.
 // Rows of finite halves in [0, 1), different in every row and position, so a director fed them
 // renders finite crops.
@@ -46,7 +41,7 @@ std::string finiteHalfRows(size_t halves, uint32_t seed) {
   for (size_t i = 0; i < halves; ++i) {
     values[i] = f32ToF16(static_cast<float>((static_cast<uint32_t>(i + seed) * 2654435761u) >> 26) / 64.0f);
   }
-  return std::string(reinterpret_cast<const char*>(values.data()), halves * sizeof(uint16_t));
+  return memberBytes(values);
 }
 
 // Planes R, G, B of crop x crop halves, each a multiple of 1/64 in [0, 1] (exact in half precision).
@@ -62,7 +57,7 @@ std::string priorBytes(int NT, int crop) {
       }
     }
   }
-  return rawBytes(halves);
+  return memberBytes(halves);
 }
 
 std::vector<float> keypointTable(int frames, float step) {
@@ -101,10 +96,10 @@ IdentityBuilder::IdentityBuilder(IdentityRecipe recipe) : recipe_(recipe) {
     add("P_hevc.mov", movieBytes(priorMovieRecipe(), ".mov"));
   }
   if (s.driverMovie) member("target_frames.mp4", movieBytes(driverMovieRecipe(), ".mp4"));
-  add("M.f32", rawBytes(authoredM()));
-  add("drive/xs.f32", rawBytes(keypointTable(s.frames, 0.25f)));
-  add("drive/xd.f32", rawBytes(keypointTable(s.frames, -0.5f)));
-  add("drive/si.i32", rawBytes(sourceIndices(s.frames, s.NT)));
+  add("M.f32", memberBytes(authoredM()));
+  add("drive/xs.f32", memberBytes(keypointTable(s.frames, 0.25f)));
+  add("drive/xd.f32", memberBytes(keypointTable(s.frames, -0.5f)));
+  add("drive/si.i32", memberBytes(sourceIndices(s.frames, s.NT)));
   // The member keeps its historical name whatever the crop; it holds crop x crop bytes.
   if (s.pasteMask) add("mask_512.u8", featheredEllipse(s.crop));
   for (int i = 0; s.driverFrames && i < s.NT; ++i) {

@@ -40,6 +40,12 @@ class BundleBuilder {
 // The bytes of a well-formed IMX v2 container holding the members (through the project's packer).
 std::string imxBytes(const std::vector<Member>& members);
 
+// A member's bytes: the values as they lie in memory (little-endian on every supported host).
+template <class T>
+std::string memberBytes(const std::vector<T>& values) {
+  return std::string(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
+}
+
 // Writes bytes to a file, creating parent directories. Throws on failure.
 void writeBytes(const std::string& path, const std::string& bytes);
 

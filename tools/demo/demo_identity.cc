@@ -16,11 +16,6 @@ namespace {
 
 constexpr size_t kPooledRowHalves = 64 * 32 * 32;
 
-template <class T>
-std::string rawBytes(const std::vector<T>& values) {
-  return std::string(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
-}
-
 // Source frame si's light wanders a little around the key light's place.
 FaceLight sourceLight(const DemoRecipe& r, int si) {
   const double phase = 2.0 * std::numbers::pi * si / r.NT;
@@ -42,7 +37,7 @@ std::string priorBytes(const DemoRecipe& r) {
     };
     for (const float value : paintFace(r.crop, sourceLight(r, si), wall)) halves.push_back(f32ToF16(value));
   }
-  return rawBytes(halves);
+  return authoring::memberBytes(halves);
 }
 
 // Pairs of opposite values, so each row's mean is exactly zero in any order of summation (every
@@ -57,7 +52,7 @@ std::string pooledBytes(const DemoRecipe& r) {
       halves.push_back(f32ToF16(-value));
     }
   }
-  return rawBytes(halves);
+  return authoring::memberBytes(halves);
 }
 
 std::string transformBytes(const DemoRecipe& r) {
@@ -66,7 +61,7 @@ std::string transformBytes(const DemoRecipe& r) {
     const PasteTransform M = pasteTransform(r, si);
     values.insert(values.end(), M.begin(), M.end());
   }
-  return rawBytes(values);
+  return authoring::memberBytes(values);
 }
 
 // A ping-pong walk over the source frames, up to the last and back once over the loop, so its last
@@ -126,9 +121,9 @@ authoring::BundleBuilder demoBundle(const DemoRecipe& r) {
       .member("pooled64.f16", pooledBytes(r))
       .member("M.f32", transformBytes(r))
       .member("mask_512.u8", pasteMask(r.crop))
-      .member("drive/xs.f32", rawBytes(idle.xs))
-      .member("drive/xd.f32", rawBytes(idle.xd))
-      .member("drive/si.i32", rawBytes(idle.si));
+      .member("drive/xs.f32", authoring::memberBytes(idle.xs))
+      .member("drive/xd.f32", authoring::memberBytes(idle.xd))
+      .member("drive/si.i32", authoring::memberBytes(idle.si));
   return bundle;
 }
 
