@@ -35,6 +35,7 @@ const float* Renderer::Impl::render(const int32_t* si, const float* kpSourceIn, 
     widen(identity->pooled64(si[0]), pooled, static_cast<size_t>(pooledPerFrame), 0);
     std::copy_n(kpSourceIn, kKpFloats, kpSource.begin());
     std::copy_n(kpDrivingIn, kKpFloats, kpDriving.begin());
+    deliverLips(kpDrivingIn, 0);
     const int32_t next = prediction.next(si[0], identity->NT());
     std::lock_guard<std::mutex> lock(mutex);
     schedulePrefetchL(next);
@@ -50,6 +51,7 @@ void Renderer::Impl::fillUnsplit(const int32_t* si, const float* kpSourceIn, con
   std::vector<float>& priorBuffer = featSynth ? fsRed : prior;
   const size_t priorFloats = static_cast<size_t>(featSynth ? fsRedPerFrame : priorPerFrame);
   const size_t pooledFloats = static_cast<size_t>(pooledPerFrame);
+  const size_t lipFloats = static_cast<size_t>(crop) * static_cast<size_t>(crop);
   const size_t used = static_cast<size_t>(n);
   for (size_t b = 0; b < static_cast<size_t>(batch); ++b) {
     if (b < used) {
@@ -59,13 +61,21 @@ void Renderer::Impl::fillUnsplit(const int32_t* si, const float* kpSourceIn, con
                   kpSource.begin() + static_cast<std::ptrdiff_t>(b * kKpFloats));
       std::copy_n(kpDrivingIn + b * kKpFloats, kKpFloats,
                   kpDriving.begin() + static_cast<std::ptrdiff_t>(b * kKpFloats));
+      deliverLips(kpDrivingIn + b * kKpFloats, b);
     } else {
       copySlot(pooled, pooledFloats, used - 1, b);
       copySlot(priorBuffer, priorFloats, used - 1, b);
       copySlot(kpSource, kKpFloats, used - 1, b);
       copySlot(kpDriving, kKpFloats, used - 1, b);
+      if (lipBound) copySlot(lipDelivery, lipFloats, used - 1, b);
     }
   }
+}
+
+void Renderer::Impl::deliverLips(const float* kpDrivingRow, size_t slot) {
+  if (!lipBound) return;
+  const size_t lipFloats = static_cast<size_t>(crop) * static_cast<size_t>(crop);
+  lipContour->contourF32Canvas(kpDrivingRow, lipDelivery.data() + slot * lipFloats);
 }
 
 void Renderer::Impl::run() {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "graph/lip_bind.h"
 #include "ko/keypoints.h"
 #include "pool/pool.h"
 #include "renderer/renderer_impl.h"
@@ -25,7 +26,7 @@ void buildSessions(Renderer::Impl& impl, int threads, const Manifest& manifest, 
     std::fprintf(stderr, "[ko] fp16 NEON backend requested but unavailable on this build/CPU; using ORT\n");
     ep.clear();
   }
-  prepareLipContour(manifest);
+  prepareLipContour(impl, manifest);
   try {
     buildDirectorSessions(impl, threads, manifest, identity, modelKey, ep);
   } catch (const std::exception& failure) {
@@ -146,6 +147,10 @@ void bindBuffers(Renderer::Impl& impl, const Ort::MemoryInfo& memory) {
     if (!impl.prepSession) bind("P_rgb", impl.prior, {B, 3, crop, crop});
     bind("kp_driving", impl.kpDriving, {B, rows, 3});
     bind("kp_source", impl.kpSource, {B, rows, 3});
+  }
+  if (impl.lipBound) {
+    impl.lipDelivery.assign(static_cast<size_t>(B * crop * crop), 1.0f);
+    bind(kLipInputName, impl.lipDelivery, {B, 1, crop, crop});
   }
   impl.bound.push_back(tensorOver(memory, impl.rgb, {B, 3, crop, crop}));
   impl.binding->BindOutput("rgb", impl.bound.back());

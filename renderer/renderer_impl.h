@@ -15,6 +15,7 @@
 #include "bundle/bundle.h"
 #include "renderer/renderer.h"
 #include "renderer/source_prediction.h"
+#include "tessera/lip_contour.h"
 
 namespace ko {
 
@@ -36,6 +37,7 @@ struct Renderer::Impl {
   void schedulePrefetchL(int32_t next);
   void workerLoop();
   void fillUnsplit(const int32_t* si, const float* kpSource, const float* kpDriving, int n);
+  void deliverLips(const float* kpDriving, size_t slot);
   void run();
   void startWorker();
   void stopWorker();
@@ -61,6 +63,12 @@ struct Renderer::Impl {
   std::vector<Ort::Value> bound;
 
   std::string directorNote;
+
+  // The identity's lip contour (from its lip template) and, once the graph reads it, the
+  // "lip_delivery" buffer it is rasterised into before every run: batch x 1 x crop x crop.
+  std::unique_ptr<tessera::LipContour> lipContour;
+  bool lipBound = false;
+  std::vector<float> lipDelivery;
 
   std::unique_ptr<Ort::Session> prepSession;
   std::unique_ptr<Ort::IoBinding> prepBinding;

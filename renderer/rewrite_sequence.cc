@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "graph/graph.h"
+#include "tessera/tessera.h"
 
 namespace ko {
 namespace {
@@ -127,37 +128,66 @@ size_t countingRewrite(std::vector<uint8_t>& model, size_t (*rewrite)(std::vecto
   return count;
 }
 
-}  // namespace
-
-void prepareLipContour(const Manifest& manifest) {
-  if (manifest.lipTemplate.empty()) return;
-  throw std::runtime_error(
-      "Renderer: this bundle carries lip_template.v1.json, and lip templates are not supported by this build "
-      "yet — refusing rather than serving the graph's ellipse instead of the bundle's lip contour");
+// Step 2: the template's compose v2 structure for this director, spliced before any other rewrite
+// because the structure is bound to the member's exact bytes. Returns whether it spliced.
+bool spliceComposeV2Step(std::vector<uint8_t>& model, const RewriteRequest& request) {
+  std::vector<uint8_t> structure;
+  std::string source, reason, structureDigest;
+  const int found = tessera::composeV2StructureFromTemplate(request.manifest.lipTemplate,
+                                                            "model_" + request.modelKey + ".onnx", structure,
+                                                            source, reason, &structureDigest);
+  if (found == 0) return false;
+  int32_t canvas = 0;
+  if (found > 0 && spliceComposeV2(model, structure, reason, source, &canvas, nullptr, structureDigest)) {
+    if (canvas != request.manifest.crop) {
+      throw std::runtime_error("Renderer: the compose v2 graph's lip_delivery canvas is " +
+                               std::to_string(canvas) + " and this bundle's manifest declares crop " +
+                               std::to_string(request.manifest.crop) +
+                               " — refusing to feed a lip contour rasterised on the wrong canvas");
+    }
+    return true;
+  }
+  std::fprintf(stderr,
+               "[ko] !!! compose v2 NOT spliced (%s): %s — this session falls back to the load-time "
+               "lip-contour bind (staged rollout)\n",
+               request.modelKey.c_str(), orNoReason(reason));
+  return false;
 }
 
-bool runRewriteSequence(Renderer::Impl& impl, std::vector<uint8_t>& model, const RewriteRequest& request) {
+// Step 6: Min(alpha, lip_delivery) when the splice did not apply; without a lip contour, the line that
+// says the graph's ellipse is served. Returns whether it bound.
+bool bindLipContourStep(const Renderer::Impl& impl, std::vector<uint8_t>& model,
+                        const RewriteRequest& request) {
   const char* key = request.modelKey.c_str();
-  bool changed = false;
-  bool warpMoved = false;
-  if (warpNodeRequested() && !request.provider.coreml) {
-    warpMoved = moveWarpToOneNode(impl, model);
-    changed = warpMoved;
+  if (!impl.lipContour) {
+    std::fprintf(
+        stderr,
+        "[ko] !!! compose alpha: ELLIPSE (%s) — this bundle carries no %s, so the director generates the "
+        "over-covering elliptical region the contour replaces. BACKFILL IT: "
+        "models/velmora-2/tools/carry_lip_template_fleet\n",
+        key, kLipTemplateMember);
+    return false;
   }
-  size_t gridSamples = 0;
-  if (request.gridSampleRewrite && !request.provider.coreml) {
-    gridSamples = countingRewrite(model, rewriteGridSampleToFast, changed);
+  std::string reason;
+  int32_t canvas = 0;
+  if (!rewriteBindLipContour(model, reason, &canvas, nullptr)) {
+    std::fprintf(stderr,
+                 "[ko] !!! lip contour NOT bound to the compose alpha (%s): %s — this session serves the "
+                 "graph's own ELLIPSE\n",
+                 key, orNoReason(reason));
+    return false;
   }
-  const size_t blends = countingRewrite(model, normaliseStudentBlend, changed);
-  const size_t cubics = countingRewrite(model, rewriteHeadCubicResize, changed);
-  // No lip contour exists in this build (prepareLipContour refuses bundles that carry a template).
-  std::fprintf(
-      stderr,
-      "[ko] !!! compose alpha: ELLIPSE (%s) — this bundle carries no %s, so the director generates the "
-      "over-covering elliptical region the contour replaces. BACKFILL IT: "
-      "models/velmora-2/tools/carry_lip_template_fleet\n",
-      key, kLipTemplateMember);
-  hoistSourceCone(impl, model, request, warpMoved);
+  if (canvas != request.manifest.crop) {
+    throw std::runtime_error("Renderer: the director's compose canvas is " + std::to_string(canvas) +
+                             " and this bundle's manifest declares crop " +
+                             std::to_string(request.manifest.crop) +
+                             " — refusing to bind a lip contour rasterised on the wrong canvas");
+  }
+  return true;
+}
+
+// Step 8: the rewrites that changed something, in their fixed order.
+void reportRewrites(size_t gridSamples, size_t blends, size_t cubics, const char* key) {
   if (gridSamples > 0) {
     std::fprintf(stderr,
                  "[ko] std GridSample -> com.quandrel::GridSampleFast load-time rewrite: %zu node(s) (%s)\n",
@@ -179,6 +209,57 @@ bool runRewriteSequence(Renderer::Impl& impl, std::vector<uint8_t>& model, const
         "EP and no CoreML/NNAPI EP can claim it\n",
         cubics, key);
   }
+}
+
+void reportLipContour(const tessera::LipContour& contour, bool spliced, const char* key) {
+  if (spliced) {
+    std::fprintf(
+        stderr,
+        "[ko] compose: COMPOSE V2 (%s) — lip contour + mouth-window compose + seam match, spliced at "
+        "load from the structure %s carries (sha-bound to this member); lip_delivery fed from the %s "
+        "contour, %d verts, feather %.1f px\n",
+        key, kLipTemplateMember, contour.hasLipMap() ? "lip-map-v1" : "plate-template-v1",
+        contour.vertexCount(), static_cast<double>(contour.feather()));
+    return;
+  }
+  std::fprintf(stderr,
+               "[ko] compose alpha: LIP CONTOUR (%s) — Min(a, lip_delivery) bound at load, %d verts, feather "
+               "%.1f px; the graph's ellipse is not reachable in this session\n",
+               key, contour.vertexCount(), static_cast<double>(contour.feather()));
+}
+
+}  // namespace
+
+void prepareLipContour(Renderer::Impl& impl, const Manifest& manifest) {
+  impl.lipContour.reset();
+  impl.lipBound = false;
+  if (manifest.lipTemplate.empty()) return;
+  impl.lipContour = std::make_unique<tessera::LipContour>(
+      tessera::LipContour::fromTemplateJson(manifest.lipTemplate, manifest.crop));
+}
+
+bool runRewriteSequence(Renderer::Impl& impl, std::vector<uint8_t>& model, const RewriteRequest& request) {
+  const char* key = request.modelKey.c_str();
+  impl.lipBound = false;
+  const bool spliced = impl.lipContour && !model.empty() && spliceComposeV2Step(model, request);
+  bool changed = spliced;
+  bool warpMoved = false;
+  if (warpNodeRequested() && !request.provider.coreml) {
+    warpMoved = moveWarpToOneNode(impl, model);
+    changed = changed || warpMoved;
+  }
+  size_t gridSamples = 0;
+  if (request.gridSampleRewrite && !request.provider.coreml) {
+    gridSamples = countingRewrite(model, rewriteGridSampleToFast, changed);
+  }
+  const size_t blends = countingRewrite(model, normaliseStudentBlend, changed);
+  const size_t cubics = countingRewrite(model, rewriteHeadCubicResize, changed);
+  const bool bound = !spliced && bindLipContourStep(impl, model, request);
+  changed = changed || bound;
+  hoistSourceCone(impl, model, request, warpMoved);
+  reportRewrites(gridSamples, blends, cubics, key);
+  if (spliced || bound) reportLipContour(*impl.lipContour, spliced, key);
+  impl.lipBound = spliced || bound;
   return changed;
 }
 

@@ -26,12 +26,12 @@ struct RewriteRequest {
   bool gridSampleRewrite = false;
 };
 
-// Step 1, run by construction before the sessions are built: the bundle's lip contour. This build has
-// no lip contour, so a bundle that carries a lip template is refused rather than served the graph's
-// ellipse.
-void prepareLipContour(const Manifest& manifest);
+// Step 1, run by construction before the sessions are built: impl's lip contour from the bundle's lip
+// template (none without one). A template that cannot be read throws its own sentence.
+void prepareLipContour(Renderer::Impl& impl, const Manifest& manifest);
 
-// Steps 2 to 9 over `model`, edited in place. May create impl's prep session and, with it, the
+// Steps 2 to 9 over `model`, edited in place: the lip contour spliced (compose v2) or bound into the
+// graph when impl has one, which sets impl.lipBound. May create impl's prep session and, with it, the
 // per-frame session from the per-frame graph. Returns whether the bytes changed.
 bool runRewriteSequence(Renderer::Impl& impl, std::vector<uint8_t>& model, const RewriteRequest& request);
 

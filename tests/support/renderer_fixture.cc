@@ -47,24 +47,28 @@ std::vector<float> keypoints(int sets, float offset) {
   return kp;
 }
 
+NamedTensors directInputs(const DirectorRecipe& director, const Identity& identity, int32_t si,
+                          const float* kpSource, const float* kpDriving) {
+  const int64_t crop = identity.crop();
+  if (director.featSynth) {
+    return {{"fs_red", widened(identity.fsRed(si), {1, 64, 64, 64})},
+            {"pooled", widened(identity.pooled64(si), {1, 64, 32, 32})},
+            {"kd", kpTensor(kpDriving)},
+            {"ks", kpTensor(kpSource)}};
+  }
+  return {{"pooled64", widened(identity.pooled64(si), {1, 64, 32, 32})},
+          {"P_rgb", widened(identity.P(si), {1, 3, crop, crop})},
+          {"kp_driving", kpTensor(kpDriving)},
+          {"kp_source", kpTensor(kpSource)}};
+}
+
 std::vector<float> directCrop(const DirectorRecipe& director, const Identity& identity, int32_t si,
                               const float* kpSource, const float* kpDriving) {
   DirectorRecipe one = director;
   one.batch = 1;
-  const int64_t crop = identity.crop();
-  NamedTensors inputs;
-  if (director.featSynth) {
-    inputs = {{"fs_red", widened(identity.fsRed(si), {1, 64, 64, 64})},
-              {"pooled", widened(identity.pooled64(si), {1, 64, 32, 32})},
-              {"kd", kpTensor(kpDriving)},
-              {"ks", kpTensor(kpSource)}};
-  } else {
-    inputs = {{"pooled64", widened(identity.pooled64(si), {1, 64, 32, 32})},
-              {"P_rgb", widened(identity.P(si), {1, 3, crop, crop})},
-              {"kp_driving", kpTensor(kpDriving)},
-              {"kp_source", kpTensor(kpSource)}};
-  }
-  return runModel(directorModel(one), inputs, {"rgb"}).at(0).values;
+  return runModel(directorModel(one), directInputs(director, identity, si, kpSource, kpDriving), {"rgb"})
+      .at(0)
+      .values;
 }
 
 }  // namespace ko::test

@@ -10,6 +10,7 @@
 #include "bundle/bundle.h"
 #include "tests/support/authoring.h"
 #include "tests/support/identity_builder.h"
+#include "tests/support/ort_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace ko::test {
@@ -37,6 +38,11 @@ class RendererBundles {
 
 // Keypoint sets of 21 x 3 floats that differ per set and per row, so the warp moves the picture.
 std::vector<float> keypoints(int sets, float offset);
+
+// The inputs a batch-1 director reads for source frame si: the identity's rows widened to float and
+// the keypoints.
+NamedTensors directInputs(const DirectorRecipe& director, const Identity& identity, int32_t si,
+                          const float* kpSource, const float* kpDriving);
 
 // The rgb output of the director run directly in ONNX Runtime on the identity's rows (widened to
 // float) and the keypoints, one source frame at a time on a batch-1 or the recipe's own graph.

@@ -116,6 +116,7 @@ std::vector<uint8_t> directorModel(const DirectorRecipe& r) {
     addGrid(m, r, "kd", "ks");
     last = addWarpAndMix(m, r, "fs_source", "pooled");
     if (r.runFailsAtSeven) last = addFailingProbe(m, "kd", "pooled", last);
+    if (r.composeTail) last = addComposeTail(m, {.crop = r.crop}, "kd", last, "warped_prior");
   } else {
     m.input("pooled64", {b, 64, 32, 32})
         .input("P_rgb", {b, 3, r.crop, r.crop})
@@ -124,6 +125,7 @@ std::vector<uint8_t> directorModel(const DirectorRecipe& r) {
     addGrid(m, r, "kp_driving", "kp_source");
     last = addWarpAndMix(m, r, "P_rgb", "pooled64");
     if (r.runFailsAtSeven) last = addFailingProbe(m, "kp_driving", "pooled64", last);
+    if (r.composeTail) last = addComposeTail(m, {.crop = r.crop}, "kp_driving", last, "warped_prior");
   }
   m.node("Clip", {last, "zero", "one"}, {"rgb"});
   m.output("rgb", {b, 3, r.crop, r.crop});

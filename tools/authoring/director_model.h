@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/authoring/compose_tail.h"
 #include "tools/authoring/model_writer.h"
 
 namespace ko::authoring {
@@ -29,6 +30,9 @@ struct DirectorRecipe {
   // The run fails inside ONNX Runtime when the first driving keypoint value is 7 (a Reshape whose
   // shape comes from it cannot hold the pooled features); other values render as usual.
   bool runFailsAtSeven = false;
+  // The result passes through the unified compose tail (tools/authoring/compose_tail.h): the mixed
+  // warp inside an ellipse around the lip keypoints, the plain warped prior outside it.
+  bool composeTail = false;
 };
 
 std::vector<uint8_t> directorModel(const DirectorRecipe& recipe = {});

@@ -5,9 +5,12 @@
 #include <vector>
 
 #include "simd/half.h"
+#include "tools/authoring/compose_v2_structure.h"
+#include "tools/authoring/lip_template.h"
 #include "tools/demo/demo_director.h"
 #include "tools/demo/demo_face.h"
 #include "tools/demo/demo_keypoints.h"
+#include "tools/demo/demo_lips.h"
 #include "tools/demo/demo_scene.h"
 #include "tools/media/movie_encoder.h"
 
@@ -89,6 +92,18 @@ IdleTables idleTables(const DemoRecipe& r) {
   return tables;
 }
 
+// The lip contour that narrows the director's compose ellipse to the painted lips, with the compose v2
+// graph for this director, so the renderer splices it rather than binding the contour itself.
+std::string lipTemplate(const DemoRecipe& r, const std::vector<uint8_t>& director) {
+  authoring::LipTemplateSpec spec;
+  spec.canvas = r.crop;
+  spec.featherPx = kLipFeatherAt512 * r.crop / 512.0;
+  spec.uCanon = demoLipOutline();
+  for (const int64_t site : demoLipSites()) spec.lipIdx.push_back(static_cast<int32_t>(site));
+  spec.composeV2.push_back(authoring::composeV2Entry(director, std::string("model_") + kDemoModelKey + ".onnx"));
+  return authoring::lipTemplateJson(spec);
+}
+
 void writeDriverMovie(const DemoRecipe& r, const std::string& path) {
   tools::MovieSettings settings;
   settings.width = r.W;
@@ -123,7 +138,8 @@ authoring::BundleBuilder demoBundle(const DemoRecipe& r) {
       .member("mask_512.u8", pasteMask(r.crop))
       .member("drive/xs.f32", authoring::memberBytes(idle.xs))
       .member("drive/xd.f32", authoring::memberBytes(idle.xd))
-      .member("drive/si.i32", authoring::memberBytes(idle.si));
+      .member("drive/si.i32", authoring::memberBytes(idle.si))
+      .member("lip_template.v1.json", lipTemplate(r, director));
   return bundle;
 }
 

@@ -1,6 +1,6 @@
 // The demo identity assembled: the painted face as every source frame's prior, the director, the idle
-// loop, the paste transforms and mask, zero-mean pooled features and the driver movie, written as a
-// bundle directory. The same recipe gives the same bytes on every run.
+// loop, the paste transforms and mask, zero-mean pooled features, the lip template (the lip outline and
+// the director's compose v2 graph) and the driver movie, written as a bundle directory. The same recipe gives the same bytes on every run.
 #pragma once
 
 #include <string>

@@ -17,14 +17,15 @@ constexpr const char* kInfoHelp =
     "usage: ko info BUNDLE [--model KEY]\n"
     "Prints the bundle's figures (source frames, frame size, crop, idle-loop rows), every member the\n"
     "library reads with the name it was found under (legacy or current), the director networks, the\n"
-    "prior's backend and, with --model KEY, loads that director so the library reports its backend and\n"
-    "load-time rewrites. The library's own reports go to standard error.\n";
+    "prior's backend, whether a lip template shapes the mouth's compose and, with --model KEY, loads that\n"
+    "director so the library reports its backend and load-time rewrites (the compose path among them).\n"
+    "The library's own reports go to standard error.\n";
 
 // The members a session reads, by legacy name; the library maps each to its current name.
 constexpr const char* kMembers[] = {
-    "manifest.json", "P.f16",        "P_hevc.mov",        "fs_red.f16",         "pooled64.f16",
-    "M.f32",         "mask_512.u8",  "drive/xs.f32",      "drive/xd.f32",       "drive/si.i32",
-    "xs_target.bin", "a2x_dec.onnx", "target_frames.mp4", "a2x_enc_stream.onnx"};
+    "manifest.json", "P.f16",        "P_hevc.mov",        "fs_red.f16",          "pooled64.f16",
+    "M.f32",         "mask_512.u8",  "drive/xs.f32",      "drive/xd.f32",        "drive/si.i32",
+    "xs_target.bin", "a2x_dec.onnx", "target_frames.mp4", "a2x_enc_stream.onnx", "lip_template.v1.json"};
 
 std::string relativeTo(const std::string& dir, const std::string& path) {
   return path.starts_with(dir + "/") ? path.substr(dir.size() + 1) : path;
@@ -74,6 +75,18 @@ void printPrior(const std::string& bundle) {
   std::printf("prior      none\n");
 }
 
+void printCompose(const std::string& bundle) {
+  const std::optional<MemberPath> lips = memberPath(bundle, "lip_template.v1.json");
+  if (lips && lips->present) {
+    std::printf(
+        "compose    lip_template.v1.json: the director's compose alpha follows the identity's lip contour; "
+        "with --model the library reports whether it spliced the template's compose v2 graph or bound the "
+        "contour to the graph's alpha\n");
+    return;
+  }
+  std::printf("compose    no lip template: the director composes the mouth with its own ellipse\n");
+}
+
 // Building the renderer is what makes the library report its backend and rewrites.
 int loadDirector(ko_ctx* ctx, const std::string& model) {
   std::printf("director   model_%s.onnx: loading; the library's report follows on standard error\n",
@@ -107,6 +120,7 @@ int runInfo(const std::vector<std::string>& args) {
   printMembers(bundle, *dir);
   printDirectors(*dir);
   printPrior(bundle);
+  printCompose(bundle);
   return key.empty() ? 0 : loadDirector(ctx, key);
 }
 
