@@ -25,7 +25,6 @@
 #include "tests/support/graph_probe.h"
 #include "tests/support/ort_run.h"
 #include "tests/support/random_tensor.h"
-#include "tools/authoring/compose_v2_structure.h"
 
 namespace ko {
 namespace {
@@ -215,7 +214,7 @@ TEST(ComposeV2SpliceRefuses, DigestsThatDoNotBindTheStructureToTheMember) {
 
 TEST(ComposeV2SpliceRefuses, AStaleStructureWhateverRewroteTheMember) {
   const Bytes member = test::composeTailModel({});
-  const Bytes structure = authoring::composeV2Structure(member);
+  const Bytes structure = test::composeV2Structure(member);
   Bytes bound = member;
   std::string reason;
   ASSERT_TRUE(rewriteBindLipContour(bound, reason, nullptr, nullptr)) << reason;
@@ -341,7 +340,7 @@ TEST(ComposeV2SpliceRefuses, UnreadableProtobufOfEitherKind) {
 
 TEST(ComposeV2Structure, StandsEveryUnchangedMemberNodeAsAPlaceholder) {
   const Bytes member = test::composeTailModel({.batch = 2});
-  const Bytes structure = authoring::composeV2Structure(member);
+  const Bytes structure = test::composeV2Structure(member);
   const std::vector<GsNodeInfo> memberNodes = test::nodesOf(member);
   std::unordered_set<std::string> inputs;
   const std::vector<GsNodeInfo> nodes = test::nodesOf(structure, &inputs);
@@ -361,10 +360,26 @@ TEST(ComposeV2Structure, StandsEveryUnchangedMemberNodeAsAPlaceholder) {
   }
   EXPECT_EQ(placeholders, memberNodes.size() - 2);  // the alpha's two readers stand as themselves
   EXPECT_TRUE(inputs.contains(kLipInputName));
-  EXPECT_EQ(initializerField(structure, "one"), Bytes());
-  EXPECT_THROW(authoring::composeV2Structure(test::composeTailModel({.one = 0.5f})), std::invalid_argument);
+  for (const Bytes& field : graphFields(structure))
+    EXPECT_NE(field[0], onnx::kGraphInitializer << 3 | kGsLengthDelimited);
+  // IR version and opset imports as the member states them, then the member's digest.
+  std::vector<Bytes> kept;
+  for (const Bytes& field : test::fieldsOf(gsSliceOf(member))) {
+    if (field[0] == (onnx::kModelIrVersion << 3 | kGsVarint) ||
+        field[0] == (onnx::kModelOpsetImport << 3 | kGsLengthDelimited))
+      kept.push_back(field);
+  }
+  const std::vector<Bytes> top = test::fieldsOf(gsSliceOf(structure));
+  ASSERT_EQ(top.size(), kept.size() + 2);
+  EXPECT_EQ(top.front(), kept.front());
+  EXPECT_EQ(std::vector<Bytes>(top.begin() + 2, top.end() - 1),
+            std::vector<Bytes>(kept.begin() + 1, kept.end()));
+  const GsSlice entry = hcPayload(gsSliceOf(top.back()));
+  EXPECT_EQ(gsFirstStr(entry, onnx::kEntryKey), kCv2SourceKey);
+  EXPECT_EQ(gsFirstStr(entry, onnx::kEntryValue), digestOf(member));
+  EXPECT_THROW(test::composeV2Structure(test::composeTailModel({.one = 0.5f})), std::invalid_argument);
   EXPECT_EQ(
-      test::failureText([] { authoring::composeV2Structure(test::composeTailModel({.one = 0.5f})); }),
+      test::failureText([] { test::composeV2Structure(test::composeTailModel({.one = 0.5f})); }),
       "compose v2 structure: the member has no compose alpha to bind: the graph does not carry the unified "
       "compose tail");
 }
@@ -373,7 +388,7 @@ TEST(ComposeV2SpliceInOrt, ASplicedDirectorComputesWhatTheBoundOneComputes) {
   constexpr int64_t kBatch = 2;
   constexpr int64_t kSide = 8;
   const Bytes member = test::composeTailModel({.side = kSide, .batch = kBatch});
-  const Bytes structure = authoring::composeV2Structure(member);
+  const Bytes structure = test::composeV2Structure(member);
   const Splice result = splice(member, structure, digestOf(member), digestOf(structure));
   ASSERT_TRUE(result.spliced) << result.reason;
   EXPECT_EQ(result.canvas, kSide);
