@@ -36,6 +36,8 @@ pkg_check_modules(KO_FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libs
 add_library(ko::ffmpeg ALIAS PkgConfig::KO_FFMPEG)
 
 find_package(hwy REQUIRED)
+# libcrypto's digests check that a graph splice belongs to the exact model bytes it was built for.
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 # stb: Debian's libstb-dev ships the implementations compiled into libstb, so no source file of
 # ours defines STB_IMAGE_IMPLEMENTATION; linking the packaged library keeps one copy of the codecs.
 find_path(KO_STB_INCLUDE_DIR stb_image.h PATH_SUFFIXES stb REQUIRED)

@@ -4,6 +4,7 @@ set(KO_GRAPH_CODEC_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/cubic_taps.cc
   ${CMAKE_CURRENT_LIST_DIR}/gridsample_rewrite.cc
   ${CMAKE_CURRENT_LIST_DIR}/head_cubic_resize.cc
+  ${CMAKE_CURRENT_LIST_DIR}/lip_bind.cc
   ${CMAKE_CURRENT_LIST_DIR}/node_retype.cc
   ${CMAKE_CURRENT_LIST_DIR}/onnx_attribute.cc
   ${CMAKE_CURRENT_LIST_DIR}/onnx_read.cc

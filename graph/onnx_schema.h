@@ -12,6 +12,11 @@ inline constexpr uint32_t kModelIrVersion = 1;
 inline constexpr uint32_t kModelProducerName = 2;
 inline constexpr uint32_t kModelGraph = 7;
 inline constexpr uint32_t kModelOpsetImport = 8;
+inline constexpr uint32_t kModelMetadataProps = 14;
+
+// StringStringEntryProto
+inline constexpr uint32_t kEntryKey = 1;
+inline constexpr uint32_t kEntryValue = 2;
 
 // OperatorSetIdProto
 inline constexpr uint32_t kOpsetDomain = 1;

@@ -16,7 +16,7 @@ ort_prefix=${KO_ORT_PREFIX:-$HOME/.cache/ko_core/onnxruntime-$ort_version}
 debian_packages=(
   g++ cmake ninja-build make pkg-config git clang-format binutils
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
-  libhwy-dev libstb-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libhwy-dev libstb-dev libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   npm
 )
 

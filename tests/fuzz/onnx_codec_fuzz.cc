@@ -1,5 +1,5 @@
-// libFuzzer target for the ONNX codec: every reader, the rebuild, the load-time rewrites and the
-// source-cone split run over arbitrary bytes. Only the codec's three decoding errors may leave a
+// libFuzzer target for the ONNX codec: every reader, the rebuild, the load-time rewrites, the lip bind
+// and the source-cone split run over arbitrary bytes. Only the codec's three decoding errors may leave a
 // reader; any other exception, a sanitizer report or a broken invariant below is a finding.
 #include <cstdint>
 #include <cstdio>
@@ -217,6 +217,25 @@ void rewriteWarpBlock(GsSlice model) {
           "a rewritten model has no warp block left");
 }
 
+// The lip bind either refuses with a reason, the bytes as they were and no canvas, or yields a decodable
+// model that refuses a second bind.
+void bindLipContour(GsSlice model) {
+  Bytes bytes = copyOf(model);
+  std::string reason;
+  int32_t canvas = -1;
+  int32_t batch = -1;
+  bool bound = false;
+  if (!decodes([&] { bound = rewriteBindLipContour(bytes, reason, &canvas, &batch); }) || !bound) {
+    require(bytes == copyOf(model) && canvas == 0 && batch == 0, "a refused lip bind leaves the bytes");
+    return;
+  }
+  require(reason.empty() && canvas > 0 && batch >= 0, "a lip bind reports its canvas");
+  checkRebuilt(bytes);
+  Bytes again = bytes;
+  require(!rewriteBindLipContour(again, reason, nullptr, nullptr) && again == bytes,
+          "a bound model refuses a second bind");
+}
+
 }  // namespace
 }  // namespace ko
 
@@ -231,5 +250,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ko::rewriteOnce(input, ko::normaliseStudentBlend);
   ko::splitCone(input);
   ko::rewriteWarpBlock(input);
+  ko::bindLipContour(input);
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "graph/graph.h"
+#include "tests/support/compose_tail_model.h"
 #include "tests/support/cubic_head_model.h"
 #include "tools/authoring/model_writer.h"
 
@@ -162,5 +163,6 @@ int main(int argc, char** argv) {
   ko::write(dir / "float_data.onnx", ko::floatDataModel());
   ko::write(dir / "cubic_head.onnx", ko::test::cubicHeadModel({.channels = 2, .group = 2, .kernel = 1}));
   ko::write(dir / "student_blend.onnx", ko::blendModel());
+  ko::write(dir / "compose_tail.onnx", ko::test::composeTailModel({.side = 4, .passThroughSteps = 1}));
   return 0;
 }

@@ -143,6 +143,29 @@ TEST(WrittenModels, CarryNodeDomainsAndCustomOpsetImports) {
   EXPECT_EQ(domains, (std::vector<std::string>{"", "com.quandrel"}));
 }
 
+TEST(WrittenModels, CarryMetadataEntriesLastInTheOrderGivenAndStillRun) {
+  ModelBuilder m;
+  m.input("A", {2}).output("S", {2}).node("Neg", {"A"}, {"S"}).metadata("k", "first").metadata("k", "second");
+  const std::vector<uint8_t> model = m.bytes();
+  std::vector<uint32_t> numbers;
+  std::vector<std::string> entries;
+  GsReader reader(gsSliceOf(model));
+  GsField field;
+  while (reader.next(field)) {
+    numbers.push_back(field.number);
+    if (field.number == onnx::kModelMetadataProps) {
+      entries.push_back(gsFirstStr(field.payload, onnx::kEntryKey) + "=" +
+                        gsFirstStr(field.payload, onnx::kEntryValue));
+    }
+  }
+  EXPECT_EQ(numbers, (std::vector<uint32_t>{onnx::kModelIrVersion, onnx::kModelProducerName,
+                                            onnx::kModelGraph, onnx::kModelOpsetImport,
+                                            onnx::kModelMetadataProps, onnx::kModelMetadataProps}));
+  EXPECT_EQ(entries, (std::vector<std::string>{"k=first", "k=second"}));
+  EXPECT_EQ(runModel(model, {{"A", {{2}, {1.0f, -2.0f}}}}, {"S"}).at(0).values,
+            (std::vector<float>{-1.0f, 2.0f}));
+}
+
 TEST(WrittenModels, RefuseMisdeclaredTensorsAndAttributesWithoutANode) {
   EXPECT_THROW(test::floatTensor({2, 2}, {1.0f}), std::invalid_argument);
   EXPECT_THROW(ModelBuilder().attr("alpha", 1.0f), std::logic_error);

@@ -103,6 +103,14 @@ ModelBuilder& ModelBuilder::opset(int64_t version, const std::string& domain) {
   return *this;
 }
 
+ModelBuilder& ModelBuilder::metadata(const std::string& key, const std::string& value) {
+  std::vector<uint8_t> entry;
+  gsPutString(entry, onnx::kEntryKey, key);
+  gsPutString(entry, onnx::kEntryValue, value);
+  gsPutMessage(metadata_, onnx::kModelMetadataProps, entry);
+  return *this;
+}
+
 ModelBuilder& ModelBuilder::input(const std::string& name, const std::vector<Dim>& shape, int32_t elemType) {
   gsPutMessage(inputs_, onnx::kGraphInput, valueInfoBody(name, shape, elemType));
   return *this;
@@ -212,6 +220,7 @@ std::vector<uint8_t> ModelBuilder::bytes() const {
     gsPutVarintField(body, onnx::kOpsetVersion, static_cast<uint64_t>(version));
     gsPutMessage(model, onnx::kModelOpsetImport, body);
   }
+  gsPutRaw(model, metadata_.data(), metadata_.size());
   return model;
 }
 

@@ -53,6 +53,8 @@ class ModelBuilder {
   // Imports `domain` (empty: the default ONNX domain) at `version`. Without any call the model
   // imports the default domain at opset 17.
   ModelBuilder& opset(int64_t version, const std::string& domain = "");
+  // A metadata_props entry; entries come out in the order given.
+  ModelBuilder& metadata(const std::string& key, const std::string& value);
 
   ModelBuilder& input(const std::string& name, const std::vector<Dim>& shape,
                       int32_t elemType = onnx::kFloat);
@@ -101,6 +103,7 @@ class ModelBuilder {
 
   int64_t irVersion_ = 8;
   std::vector<std::pair<std::string, int64_t>> opsets_;
+  std::vector<uint8_t> metadata_;  // encoded metadata_props fields
   std::vector<uint8_t> inputs_;
   std::vector<uint8_t> outputs_;
   std::vector<uint8_t> valueInfos_;

@@ -1,0 +1,416 @@
+// The compose v2 splice and the structures the authoring tools build for it: the digests that bind a
+// structure to its member, the placeholders, the carried initializers, the self-check, malformed bytes,
+// and what a spliced director computes in ONNX Runtime next to the load-time bind.
+#include "graph/compose_v2_splice.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "graph/lip_bind.h"
+#include "graph/onnx_read.h"
+#include "graph/onnx_schema.h"
+#include "graph/onnx_view.h"
+#include "graph/rebuild.h"
+#include "graph/sha256.h"
+#include "tests/support/authoring.h"
+#include "tests/support/compose_tail_model.h"
+#include "tests/support/failure_text.h"
+#include "tests/support/graph_probe.h"
+#include "tests/support/ort_run.h"
+#include "tests/support/random_tensor.h"
+
+namespace ko {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::FloatTensor;
+using test::ModelBuilder;
+
+constexpr int32_t kUnset = -7;
+
+std::string digestOf(const Bytes& bytes) {
+  return sha256Hex(bytes.data(), bytes.size());
+}
+
+std::string cut(const std::string& digest) {
+  return digest.substr(0, 12);
+}
+
+struct Splice {
+  bool spliced = false;
+  Bytes model;
+  std::string reason;
+  int32_t canvas = kUnset;
+  int32_t batch = kUnset;
+};
+
+Splice splice(const Bytes& member, const Bytes& structure, const std::string& source = "",
+              const std::string& structureDigest = "") {
+  Splice result;
+  result.model = member;
+  result.reason = "stale";
+  result.spliced = spliceComposeV2(result.model, structure, result.reason, source, &result.canvas,
+                                   &result.batch, structureDigest);
+  return result;
+}
+
+Bytes spliced(const Bytes& member, const Bytes& structure) {
+  const Splice result = splice(member, structure);
+  EXPECT_TRUE(result.spliced) << result.reason;
+  EXPECT_EQ(result.reason, "");
+  return result.model;
+}
+
+// The refusal's text, after checking that the member and the outs are as a refusal leaves them.
+std::string refusal(const Bytes& member, const Bytes& structure, const std::string& source = "",
+                    const std::string& structureDigest = "") {
+  const Splice result = splice(member, structure, source, structureDigest);
+  EXPECT_FALSE(result.spliced);
+  EXPECT_EQ(result.model, member);
+  EXPECT_EQ(result.canvas, 0);
+  EXPECT_EQ(result.batch, 0);
+  return result.reason;
+}
+
+// X → Relu "first" (domain and attribute stated) → R; Mul(R, w) → Y. "spare" is read by nobody.
+Bytes smallMember() {
+  return ModelBuilder()
+      .input("X", {1, 1, 2, 2})
+      .output("Y", {1, 1, 2, 2})
+      .initializer("w", test::floatTensor({1}, {2.0f}))
+      .initializer("spare", test::floatTensor({1}, {5.0f}))
+      .node("Relu", {"X"}, {"R"}, "ai.onnx")
+      .nodeName("first")
+      .attr("note", 3)
+      .node("Mul", {"R", "w"}, {"Y"})
+      .nodeName("scale")
+      .bytes();
+}
+
+// A structure for `member` so far: its source digest, the inputs X and "lip_delivery" of `lipShape`
+// and the output Y.
+ModelBuilder structureFor(const Bytes& member, const std::vector<test::Dim>& lipShape = {1, 1, 2, 2}) {
+  ModelBuilder m;
+  m.input("X", {1, 1, 2, 2}).output("Y", {1, 1, 2, 2}).metadata(kCv2SourceKey, digestOf(member));
+  if (!lipShape.empty()) m.input(kLipInputName, lipShape);
+  return m;
+}
+
+ModelBuilder& placeholder(ModelBuilder& m, int64_t k, const std::vector<std::string>& outputs) {
+  return m.node(kCv2MemberOpType, {}, outputs, kCv2MemberDomain).attr("k", k);
+}
+
+// Both member nodes as placeholders, the Mul first (the order is the structure's to choose).
+ModelBuilder bothPlaceholders(const Bytes& member) {
+  ModelBuilder m = structureFor(member);
+  placeholder(m, 0, {"R"});
+  placeholder(m, 1, {"Y"});
+  return m;
+}
+
+std::vector<Bytes> graphFields(const Bytes& model) {
+  return test::fieldsOf(gsGraphOf(gsSliceOf(model)));
+}
+
+Bytes copyOf(GsSlice span) {
+  return Bytes(span.data, span.data + span.size);
+}
+
+// The member's initializer field named `name`.
+Bytes initializerField(const Bytes& model, const std::string& name) {
+  for (const Bytes& field : graphFields(model)) {
+    if (field[0] == (onnx::kGraphInitializer << 3 | kGsLengthDelimited) &&
+        gsFirstStr(hcPayload(gsSliceOf(field)), onnx::kTensorName) == name)
+      return field;
+  }
+  return {};
+}
+
+TEST(ComposeV2Splice, PlaceholdersBecomeTheMemberNodesByteForByteAndReadInitializersAreCarriedOnce) {
+  const Bytes member = smallMember();
+  const std::vector<GsNodeInfo> memberNodes = test::nodesOf(member);
+  const Bytes structure = bothPlaceholders(member).initializer("own", test::floatTensor({1}, {1.0f})).bytes();
+  const Splice result = splice(member, structure);
+  ASSERT_TRUE(result.spliced) << result.reason;
+  EXPECT_EQ(result.canvas, 2);
+  EXPECT_EQ(result.batch, 1);
+  const std::vector<Bytes> fields = graphFields(result.model);
+  const std::vector<Bytes> structureFields = graphFields(structure);
+  ASSERT_EQ(fields.size(), structureFields.size() + 1);
+  EXPECT_EQ(fields[0], copyOf(memberNodes[0].raw));  // name, attribute and domain included
+  EXPECT_EQ(fields[1], copyOf(memberNodes[1].raw));
+  EXPECT_EQ(fields[2], structureFields[2]);  // the graph's name
+  EXPECT_EQ(fields[3], initializerField(structure, "own"));
+  EXPECT_EQ(fields[4], initializerField(member, "w"));  // after the structure's last initializer
+  for (size_t index = 5; index < fields.size(); ++index) EXPECT_EQ(fields[index], structureFields[index - 1]);
+  EXPECT_EQ(initializerField(result.model, "spare"), Bytes());
+  // Everything around the graph is the structure's.
+  const std::vector<Bytes> top = test::fieldsOf(gsSliceOf(result.model));
+  const std::vector<Bytes> structureTop = test::fieldsOf(gsSliceOf(structure));
+  ASSERT_EQ(top.size(), structureTop.size());
+  for (size_t index = 0; index < top.size(); ++index) {
+    if (top[index][0] != (onnx::kModelGraph << 3 | kGsLengthDelimited)) {
+      EXPECT_EQ(top[index], structureTop[index]);
+    }
+  }
+}
+
+TEST(ComposeV2Splice, CarriesNothingTheStructureHoldsItselfAndInsertsBeforeTheInputsWithoutInitializers) {
+  const Bytes member = smallMember();
+  const Bytes ownW = bothPlaceholders(member).initializer("w", test::floatTensor({1}, {7.0f})).bytes();
+  const Bytes withOwn = spliced(member, ownW);
+  EXPECT_EQ(graphFields(withOwn).size(), graphFields(ownW).size());
+  EXPECT_EQ(initializerField(withOwn, "w"), initializerField(ownW, "w"));
+  const Bytes bare = bothPlaceholders(member).bytes();
+  const std::vector<Bytes> fields = graphFields(spliced(member, bare));
+  ASSERT_EQ(fields.size(), 7u);  // two nodes, the name, the carried initializer, two inputs, the output
+  EXPECT_EQ(fields[3], initializerField(member, "w"));
+  EXPECT_EQ(fields[4].at(0), onnx::kGraphInput << 3 | kGsLengthDelimited);
+}
+
+TEST(ComposeV2Splice, AStructureOfItsOwnNodesComesOutAsItWent) {
+  const Bytes member = smallMember();
+  ModelBuilder m = structureFor(member);
+  m.node("Relu", {kLipInputName}, {"Y"});
+  const Bytes structure = m.bytes();
+  EXPECT_EQ(spliced(member, structure), structure);
+}
+
+TEST(ComposeV2Splice, ReportsTheLipInputsDimsAndZeroForASymbolicOne) {
+  const Bytes member = smallMember();
+  ModelBuilder m = structureFor(member, {"N", 1, 6, 6});
+  placeholder(m, 1, {"Y"}).node("Relu", {"X"}, {"R"});
+  const Splice result = splice(member, m.bytes());
+  ASSERT_TRUE(result.spliced) << result.reason;
+  EXPECT_EQ(result.canvas, 6);
+  EXPECT_EQ(result.batch, 0);
+}
+
+TEST(ComposeV2SpliceRefuses, DigestsThatDoNotBindTheStructureToTheMember) {
+  const Bytes member = smallMember();
+  const Bytes structure = bothPlaceholders(member).bytes();
+  const std::string other = digestOf(Bytes{1, 2, 3});
+  EXPECT_EQ(refusal(member, structure, "", other),
+            "compose v2 structure bytes hash to " + cut(digestOf(structure)) + ", not the " + cut(other) +
+                " the template names — refusing a structure whose own bytes moved");
+  EXPECT_EQ(refusal(member, structure, other, digestOf(structure)),
+            "compose v2 splice: the template says the structure is for member " + cut(other) +
+                " and the structure itself says " + cut(digestOf(member)) +
+                " — refusing a structure whose two bindings disagree");
+  EXPECT_TRUE(splice(member, structure, digestOf(member), digestOf(structure)).spliced);
+  // The last source entry counts.
+  const Bytes lastRight = bothPlaceholders(member).metadata(kCv2SourceKey, other).bytes();
+  EXPECT_EQ(refusal(member, lastRight), "compose v2 structure was built for member " + cut(other) + ", not " +
+                                            cut(digestOf(member)) +
+                                            " — refusing to splice a stale structure");
+}
+
+TEST(ComposeV2SpliceRefuses, AStaleStructureWhateverRewroteTheMember) {
+  const Bytes member = test::composeTailModel({});
+  const Bytes structure = test::composeV2Structure(member);
+  Bytes bound = member;
+  std::string reason;
+  ASSERT_TRUE(rewriteBindLipContour(bound, reason, nullptr, nullptr)) << reason;
+  Bytes rebuilt;
+  gsRebuild(gsSliceOf(member), {}, rebuilt);
+  for (const Bytes& changed : {bound, rebuilt}) {
+    ASSERT_NE(changed, member);
+    EXPECT_EQ(refusal(changed, structure), "compose v2 structure was built for member " +
+                                               cut(digestOf(member)) + ", not " + cut(digestOf(changed)) +
+                                               " — refusing to splice a stale structure");
+  }
+}
+
+TEST(ComposeV2SpliceRefuses, StructuresWithoutOneGraphOrWithoutASource) {
+  const Bytes member = smallMember();
+  const Bytes structure = bothPlaceholders(member).bytes();
+  Bytes twoGraphs = structure;
+  gsPutMessage(twoGraphs, onnx::kModelGraph, Bytes{});
+  EXPECT_EQ(refusal(member, twoGraphs),
+            "compose v2 splice: the structure carries 2 graph fields (one expected)");
+  Bytes noGraph;
+  for (const Bytes& field : test::fieldsOf(gsSliceOf(structure))) {
+    if (field[0] != (onnx::kModelGraph << 3 | kGsLengthDelimited))
+      noGraph.insert(noGraph.end(), field.begin(), field.end());
+  }
+  EXPECT_EQ(refusal(member, noGraph),
+            "compose v2 splice: the structure carries 0 graph fields (one expected)");
+  ModelBuilder unsourced;
+  unsourced.input(kLipInputName, {1, 1, 2, 2}).metadata("compose_v2.other", digestOf(member));
+  EXPECT_EQ(refusal(member, unsourced.bytes()),
+            "compose v2 splice: the structure names no source member (compose_v2.source_sha256)");
+  Bytes noMemberGraph;
+  gsPutVarintField(noMemberGraph, onnx::kModelIrVersion, 8);
+  EXPECT_EQ(refusal(noMemberGraph, structureFor(noMemberGraph).bytes()),
+            "compose v2 splice: the member carries no graph");
+}
+
+TEST(ComposeV2SpliceRefuses, PlaceholdersThatNameNoMemberNode) {
+  const Bytes member = smallMember();
+  const auto withPlaceholder = [&member](const std::function<void(ModelBuilder&)>& add) {
+    ModelBuilder m = structureFor(member);
+    add(m);
+    return refusal(member, m.bytes());
+  };
+  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) { m.node(kCv2MemberOpType, {}, {"Y"}, kCv2MemberDomain); }),
+            "compose v2 splice: a MemberNode placeholder carries no `k`");
+  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) {
+              m.node(kCv2MemberOpType, {}, {"Y"}, kCv2MemberDomain).attr("k", "1");
+            }),
+            "compose v2 splice: a MemberNode placeholder carries no `k`");
+  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) { placeholder(m, 2, {"Y"}); }),
+            "compose v2 splice: placeholder 2 does not name member node 2");
+  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) { placeholder(m, -1, {"Y"}); }),
+            "compose v2 splice: placeholder -1 does not name member node -1");
+  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) { placeholder(m, 1, {"R"}); }),
+            "compose v2 splice: placeholder 1 does not name member node 1");
+  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) {
+              placeholder(m, 1, {"Y", "Z"});
+            }),
+            "compose v2 splice: placeholder 1 does not name member node 1");
+  // The last integer "k" counts.
+  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) { placeholder(m, 1, {"Y"}).attr("k", 0); }),
+            "compose v2 splice: placeholder 0 does not name member node 0");
+}
+
+TEST(ComposeV2SpliceRefuses, NamesNobodyCarriesListingTheThreeSmallest) {
+  const Bytes member = smallMember();
+  ModelBuilder m = structureFor(member);
+  m.node("Sum", {"d", "b", "", "a", "c", "X"}, {"Y"});
+  EXPECT_EQ(refusal(member, m.bytes()),
+            "compose v2 splice: 'a', 'b', 'c' are read but neither member nor structure carries them");
+  ModelBuilder one = structureFor(member);
+  placeholder(one, 1, {"Y"});  // reads R, which nothing produces now
+  EXPECT_EQ(refusal(member, one.bytes()),
+            "compose v2 splice: 'R' are read but neither member nor structure carries them");
+}
+
+TEST(ComposeV2SpliceRefuses, AResultThatFailsItsSelfCheck) {
+  // A member node that is itself a placeholder survives the splice.
+  const Bytes member = ModelBuilder()
+                           .input("X", {1, 1, 2, 2})
+                           .output("Y", {1, 1, 2, 2})
+                           .node(kCv2MemberOpType, {"X"}, {"R"}, kCv2MemberDomain)
+                           .attr("k", 0)
+                           .node("Relu", {"R"}, {"Y"})
+                           .bytes();
+  ModelBuilder both = structureFor(member);
+  placeholder(both, 0, {"R"});
+  placeholder(both, 1, {"Y"});
+  EXPECT_EQ(refusal(member, both.bytes()),
+            "compose v2 splice self-check: 2 nodes (2 expected), 1 placeholder(s) left");
+  const char* const noLip =
+      "compose v2 splice self-check: the spliced graph declares no rank-4 lip_delivery input — not a compose "
+      "v2 graph";
+  const Bytes small = smallMember();
+  for (const std::vector<test::Dim>& shape : {std::vector<test::Dim>{1, 2, 2}, std::vector<test::Dim>{}}) {
+    ModelBuilder m = structureFor(small, shape);
+    placeholder(m, 0, {"R"});
+    placeholder(m, 1, {"Y"});
+    EXPECT_EQ(refusal(small, m.bytes()), noLip);
+  }
+  // Declared only as a value, not as an input.
+  ModelBuilder valueOnly = structureFor(small, {});
+  placeholder(valueOnly, 0, {"R"});
+  placeholder(valueOnly, 1, {"Y"});
+  valueOnly.valueInfo(kLipInputName, {1, 1, 2, 2});
+  EXPECT_EQ(refusal(small, valueOnly.bytes()), noLip);
+}
+
+TEST(ComposeV2SpliceRefuses, UnreadableProtobufOfEitherKind) {
+  const Bytes member = smallMember();
+  const Bytes structure = bothPlaceholders(member).bytes();
+  const Bytes cutStructure(structure.begin(), structure.end() - 1);
+  EXPECT_EQ(refusal(member, cutStructure), "compose v2 splice: unreadable protobuf (onnx: truncated)");
+  const Bytes cutMember(member.begin(), member.end() - 20);
+  EXPECT_EQ(refusal(cutMember, bothPlaceholders(cutMember).bytes()),
+            "compose v2 splice: unreadable protobuf (onnx: truncated)");
+  for (size_t length = 0; length < structure.size(); ++length) {
+    const Bytes prefix(structure.begin(), structure.begin() + static_cast<std::ptrdiff_t>(length));
+    EXPECT_EQ(test::failureText([&] { splice(member, prefix); }), test::kNoFailure) << length;
+  }
+}
+
+TEST(ComposeV2Structure, StandsEveryUnchangedMemberNodeAsAPlaceholder) {
+  const Bytes member = test::composeTailModel({.batch = 2});
+  const Bytes structure = test::composeV2Structure(member);
+  const std::vector<GsNodeInfo> memberNodes = test::nodesOf(member);
+  std::unordered_set<std::string> inputs;
+  const std::vector<GsNodeInfo> nodes = test::nodesOf(structure, &inputs);
+  ASSERT_EQ(nodes.size(), memberNodes.size() + 1);
+  size_t placeholders = 0;
+  size_t k = 0;
+  for (const GsNodeInfo& node : nodes) {
+    const Cv2Node read = cv2ReadNode(node.raw);
+    if (node.opType == "Min") continue;
+    if (read.placeholder) {
+      ++placeholders;
+      EXPECT_EQ(read.k, static_cast<int64_t>(k));
+      EXPECT_EQ(gsViewNode(hcPayload(node.raw)).name, "member_" + std::to_string(k));
+      EXPECT_EQ(node.outputs, memberNodes[k].outputs);
+    }
+    ++k;
+  }
+  EXPECT_EQ(placeholders, memberNodes.size() - 2);  // the alpha's two readers stand as themselves
+  EXPECT_TRUE(inputs.contains(kLipInputName));
+  for (const Bytes& field : graphFields(structure))
+    EXPECT_NE(field[0], onnx::kGraphInitializer << 3 | kGsLengthDelimited);
+  // IR version and opset imports as the member states them, then the member's digest.
+  std::vector<Bytes> kept;
+  for (const Bytes& field : test::fieldsOf(gsSliceOf(member))) {
+    if (field[0] == (onnx::kModelIrVersion << 3 | kGsVarint) ||
+        field[0] == (onnx::kModelOpsetImport << 3 | kGsLengthDelimited))
+      kept.push_back(field);
+  }
+  const std::vector<Bytes> top = test::fieldsOf(gsSliceOf(structure));
+  ASSERT_EQ(top.size(), kept.size() + 2);
+  EXPECT_EQ(top.front(), kept.front());
+  EXPECT_EQ(std::vector<Bytes>(top.begin() + 2, top.end() - 1),
+            std::vector<Bytes>(kept.begin() + 1, kept.end()));
+  const GsSlice entry = hcPayload(gsSliceOf(top.back()));
+  EXPECT_EQ(gsFirstStr(entry, onnx::kEntryKey), kCv2SourceKey);
+  EXPECT_EQ(gsFirstStr(entry, onnx::kEntryValue), digestOf(member));
+  EXPECT_THROW(test::composeV2Structure(test::composeTailModel({.one = 0.5f})), std::invalid_argument);
+  EXPECT_EQ(
+      test::failureText([] { test::composeV2Structure(test::composeTailModel({.one = 0.5f})); }),
+      "compose v2 structure: the member has no compose alpha to bind: the graph does not carry the unified "
+      "compose tail");
+}
+
+TEST(ComposeV2SpliceInOrt, ASplicedDirectorComputesWhatTheBoundOneComputes) {
+  constexpr int64_t kBatch = 2;
+  constexpr int64_t kSide = 8;
+  const Bytes member = test::composeTailModel({.side = kSide, .batch = kBatch});
+  const Bytes structure = test::composeV2Structure(member);
+  const Splice result = splice(member, structure, digestOf(member), digestOf(structure));
+  ASSERT_TRUE(result.spliced) << result.reason;
+  EXPECT_EQ(result.canvas, kSide);
+  EXPECT_EQ(result.batch, kBatch);
+  EXPECT_EQ(spliced(member, structure), result.model);  // the digests only check
+  Bytes bound = member;
+  std::string reason;
+  ASSERT_TRUE(rewriteBindLipContour(bound, reason, nullptr, nullptr)) << reason;
+  EXPECT_EQ(test::opTypesOf(result.model), test::opTypesOf(bound));
+
+  std::mt19937 rng(55);
+  const test::NamedTensors inputs{
+      {"P_rgb",
+       {{kBatch, 3, kSide, kSide}, test::uniformValues(kBatch * 3 * kSide * kSide, 0.0f, 1.0f, rng)}},
+      {"kp_driving", test::uniformTensor({kBatch, 21, 3}, 1.0f, rng)},
+      {kLipInputName,
+       {{kBatch, 1, kSide, kSide}, test::uniformValues(kBatch * kSide * kSide, 0.0f, 1.0f, rng)}}};
+  const FloatTensor viaSplice = test::runModel(result.model, inputs, {"out"}).at(0);
+  const FloatTensor viaBind = test::runModel(bound, inputs, {"out"}).at(0);
+  EXPECT_EQ(viaSplice.shape, viaBind.shape);
+  EXPECT_LE(test::maxAbsDifference(viaSplice.values, viaBind.values), 1e-6f);
+}
+
+}  // namespace
+}  // namespace ko

@@ -1,0 +1,34 @@
+// SHA-256 against the FIPS 180-4 example messages.
+#include "graph/sha256.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace ko {
+namespace {
+
+std::string digestOf(const std::string& text) {
+  return sha256Hex(text.data(), text.size());
+}
+
+TEST(Sha256, MatchesTheStandardsExampleMessages) {
+  EXPECT_EQ(digestOf(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(sha256Hex(nullptr, 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(digestOf("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(digestOf("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(digestOf(std::string(1000000, 'a')),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(Sha256, OneChangedByteChangesTheDigest) {
+  std::string text(4096, 'x');
+  const std::string before = digestOf(text);
+  text[4095] = 'y';
+  EXPECT_NE(digestOf(text), before);
+  EXPECT_EQ(digestOf(text).size(), 64u);
+}
+
+}  // namespace
+}  // namespace ko
