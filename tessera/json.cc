@@ -30,6 +30,13 @@ bool isCSpace(char c) {
 
 }  // namespace
 
+JVal::JVal() = default;
+JVal::JVal(const JVal&) = default;
+JVal::JVal(JVal&&) noexcept = default;
+JVal& JVal::operator=(const JVal&) = default;
+JVal& JVal::operator=(JVal&&) noexcept = default;
+JVal::~JVal() = default;
+
 const JVal* JVal::get(std::string_view key) const {
   if (kind != kObject) return nullptr;
   for (const auto& member : obj) {

@@ -23,6 +23,15 @@ inline constexpr int32_t kObject = 5;
 inline constexpr int kMaxNesting = 256;
 
 struct JVal {
+  // Defaulted in json.cc: the members hold JVal itself, which some standard libraries need complete
+  // before they can declare the implicit members.
+  JVal();
+  JVal(const JVal&);
+  JVal(JVal&&) noexcept;
+  JVal& operator=(const JVal&);
+  JVal& operator=(JVal&&) noexcept;
+  ~JVal();
+
   int32_t kind = kNull;
   bool b = false;
   double num = 0;
