@@ -5,12 +5,13 @@
 #   make test-tsan    the suite under ThreadSanitizer
 #   make test-long    the long runs CI skips
 #   make bench        build and run the benchmarks
-#   make fuzz         run the ONNX codec's libFuzzer target for FUZZ_SECONDS (clang; CI never does)
+#   make fuzz         run every libFuzzer target for FUZZ_SECONDS each (clang; CI never does)
 #   make install      install into PREFIX (default /usr/local)
 
 JOBS   ?= $(shell nproc)
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = onnx_codec tessera_json lip_template compose_v2
 CMAKE_CONFIGURE = cmake -S . -G Ninja -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 DEMO_BUNDLE = out/demo-bundle
@@ -53,16 +54,20 @@ bench: build
 	@cmake --build build -j $(JOBS)
 	@for b in build/bench/ko_bench_*; do "$$b" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
 
-# The corpus the fuzzer grows stays in build-fuzz/corpus between runs; the seeds are rewritten each time.
+# Each target's grown corpus stays in build-fuzz/corpus/<target> between runs; the seeds are rewritten
+# each time.
 fuzz:
 	@scripts/install-deps.sh --fuzz
 	@cmake -S . -G Ninja -B build-fuzz -DKO_BUILD_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
-	@rm -rf build-fuzz/seeds && mkdir -p build-fuzz/corpus
-	@build-fuzz/tests/fuzz/ko_onnx_codec_seeds build-fuzz/seeds
-	@build-fuzz/tests/fuzz/ko_onnx_codec_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-	  -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds
+	@rm -rf build-fuzz/seeds && mkdir -p $(addprefix build-fuzz/corpus/,$(FUZZ_TARGETS))
+	@build-fuzz/tests/fuzz/ko_onnx_codec_seeds build-fuzz/seeds/onnx_codec
+	@build-fuzz/tests/fuzz/ko_tessera_seeds build-fuzz/seeds
+	@for target in $(FUZZ_TARGETS); do \
+	  build-fuzz/tests/fuzz/ko_$${target}_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=build-fuzz/$${target}- build-fuzz/corpus/$$target build-fuzz/seeds/$$target || exit 1; \
+	done
 
 install: build
 	@cmake --install build

@@ -5,6 +5,7 @@
 #include "tools/authoring/bundle_builder.h"
 #include "tools/authoring/compose_v2_structure.h"
 #include "tools/authoring/director_model.h"
+#include "tools/authoring/lip_template.h"
 #include "tools/authoring/model_writer.h"
 
 namespace ko::test {

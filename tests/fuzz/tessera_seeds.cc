@@ -1,0 +1,77 @@
+// Writes the starting corpora of the teeth subsystem's fuzz targets, one directory per target:
+// manifests and JSON edge cases, lip templates (with and without a lip map) for the canvases the
+// template target reads at, and compose-v2 blocks with base64 structures.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tools/authoring/lip_template.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ko::authoring::LipTemplateSpec;
+
+void write(const fs::path& dir, const std::string& name, const std::string& text) {
+  fs::create_directories(dir);
+  std::ofstream(dir / name, std::ios::binary) << text;
+}
+
+LipTemplateSpec templateOn(int canvas, int nv) {
+  LipTemplateSpec spec;
+  spec.canvas = canvas;
+  spec.featherPx = 3;
+  spec.uCanon = ko::authoring::ellipseOutline(nv);
+  spec.lipIdx = {0, 1, 2, 3};
+  return spec;
+}
+
+LipTemplateSpec withMap(LipTemplateSpec spec) {
+  ko::authoring::LipMapSpec map;
+  map.lipIdx = {0, 1};
+  for (const auto& uv : spec.uCanon) {
+    map.W.push_back({uv[0], 0, 0, 0});
+    map.W.push_back({0, uv[1], 0, 0});
+    map.b.push_back(uv[0]);
+    map.b.push_back(uv[1]);
+  }
+  map.canvas = spec.canvas;
+  spec.lipMap = map;
+  return spec;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <seed directory>\n", argv[0]);
+    return 2;
+  }
+  const fs::path root = argv[1];
+  const fs::path json = root / "tessera_json";
+  write(
+      json, "manifest.json",
+      R"({"unified": {"crop": {"canvas": 512}, "pi": {"mode": "prop", "corner_recovery": "lip_landmark_half",
+            "prop_gate_scale": 1.0, "lip_idx": [0, 1, 2, 3], "lip_geom_params": [0.1, 0.08, 0.074]}}})");
+  write(json, "escapes.json", R"(["a\"b\\c\/\b\f\n\r\t\u00e9", true, false, null, -1.5e-3, +0x1p3, inf])");
+  write(json, "lenient.json", R"({"a" 1, "a": truex})");
+  write(json, "nested.json", std::string(40, '[') + std::string(40, ']'));
+
+  const fs::path lip = root / "lip_template";
+  for (const int canvas : {7, 64}) {
+    write(lip, "plain_" + std::to_string(canvas) + ".json",
+          ko::authoring::lipTemplateJson(templateOn(canvas, 8)));
+    write(lip, "map_" + std::to_string(canvas) + ".json",
+          ko::authoring::lipTemplateJson(withMap(templateOn(canvas, 6))));
+  }
+
+  const fs::path compose = root / "compose_v2";
+  LipTemplateSpec spec = templateOn(64, 3);
+  spec.composeV2 = {{"director.onnx", "QUJDRA==", std::string(64, 'a'), std::string(64, '0')}};
+  write(compose, "template.json", ko::authoring::lipTemplateJson(spec));
+  write(compose, "base64.txt", "SGVsbG8sIHdvcmxkIQ==");
+  write(compose, "pad1.txt", "QUI=");
+  return 0;
+}

@@ -1,0 +1,32 @@
+// Keypoint frames and manifests for the compose-geometry tests: four lip keypoints (rows 0..3 by
+// default) placed around a mouth centre, everything else at the crop's centre.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tessera/unified_pi.h"
+
+namespace ko::tessera::test {
+
+// Corners at (cx -/+ halfW, cy) and lips at (cx, cy -/+ halfH), normalised crop units.
+inline std::vector<float> mouthFrame(float cx, float cy, float halfW, float halfH) {
+  std::vector<float> kp(kKeypointFloats, 0.0f);
+  const float points[4][2] = {{cx - halfW, cy}, {cx + halfW, cy}, {cx, cy - halfH}, {cx, cy + halfH}};
+  for (int i = 0; i < 4; ++i) {
+    kp[3 * i] = points[i][0];
+    kp[3 * i + 1] = points[i][1];
+  }
+  return kp;
+}
+
+inline std::string piBlock(const std::string& cornerRecovery = "false") {
+  return R"({"mode": "prop", "corner_recovery": )" + cornerRecovery +
+         R"(, "prop_gate_scale": 1.25, "lip_idx": [0, 1, 2, 3], "lip_geom_params": [0.1, 0.08, 0.074]})";
+}
+
+inline std::string manifestWith(const std::string& pi, const std::string& crop = R"({"canvas": 128})") {
+  return R"({"format": "bundle", "unified": {"crop": )" + crop + R"(, "pi": )" + pi + "}}";
+}
+
+}  // namespace ko::tessera::test

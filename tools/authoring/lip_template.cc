@@ -1,0 +1,73 @@
+#include "tools/authoring/lip_template.h"
+
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace ko::authoring {
+namespace {
+
+std::string number(double v) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", v);
+  return text;
+}
+
+std::string quoted(const std::string& s) {
+  return "\"" + s + "\"";
+}
+
+template <class T>
+std::string list(const std::vector<T>& values) {
+  std::string out = "[";
+  for (size_t i = 0; i < values.size(); ++i) out += (i ? ", " : "") + number(static_cast<double>(values[i]));
+  return out + "]";
+}
+
+std::string mapJson(const LipMapSpec& map) {
+  std::string out = "{\"schema\": " + quoted(map.schema) + ", \"kind\": " + quoted(map.kind) +
+                    ", \"lip_idx\": " + list(map.lipIdx) + ", \"W\": [";
+  for (size_t i = 0; i < map.W.size(); ++i) out += (i ? ", " : "") + list(map.W[i]);
+  out += "], \"b\": " + list(map.b);
+  if (map.canvas) out += ", \"canvas\": " + std::to_string(*map.canvas);
+  return out + "}";
+}
+
+std::string composeJson(const std::vector<ComposeV2Graph>& graphs) {
+  std::string out = "{\"schema\": \"compose-v2-structure-v1\", \"graphs\": {";
+  for (size_t i = 0; i < graphs.size(); ++i) {
+    const ComposeV2Graph& g = graphs[i];
+    out += (i ? ", " : "") + quoted(g.graphKey) + ": {\"source_sha256\": " + quoted(g.sourceSha256) +
+           ", \"structure\": " + quoted(g.structureBase64) +
+           ", \"structure_sha256\": " + quoted(g.structureSha256) + "}";
+  }
+  return out + "}}";
+}
+
+}  // namespace
+
+std::string lipTemplateJson(const LipTemplateSpec& spec) {
+  std::string out = "{\"format\": " + quoted(spec.format);
+  if (spec.edge) out += ", \"edge\": " + quoted(*spec.edge);
+  out += ", \"canvas\": " + std::to_string(spec.canvas) + ", \"feather_px\": " + number(spec.featherPx) +
+         ", \"u_canon\": [";
+  for (size_t i = 0; i < spec.uCanon.size(); ++i) {
+    out +=
+        std::string(i ? ", " : "") + "[" + number(spec.uCanon[i][0]) + ", " + number(spec.uCanon[i][1]) + "]";
+  }
+  out += "], \"lip_idx\": " + list(spec.lipIdx);
+  if (spec.lipMap) out += ", \"lip_map\": " + mapJson(*spec.lipMap);
+  if (!spec.composeV2.empty()) out += ", \"compose_v2\": " + composeJson(spec.composeV2);
+  return out + "}";
+}
+
+std::vector<std::array<double, 2>> ellipseOutline(int nv) {
+  std::vector<std::array<double, 2>> outline;
+  for (int i = 0; i < nv; ++i) {
+    const double angle = 2.0 * std::numbers::pi * i / nv;
+    outline.push_back({std::cos(angle), std::sin(angle)});
+  }
+  return outline;
+}
+
+}  // namespace ko::authoring
