@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tools/authoring/bundle_builder.h"
+#include "tools/authoring/compose_tail.h"
 #include "tools/authoring/compose_v2_structure.h"
 #include "tools/authoring/director_model.h"
 #include "tools/authoring/lip_template.h"

@@ -6,21 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/authoring.h"
+
 namespace ko::tessera {
 namespace {
-
-// A plain encoder written here, independently of the decoder, for round trips.
-std::string encode(const std::vector<uint8_t>& bytes) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    const size_t n = std::min<size_t>(3, bytes.size() - i);
-    uint32_t group = 0;
-    for (size_t k = 0; k < 3; ++k) group = (group << 8) | (k < n ? bytes[i + k] : 0u);
-    for (size_t k = 0; k < 4; ++k) out += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 63] : '=';
-  }
-  return out;
-}
 
 std::string refusal(const std::string& text) {
   std::vector<uint8_t> out{9, 9};
@@ -41,7 +30,7 @@ TEST(Base64Strict, DecodesCanonicalText) {
   EXPECT_EQ(out, (std::vector<uint8_t>{0xfb, 0xff, 0xbf}));
   std::vector<uint8_t> bytes;
   for (int length = 0; length < 70; ++length) {
-    ASSERT_TRUE(decodeBase64Strict(encode(bytes), out, error)) << length << ": " << error;
+    ASSERT_TRUE(decodeBase64Strict(test::base64Encode(bytes), out, error)) << length << ": " << error;
     EXPECT_EQ(out, bytes);
     bytes.push_back(static_cast<uint8_t>(length * 37 + 11));
   }

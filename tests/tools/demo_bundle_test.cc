@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "bundle/file_io.h"
+#include "graph/compose_v2_splice.h"
 #include "ko/ko.h"
 #include "simd/half.h"
+#include "tessera/tessera.h"
 #include "tests/support/c_handles.h"
 #include "tests/support/ort_run.h"
 #include "tests/support/temp_dir.h"
@@ -67,15 +69,27 @@ class DemoBundle : public ::testing::Test {
     return values;
   }
   std::vector<float> prior(int si) const { return halfRow("P.f16", si, 3 * planeSize()); }
-  // The bundle's director run in ONNX Runtime on source frame si's prior and pooled features.
+  // The bundle's director run in ONNX Runtime on source frame si's prior and pooled features, with the
+  // compose v2 graph its lip template carries spliced in and the lip contour rasterised for kd.
   std::vector<float> runtimeCrop(int si, const std::vector<float>& ks, const std::vector<float>& kd) const {
     const std::string model = readFile(dir_ / "model_demo.onnx");
+    const std::string lips = readFile(dir_ / "lip_template.v1.json");
+    std::vector<uint8_t> spliced(model.begin(), model.end()), structure;
+    std::string source, reason, digest;
+    EXPECT_EQ(
+        tessera::composeV2StructureFromTemplate(lips, "model_demo.onnx", structure, source, reason, &digest),
+        1);
+    EXPECT_TRUE(spliceComposeV2(spliced, structure, reason, source, nullptr, nullptr, digest)) << reason;
     const int64_t side = recipe_.crop;
-    return test::runModel(std::vector<uint8_t>(model.begin(), model.end()),
+    test::FloatTensor delivery{{1, 1, side, side}, std::vector<float>(planeSize())};
+    tessera::LipContour::fromTemplateJson(lips, recipe_.crop)
+        .contourF32Canvas(kd.data(), delivery.values.data());
+    return test::runModel(spliced,
                           {{"pooled64", {{1, 64, 32, 32}, halfRow("pooled64.f16", si, 64 * 32 * 32)}},
                            {"P_rgb", {{1, 3, side, side}, prior(si)}},
                            {"kp_driving", {{1, demo::kKeypointCount, 3}, kd}},
-                           {"kp_source", {{1, demo::kKeypointCount, 3}, ks}}},
+                           {"kp_source", {{1, demo::kKeypointCount, 3}, ks}},
+                           {"lip_delivery", delivery}},
                           {"rgb"})[0]
         .values;
   }
@@ -202,7 +216,7 @@ TEST_F(DemoBundle, EveryGenerationWritesTheSameBytes) {
   demo::writeDemoBundle(recipe_, again.path());
   const std::map<std::string, std::string> first = filesUnder(dir_.path());
   const std::map<std::string, std::string> second = filesUnder(again.path());
-  ASSERT_EQ(first.size(), 10u);
+  ASSERT_EQ(first.size(), 11u);
   for (const auto& [name, bytes] : first) {
     ASSERT_TRUE(second.contains(name)) << name;
     EXPECT_TRUE(second.at(name) == bytes) << name << " differs between generations";

@@ -79,4 +79,12 @@ std::vector<uint8_t> composeV2Structure(const std::vector<uint8_t>& member) {
   return model;
 }
 
+ComposeV2Graph composeV2Entry(const std::vector<uint8_t>& member, const std::string& graphKey) {
+  const std::vector<uint8_t> structure = composeV2Structure(member);
+  return {.graphKey = graphKey,
+          .structureBase64 = base64Encode(structure),
+          .sourceSha256 = sha256Hex(member.data(), member.size()),
+          .structureSha256 = sha256Hex(structure.data(), structure.size())};
+}
+
 }  // namespace ko::authoring

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
+
+#include "tools/authoring/lip_template.h"
 
 namespace ko::authoring {
 
@@ -14,5 +17,9 @@ namespace ko::authoring {
 // and the member's SHA-256 under "compose_v2.source_sha256". Throws std::invalid_argument when the
 // member carries no compose tail to bind.
 std::vector<uint8_t> composeV2Structure(const std::vector<uint8_t>& member);
+
+// The lip template's compose_v2 entry for `member` stored as `graphKey`: composeV2Structure(member) in
+// base64, with the member's and the structure's own digests.
+ComposeV2Graph composeV2Entry(const std::vector<uint8_t>& member, const std::string& graphKey);
 
 }  // namespace ko::authoring

@@ -1,5 +1,7 @@
 #include "tools/authoring/lip_template.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -68,6 +70,18 @@ std::vector<std::array<double, 2>> ellipseOutline(int nv) {
     outline.push_back({std::cos(angle), std::sin(angle)});
   }
   return outline;
+}
+
+std::string base64Encode(const std::vector<uint8_t>& bytes) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const size_t n = std::min<size_t>(3, bytes.size() - i);
+    uint32_t group = 0;
+    for (size_t k = 0; k < 3; ++k) group = (group << 8) | (k < n ? bytes[i + k] : 0u);
+    for (size_t k = 0; k < 4; ++k) out += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 63] : '=';
+  }
+  return out;
 }
 
 }  // namespace ko::authoring

@@ -40,6 +40,10 @@ struct LipTemplateSpec {
 
 std::string lipTemplateJson(const LipTemplateSpec& spec);
 
+// Standard base64 with padding, the form a template stores a structure in; written apart from the
+// library's decoder, so a round trip checks one against the other.
+std::string base64Encode(const std::vector<uint8_t>& bytes);
+
 // A closed outline of `nv` vertices on the unit ellipse, the shape tests and benchmarks deform.
 std::vector<std::array<double, 2>> ellipseOutline(int nv);
 

@@ -100,7 +100,8 @@ std::string lipTemplate(const DemoRecipe& r, const std::vector<uint8_t>& directo
   spec.featherPx = kLipFeatherAt512 * r.crop / 512.0;
   spec.uCanon = demoLipOutline();
   for (const int64_t site : demoLipSites()) spec.lipIdx.push_back(static_cast<int32_t>(site));
-  spec.composeV2.push_back(authoring::composeV2Entry(director, std::string("model_") + kDemoModelKey + ".onnx"));
+  spec.composeV2.push_back(
+      authoring::composeV2Entry(director, std::string("model_") + kDemoModelKey + ".onnx"));
   return authoring::lipTemplateJson(spec);
 }
 
