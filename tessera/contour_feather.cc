@@ -11,37 +11,36 @@ constexpr float kFar = 1e10f;
 constexpr float kStraightStep = 0.955f;
 constexpr float kDiagonalStep = 1.3693f;
 
+// The three neighbours of the previous row (`near` in the pass's direction) into `row`: independent
+// per pixel, so this part vectorises. min(a, b) + step equals min(a + step, b + step) exactly, since
+// rounding a sum is monotonic.
+void fromNeighbourRow(float* row, const float* near, int32_t width) {
+  if (width == 1) {
+    row[0] = std::min(row[0], near[0] + kStraightStep);
+    return;
+  }
+  row[0] = std::min(row[0], std::min(near[0] + kStraightStep, near[1] + kDiagonalStep));
+  for (int32_t x = 1; x + 1 < width; ++x) {
+    row[x] = std::min(row[x],
+                      std::min(std::min(near[x - 1], near[x + 1]) + kDiagonalStep, near[x] + kStraightStep));
+  }
+  row[width - 1] =
+      std::min(row[width - 1], std::min(near[width - 1] + kStraightStep, near[width - 2] + kDiagonalStep));
+}
+
 void forwardPass(std::vector<float>& d, int32_t width, int32_t height) {
   for (int32_t y = 0; y < height; ++y) {
     float* row = d.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
-    const float* up = y > 0 ? row - width : nullptr;
-    for (int32_t x = 0; x < width; ++x) {
-      float v = row[x];
-      if (x > 0) v = std::min(v, row[x - 1] + kStraightStep);
-      if (up != nullptr) {
-        if (x > 0) v = std::min(v, up[x - 1] + kDiagonalStep);
-        v = std::min(v, up[x] + kStraightStep);
-        if (x + 1 < width) v = std::min(v, up[x + 1] + kDiagonalStep);
-      }
-      row[x] = v;
-    }
+    if (y > 0) fromNeighbourRow(row, row - width, width);
+    for (int32_t x = 1; x < width; ++x) row[x] = std::min(row[x], row[x - 1] + kStraightStep);
   }
 }
 
 void backwardPass(std::vector<float>& d, int32_t width, int32_t height) {
   for (int32_t y = height - 1; y >= 0; --y) {
     float* row = d.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
-    const float* down = y + 1 < height ? row + width : nullptr;
-    for (int32_t x = width - 1; x >= 0; --x) {
-      float v = row[x];
-      if (x + 1 < width) v = std::min(v, row[x + 1] + kStraightStep);
-      if (down != nullptr) {
-        if (x + 1 < width) v = std::min(v, down[x + 1] + kDiagonalStep);
-        v = std::min(v, down[x] + kStraightStep);
-        if (x > 0) v = std::min(v, down[x - 1] + kDiagonalStep);
-      }
-      row[x] = v;
-    }
+    if (y + 1 < height) fromNeighbourRow(row, row + width, width);
+    for (int32_t x = width - 2; x >= 0; --x) row[x] = std::min(row[x], row[x + 1] + kStraightStep);
   }
 }
 
