@@ -13,6 +13,7 @@
 #include "bench/support/ratio_report.h"
 #include "tessera/lip_contour.h"
 #include "tessera/unified_pi.h"
+#include "tests/support/pi_frames.h"
 #include "tools/authoring/lip_template.h"
 
 namespace {
@@ -40,16 +41,6 @@ ko::authoring::LipTemplateSpec outlineTemplate(bool withMap) {
   }
   spec.lipMap = map;
   return spec;
-}
-
-UnifiedPi composeGeometry() {
-  UnifiedPi pi;
-  pi.lip_idx = {0, 1, 2, 3};
-  pi.pad_x = 0.1f;
-  pi.pad_y = 0.08f;
-  pi.down = 0.074f;
-  pi.setCanvas(kCanvas);
-  return pi;
 }
 
 // An open mouth around (0.02, 0.35), jittered by the frame number.
@@ -90,7 +81,7 @@ void BM_ContourCanvas(benchmark::State& state, bool withMap) {
 void BM_Delivered(benchmark::State& state, bool withMap) {
   LipContour contour =
       LipContour::fromTemplateJson(ko::authoring::lipTemplateJson(outlineTemplate(withMap)), kCanvas);
-  const UnifiedPi pi = composeGeometry();
+  const UnifiedPi pi = ko::tessera::test::propPi(kCanvas);
   std::vector<uint8_t> out(static_cast<size_t>(kCanvas) * kCanvas);
   int frame = 0;
   for (auto _ : state) {

@@ -12,6 +12,7 @@
 
 #include "tessera/lip_contour.h"
 #include "tessera/unified_pi.h"
+#include "tests/support/pi_frames.h"
 
 namespace {
 
@@ -39,16 +40,6 @@ std::vector<float> keypointsFrom(const uint8_t* data, size_t size) {
   return kp;
 }
 
-ko::tessera::UnifiedPi piFor(int32_t canvas) {
-  ko::tessera::UnifiedPi pi;
-  pi.lip_idx = {0, 1, 2, 3};
-  pi.pad_x = 0.1f;
-  pi.pad_y = 0.08f;
-  pi.down = 0.074f;
-  pi.setCanvas(canvas);
-  return pi;
-}
-
 void exercise(ko::tessera::LipContour& contour, const std::vector<float>& kp, int32_t canvas) {
   const size_t area = static_cast<size_t>(canvas) * static_cast<size_t>(canvas);
   const std::vector<float> poly = contour.polygon(kp.data());
@@ -59,7 +50,7 @@ void exercise(ko::tessera::LipContour& contour, const std::vector<float>& kp, in
   std::vector<float> field(area);
   contour.contourF32Canvas(kp.data(), field.data());
   for (const float v : field) require(v >= 0.0f && v <= 1.0f, "contour values in [0, 1]");
-  const ko::tessera::UnifiedPi pi = piFor(canvas);
+  const ko::tessera::UnifiedPi pi = ko::tessera::test::propPi(canvas);
   std::vector<uint8_t> delivered(area);
   contour.deliveredU8(kp.data(), pi, delivered.data());
   const double canon[2] = {canvas / 2.0, canvas / 2.0};

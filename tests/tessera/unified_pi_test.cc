@@ -9,7 +9,7 @@
 
 #include "tessera/pixel_math.h"
 #include "tests/support/failure_text.h"
-#include "tests/tessera/pi_frames.h"
+#include "tests/support/pi_frames.h"
 
 namespace ko::tessera {
 namespace {

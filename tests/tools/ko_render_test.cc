@@ -129,8 +129,32 @@ TEST_F(KoRender, InfoReportsFiguresMembersAndTheDirector) {
         std::string("frames     4 source frames of 128x72, crop 32, idle loop of 8 rows\n"),
         std::string("  P.f16                (legacy name)\n"),
         std::string("  model_m4b.onnx               --model m4b\n"),
-        std::string("prior      P.f16, mapped half-float tensors\n"), std::string("[ko] director ep="),
-        std::string("director   model_m4b.onnx: renders\n")}) {
+        std::string("prior      P.f16, mapped half-float tensors\n"),
+        std::string("compose    no lip template: the director composes the mouth with its own ellipse\n"),
+        std::string("[ko] director ep="), std::string("director   model_m4b.onnx: renders\n")}) {
+    EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+  }
+}
+
+TEST_F(KoRender, InfoReportsTheLipTemplateAndTheComposePathTaken) {
+  const std::vector<uint8_t> director = test::directorModel({.composeTail = true});
+  test::LipTemplateSpec lips;
+  lips.canvas = 32;
+  lips.uCanon = test::ellipseOutline(12);
+  lips.lipIdx = {6, 7, 8, 9};
+  lips.composeV2.push_back(test::composeV2Entry(director, "model_m4b.onnx"));
+  const std::string dir =
+      bundles_.write(IdentityBuilder().member("lip_template.v1.json", test::lipTemplateJson(lips)), director);
+  const test::ToolRun run = test::runKo("info " + dir + " --model m4b");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  for (const char* line :
+       {"  lip_template.v1.json (legacy name)\n",
+        "compose    lip_template.v1.json: the director's compose alpha follows the identity's lip contour; "
+        "with "
+        "--model the library reports whether it spliced the template's compose v2 graph or bound the contour "
+        "to "
+        "the graph's alpha\n",
+        "[ko] compose: COMPOSE V2 (m4b) — lip contour + mouth-window compose + seam match"}) {
     EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
   }
 }

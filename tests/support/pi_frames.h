@@ -1,5 +1,6 @@
-// Keypoint frames and manifests for the compose-geometry tests: four lip keypoints (rows 0..3 by
-// default) placed around a mouth centre, everything else at the crop's centre.
+// Keypoint frames, manifests and compose geometries for the compose-geometry tests, the lip contour
+// benchmark and fuzz target: four lip keypoints (rows 0..3 by default) placed around a mouth centre,
+// everything else at the crop's centre.
 #pragma once
 
 #include <string>
@@ -18,6 +19,17 @@ inline std::vector<float> mouthFrame(float cx, float cy, float halfW, float half
     kp[3 * i + 1] = points[i][1];
   }
   return kp;
+}
+
+// The v2 corpus lip geometry over lip rows 0..3 on an N x N canvas.
+inline UnifiedPi propPi(int32_t canvas) {
+  UnifiedPi pi;
+  pi.lip_idx = {0, 1, 2, 3};
+  pi.pad_x = 0.1f;
+  pi.pad_y = 0.08f;
+  pi.down = 0.074f;
+  pi.setCanvas(canvas);
+  return pi;
 }
 
 inline std::string piBlock(const std::string& cornerRecovery = "false") {
