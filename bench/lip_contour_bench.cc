@@ -25,22 +25,22 @@ constexpr int32_t kCanvas = 512;
 constexpr int kVertices = 40;
 
 ko::authoring::LipTemplateSpec outlineTemplate(bool withMap) {
-  ko::authoring::LipTemplateSpec spec;
-  spec.canvas = kCanvas;
-  spec.featherPx = 8;
-  spec.uCanon = ko::authoring::ellipseOutline(kVertices);
-  spec.lipIdx = {0, 1, 2, 3};
-  if (!withMap) return spec;
+  ko::authoring::LipTemplateSpec lips;
+  lips.canvas = kCanvas;
+  lips.featherPx = 8;
+  lips.uCanon = ko::authoring::ellipseOutline(kVertices);
+  lips.lipIdx = {0, 1, 2, 3};
+  if (!withMap) return lips;
   ko::authoring::LipMapSpec map;
   map.lipIdx = {0, 1, 2, 3};
-  for (const auto& uv : spec.uCanon) {
+  for (const auto& uv : lips.uCanon) {
     map.W.push_back({uv[0] < 0 ? -uv[0] : 0, 0, uv[0] > 0 ? uv[0] : 0, 0, 0, 0, 0, 0});
     map.W.push_back({0, 0, 0, 0, 0, uv[1] < 0 ? -uv[1] : 0, 0, uv[1] > 0 ? uv[1] : 0});
     map.b.push_back(4 * uv[0]);
     map.b.push_back(3 * uv[1]);
   }
-  spec.lipMap = map;
-  return spec;
+  lips.lipMap = map;
+  return lips;
 }
 
 // An open mouth around (0.02, 0.35), jittered by the frame number.

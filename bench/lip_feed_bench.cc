@@ -23,12 +23,12 @@ constexpr int kCrop = 512, kSources = 4;
 const std::vector<int32_t> kLipRows{6, 7, 8, 9};
 
 std::string lipTemplate() {
-  ko::test::LipTemplateSpec spec;
-  spec.canvas = kCrop;
-  spec.featherPx = 10.0;
-  spec.uCanon = ko::test::ellipseOutline(40);
-  spec.lipIdx = kLipRows;
-  return ko::test::lipTemplateJson(spec);
+  ko::test::LipTemplateSpec lipFile;
+  lipFile.canvas = kCrop;
+  lipFile.featherPx = 10.0;
+  lipFile.uCanon = ko::test::ellipseOutline(40);
+  lipFile.lipIdx = kLipRows;
+  return ko::test::lipTemplateJson(lipFile);
 }
 
 // `batch` rows of keypoints with the lips open a little differently in each.

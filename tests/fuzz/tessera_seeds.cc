@@ -20,26 +20,26 @@ void write(const fs::path& dir, const std::string& name, const std::string& text
 }
 
 LipTemplateSpec templateOn(int canvas, int nv) {
-  LipTemplateSpec spec;
-  spec.canvas = canvas;
-  spec.featherPx = 3;
-  spec.uCanon = ko::authoring::ellipseOutline(nv);
-  spec.lipIdx = {0, 1, 2, 3};
-  return spec;
+  LipTemplateSpec lips;
+  lips.canvas = canvas;
+  lips.featherPx = 3;
+  lips.uCanon = ko::authoring::ellipseOutline(nv);
+  lips.lipIdx = {0, 1, 2, 3};
+  return lips;
 }
 
-LipTemplateSpec withMap(LipTemplateSpec spec) {
+LipTemplateSpec withMap(LipTemplateSpec lips) {
   ko::authoring::LipMapSpec map;
   map.lipIdx = {0, 1};
-  for (const auto& uv : spec.uCanon) {
+  for (const auto& uv : lips.uCanon) {
     map.W.push_back({uv[0], 0, 0, 0});
     map.W.push_back({0, uv[1], 0, 0});
     map.b.push_back(uv[0]);
     map.b.push_back(uv[1]);
   }
-  map.canvas = spec.canvas;
-  spec.lipMap = map;
-  return spec;
+  map.canvas = lips.canvas;
+  lips.lipMap = map;
+  return lips;
 }
 
 }  // namespace
@@ -68,9 +68,9 @@ int main(int argc, char** argv) {
   }
 
   const fs::path compose = root / "compose_v2";
-  LipTemplateSpec spec = templateOn(64, 3);
-  spec.composeV2 = {{"director.onnx", "QUJDRA==", std::string(64, 'a'), std::string(64, '0')}};
-  write(compose, "template.json", ko::authoring::lipTemplateJson(spec));
+  LipTemplateSpec lips = templateOn(64, 3);
+  lips.composeV2 = {{"director.onnx", "QUJDRA==", std::string(64, 'a'), std::string(64, '0')}};
+  write(compose, "template.json", ko::authoring::lipTemplateJson(lips));
   write(compose, "base64.txt", "SGVsbG8sIHdvcmxkIQ==");
   write(compose, "pad1.txt", "QUI=");
   return 0;

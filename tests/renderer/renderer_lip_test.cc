@@ -41,22 +41,22 @@ std::vector<float> lipKeypoints(float offset, float open) {
 }
 
 test::LipTemplateSpec contourSpec(int canvas = kCrop) {
-  test::LipTemplateSpec spec;
-  spec.canvas = canvas;
-  spec.featherPx = kFeather;
-  spec.uCanon = test::ellipseOutline(kVerts);
-  spec.lipIdx = kLipRows;
-  return spec;
+  test::LipTemplateSpec lipFile;
+  lipFile.canvas = canvas;
+  lipFile.featherPx = kFeather;
+  lipFile.uCanon = test::ellipseOutline(kVerts);
+  lipFile.lipIdx = kLipRows;
+  return lipFile;
 }
 
-std::string templateText(const test::LipTemplateSpec& spec) {
-  return test::lipTemplateJson(spec);
+std::string templateText(const test::LipTemplateSpec& lipFile) {
+  return test::lipTemplateJson(lipFile);
 }
 
 // The template's compose_v2 entry for `director` under the director's member name.
-test::LipTemplateSpec withComposeV2(test::LipTemplateSpec spec, const std::vector<uint8_t>& director) {
-  spec.composeV2.push_back(test::composeV2Entry(director, "model_m4b.onnx"));
-  return spec;
+test::LipTemplateSpec withComposeV2(test::LipTemplateSpec lipFile, const std::vector<uint8_t>& director) {
+  lipFile.composeV2.push_back(test::composeV2Entry(director, "model_m4b.onnx"));
+  return lipFile;
 }
 
 struct Rendered {
@@ -111,8 +111,8 @@ std::vector<float> boundCrop(const test::OpenedBundle& bundle, const std::vector
 
 class RendererLips : public ::testing::Test {
  protected:
-  test::OpenedBundle open(const test::LipTemplateSpec& spec, const DirectorRecipe& director = kComposing) {
-    return bundles_.open(IdentityBuilder().member("lip_template.v1.json", templateText(spec)), director);
+  test::OpenedBundle open(const test::LipTemplateSpec& lipFile, const DirectorRecipe& director = kComposing) {
+    return bundles_.open(IdentityBuilder().member("lip_template.v1.json", templateText(lipFile)), director);
   }
   std::string failure(const test::OpenedBundle& bundle) {
     return test::failureText([&] { Renderer(bundle.manifest, *bundle.identity, kModelKey, 1, ""); });

@@ -19,12 +19,12 @@ const std::string kStructureDigest = "0123456789abcdef0123456789abcdef0123456789
 const std::string kGraph = "director.onnx";
 
 LipTemplateSpec composeTemplate() {
-  LipTemplateSpec spec;
-  spec.uCanon = {{1, 0}, {0, 1}, {-1, 0}};
-  spec.lipIdx = {0, 1};
-  spec.composeV2 = {{kGraph, "QUJD", kSourceDigest, kStructureDigest},
+  LipTemplateSpec lips;
+  lips.uCanon = {{1, 0}, {0, 1}, {-1, 0}};
+  lips.lipIdx = {0, 1};
+  lips.composeV2 = {{kGraph, "QUJD", kSourceDigest, kStructureDigest},
                     {"other.onnx", "QQ==", kSourceDigest, kStructureDigest}};
-  return spec;
+  return lips;
 }
 
 struct Outcome {
@@ -42,9 +42,9 @@ Outcome extract(const std::string& text, const std::string& graph = kGraph) {
 }
 
 std::string refusal(const std::function<void(ComposeV2Graph&)>& edit) {
-  LipTemplateSpec spec = composeTemplate();
-  edit(spec.composeV2[0]);
-  const Outcome o = extract(ko::authoring::lipTemplateJson(spec));
+  LipTemplateSpec lips = composeTemplate();
+  edit(lips.composeV2[0]);
+  const Outcome o = extract(ko::authoring::lipTemplateJson(lips));
   EXPECT_EQ(o.result, -1) << o.error;
   EXPECT_TRUE(o.structure.empty());
   return o.error;
@@ -69,10 +69,10 @@ TEST(ComposeV2Template, DeliversTheEntryForTheGraph) {
 }
 
 TEST(ComposeV2Template, AbsentBlockOrGraphIsNotAnError) {
-  LipTemplateSpec spec = composeTemplate();
-  EXPECT_EQ(extract(ko::authoring::lipTemplateJson(spec), "missing.onnx").result, 0);
-  spec.composeV2.clear();
-  const Outcome o = extract(ko::authoring::lipTemplateJson(spec));
+  LipTemplateSpec lips = composeTemplate();
+  EXPECT_EQ(extract(ko::authoring::lipTemplateJson(lips), "missing.onnx").result, 0);
+  lips.composeV2.clear();
+  const Outcome o = extract(ko::authoring::lipTemplateJson(lips));
   EXPECT_EQ(o.result, 0);
   EXPECT_EQ(o.error, "");
   EXPECT_EQ(extract("{}").result, 0);

@@ -24,12 +24,12 @@ using ko::test::failureText;
 constexpr int32_t kN = 128;
 
 LipTemplateSpec diamondTemplate() {
-  LipTemplateSpec spec;
-  spec.canvas = kN;
-  spec.featherPx = 4;
-  spec.uCanon = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
-  spec.lipIdx = {0, 1, 2, 3};
-  return spec;
+  LipTemplateSpec lips;
+  lips.canvas = kN;
+  lips.featherPx = 4;
+  lips.uCanon = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+  lips.lipIdx = {0, 1, 2, 3};
+  return lips;
 }
 
 LipMapSpec twoAnchorMap() {
@@ -47,10 +47,10 @@ std::string templateFailure(const std::string& text, int32_t canvas = kN) {
 }
 
 std::string specFailure(const std::function<void(LipTemplateSpec&)>& edit) {
-  LipTemplateSpec spec = diamondTemplate();
-  spec.lipMap = twoAnchorMap();
-  edit(spec);
-  return templateFailure(ko::authoring::lipTemplateJson(spec));
+  LipTemplateSpec lips = diamondTemplate();
+  lips.lipMap = twoAnchorMap();
+  edit(lips);
+  return templateFailure(ko::authoring::lipTemplateJson(lips));
 }
 
 bool insideBox(const Box& b, int32_t x, int32_t y) {
@@ -185,16 +185,16 @@ TEST(LipContour, LipMapRefusalsInOrder) {
 }
 
 TEST(LipContour, AcceptedTemplatesAndMapShape) {
-  LipTemplateSpec spec = diamondTemplate();
-  spec.edge.reset();
-  const LipContour plain = LipContour::fromTemplateJson(ko::authoring::lipTemplateJson(spec), kN);
+  LipTemplateSpec lips = diamondTemplate();
+  lips.edge.reset();
+  const LipContour plain = LipContour::fromTemplateJson(ko::authoring::lipTemplateJson(lips), kN);
   EXPECT_EQ(plain.canvas(), kN);
   EXPECT_EQ(plain.feather(), 4.0f);
   EXPECT_EQ(plain.vertexCount(), 4);
   EXPECT_FALSE(plain.hasLipMap());
-  spec.lipMap = twoAnchorMap();
-  spec.lipMap->canvas.reset();
-  EXPECT_TRUE(LipContour::fromTemplateJson(ko::authoring::lipTemplateJson(spec), kN).hasLipMap());
+  lips.lipMap = twoAnchorMap();
+  lips.lipMap->canvas.reset();
+  EXPECT_TRUE(LipContour::fromTemplateJson(ko::authoring::lipTemplateJson(lips), kN).hasLipMap());
 
   LipContour contour = plain;
   const std::vector<double> w(8 * 4, 0.0);
@@ -226,9 +226,9 @@ TEST(LipContour, PolygonScalesTheOutlineToTheAnchorSpread) {
 }
 
 TEST(LipContour, PolygonThroughTheLipMap) {
-  LipTemplateSpec spec = diamondTemplate();
-  spec.lipMap = twoAnchorMap();
-  const LipContour contour = LipContour::fromTemplateJson(ko::authoring::lipTemplateJson(spec), kN);
+  LipTemplateSpec lips = diamondTemplate();
+  lips.lipMap = twoAnchorMap();
+  const LipContour contour = LipContour::fromTemplateJson(ko::authoring::lipTemplateJson(lips), kN);
   // Map anchors 1 and 2: (83.2, 83.2) and (70.4, 80); mean (76.8, 81.6); f = (6.4, 1.6, -6.4, -1.6).
   const std::vector<float> kp = test::mouthFrame(0.1f, 0.3f, 0.2f, 0.05f);
   const std::vector<float> poly = contour.polygon(kp.data());
@@ -356,18 +356,18 @@ class LipDelivery : public ::testing::Test {
         contour_(LipContour::fromTemplateJson(ko::authoring::lipTemplateJson(mapTemplate()), kN)) {}
 
   static LipTemplateSpec mapTemplate() {
-    LipTemplateSpec spec = diamondTemplate();
-    spec.uCanon = ko::authoring::ellipseOutline(24);
-    spec.lipMap = LipMapSpec{};
-    spec.lipMap->lipIdx = {0, 1, 2, 3};
+    LipTemplateSpec lips = diamondTemplate();
+    lips.uCanon = ko::authoring::ellipseOutline(24);
+    lips.lipMap = LipMapSpec{};
+    lips.lipMap->lipIdx = {0, 1, 2, 3};
     // Each vertex follows its nearest anchors: x from the corners, y from the lips.
-    for (const auto& uv : spec.uCanon) {
-      spec.lipMap->W.push_back({std::max(0.0, -uv[0]), 0, std::max(0.0, uv[0]), 0, 0, 0, 0, 0});
-      spec.lipMap->W.push_back({0, 0, 0, 0, 0, std::max(0.0, -uv[1]), 0, std::max(0.0, uv[1])});
-      spec.lipMap->b.push_back(3 * uv[0]);
-      spec.lipMap->b.push_back(2 * uv[1]);
+    for (const auto& uv : lips.uCanon) {
+      lips.lipMap->W.push_back({std::max(0.0, -uv[0]), 0, std::max(0.0, uv[0]), 0, 0, 0, 0, 0});
+      lips.lipMap->W.push_back({0, 0, 0, 0, 0, std::max(0.0, -uv[1]), 0, std::max(0.0, uv[1])});
+      lips.lipMap->b.push_back(3 * uv[0]);
+      lips.lipMap->b.push_back(2 * uv[1]);
     }
-    return spec;
+    return lips;
   }
 
   std::vector<float> piFloat(const std::vector<float>& kp) const {

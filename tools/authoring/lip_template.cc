@@ -48,18 +48,18 @@ std::string composeJson(const std::vector<ComposeV2Graph>& graphs) {
 
 }  // namespace
 
-std::string lipTemplateJson(const LipTemplateSpec& spec) {
-  std::string out = "{\"format\": " + quoted(spec.format);
-  if (spec.edge) out += ", \"edge\": " + quoted(*spec.edge);
-  out += ", \"canvas\": " + std::to_string(spec.canvas) + ", \"feather_px\": " + number(spec.featherPx) +
+std::string lipTemplateJson(const LipTemplateSpec& lips) {
+  std::string out = "{\"format\": " + quoted(lips.format);
+  if (lips.edge) out += ", \"edge\": " + quoted(*lips.edge);
+  out += ", \"canvas\": " + std::to_string(lips.canvas) + ", \"feather_px\": " + number(lips.featherPx) +
          ", \"u_canon\": [";
-  for (size_t i = 0; i < spec.uCanon.size(); ++i) {
+  for (size_t i = 0; i < lips.uCanon.size(); ++i) {
     out +=
-        std::string(i ? ", " : "") + "[" + number(spec.uCanon[i][0]) + ", " + number(spec.uCanon[i][1]) + "]";
+        std::string(i ? ", " : "") + "[" + number(lips.uCanon[i][0]) + ", " + number(lips.uCanon[i][1]) + "]";
   }
-  out += "], \"lip_idx\": " + list(spec.lipIdx);
-  if (spec.lipMap) out += ", \"lip_map\": " + mapJson(*spec.lipMap);
-  if (!spec.composeV2.empty()) out += ", \"compose_v2\": " + composeJson(spec.composeV2);
+  out += "], \"lip_idx\": " + list(lips.lipIdx);
+  if (lips.lipMap) out += ", \"lip_map\": " + mapJson(*lips.lipMap);
+  if (!lips.composeV2.empty()) out += ", \"compose_v2\": " + composeJson(lips.composeV2);
   return out + "}";
 }
 

@@ -38,7 +38,7 @@ struct LipTemplateSpec {
   std::vector<ComposeV2Graph> composeV2;  // empty: no compose_v2 block
 };
 
-std::string lipTemplateJson(const LipTemplateSpec& spec);
+std::string lipTemplateJson(const LipTemplateSpec& lips);
 
 // Standard base64 with padding, the form a template stores a structure in; written apart from the
 // library's decoder, so a round trip checks one against the other.

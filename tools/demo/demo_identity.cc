@@ -95,14 +95,14 @@ IdleTables idleTables(const DemoRecipe& r) {
 // The lip contour that narrows the director's compose ellipse to the painted lips, with the compose v2
 // graph for this director, so the renderer splices it rather than binding the contour itself.
 std::string lipTemplate(const DemoRecipe& r, const std::vector<uint8_t>& director) {
-  authoring::LipTemplateSpec spec;
-  spec.canvas = r.crop;
-  spec.featherPx = kLipFeatherAt512 * r.crop / 512.0;
-  spec.uCanon = demoLipOutline();
-  for (const int64_t site : demoLipSites()) spec.lipIdx.push_back(static_cast<int32_t>(site));
-  spec.composeV2.push_back(
+  authoring::LipTemplateSpec lips;
+  lips.canvas = r.crop;
+  lips.featherPx = kLipFeatherAt512 * r.crop / 512.0;
+  lips.uCanon = demoLipOutline();
+  for (const int64_t site : demoLipSites()) lips.lipIdx.push_back(static_cast<int32_t>(site));
+  lips.composeV2.push_back(
       authoring::composeV2Entry(director, std::string("model_") + kDemoModelKey + ".onnx"));
-  return authoring::lipTemplateJson(spec);
+  return authoring::lipTemplateJson(lips);
 }
 
 void writeDriverMovie(const DemoRecipe& r, const std::string& path) {
