@@ -5,7 +5,7 @@
 namespace ko {
 namespace {
 
-constexpr size_t kFamilies = static_cast<size_t>(ErrorFamily::Session) + 1;
+constexpr size_t kFamilies = static_cast<size_t>(ErrorFamily::Count);
 
 std::string& slot(ErrorFamily family) {
   thread_local std::array<std::string, kFamilies> texts;
