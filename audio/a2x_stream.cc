@@ -380,7 +380,8 @@ void A2xStream::prime_silence(int64_t frames) {
   } catch (const std::exception& error) {
     primedPrev.clear();
     primedState.clear();
-    std::fprintf(stderr, "[ko_a2x] silence-prime failed (%s) -- legacy zero state\n", error.what());
+    std::fprintf(stderr, "[ko_a2x] silence-prime failed (%s) -- legacy zero state\n",
+                 oneLine(error.what()).c_str());
   }
 }
 

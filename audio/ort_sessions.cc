@@ -66,7 +66,7 @@ void ko_a2x_maybe_cuda(Ort::SessionOptions& options, const char* tag) {
                  static_cast<size_t>(mib));
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "[ko_a2x] CUDA EP append failed (%s): %s -- falling back to CPU\n", tag,
-                 failure.what());
+                 oneLine(failure.what()).c_str());
   }
 }
 
@@ -92,6 +92,14 @@ int64_t w2v_file_bytes(const std::string& path) {
   File file = openFile(path, "rb");
   if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return -1;
   return static_cast<int64_t>(std::ftell(file.get()));
+}
+
+std::string oneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
 }
 
 std::string outputName(const Ort::Session& session, size_t index) {

@@ -32,6 +32,9 @@ std::unique_ptr<Ort::Session> ko_a2x_open_session(Ort::Env& env, const std::stri
 // The file's size in bytes; -1 for an empty path, a file that does not open or a failed seek.
 int64_t w2v_file_bytes(const std::string& path);
 
+// An error text fit for one diagnostic line: line breaks become spaces, trailing blanks go.
+std::string oneLine(std::string text);
+
 // The name of a session's output.
 std::string outputName(const Ort::Session& session, size_t index);
 

@@ -122,7 +122,8 @@ bool SpeechEncoder::loadPair(int threads, const std::string& trunkPath, const st
                  headPath.c_str(), static_cast<long long>(w2v_file_bytes(headPath)));
     return true;
   } catch (const std::exception& failure) {
-    std::fprintf(stderr, "[ko_a2x] short-window w2v load FAILED (%s) — legacy 8s path\n", failure.what());
+    std::fprintf(stderr, "[ko_a2x] short-window w2v load FAILED (%s) — legacy 8s path\n",
+                 oneLine(failure.what()).c_str());
     w2vwin_trunk.reset();
     w2vwin_head.reset();
     return false;

@@ -37,7 +37,7 @@ void reportExtendFailure(ko::A2xStream& stream) {
 }
 
 int clampCount(int64_t count) {
-  return static_cast<int>(std::clamp<int64_t>(count, -1, INT32_MAX));
+  return static_cast<int>(std::clamp<int64_t>(count, INT32_MIN, INT32_MAX));
 }
 
 int pullFrames(const char* call, ko_a2x* handle, int* idx, float* xs, float* kp, float* wn, int max,

@@ -13,6 +13,9 @@ int main(void) {
   if (ko_prior_row_bytes(NULL) != 0 || strcmp(ko_prior_backend(NULL), "") != 0) return 4;
   ko_prior_close(NULL);
   if (ko_prior_open(NULL, 2, 11) != NULL || strcmp(ko_last_error(), "ko_prior_open: NULL bundle_dir") != 0) return 5;
+  if (ko_a2x_create(NULL, 1) != NULL || strcmp(ko_a2x_last_error(), "ko_a2x_create: NULL bundle") != 0) return 6;
+  if (ko_a2x_nt(NULL) != 0 || ko_a2x_w2v8_lazy() != 1) return 7;
+  ko_a2x_destroy(NULL);
   puts("c header ok");
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "tests/support/ort_run.h"
 
 #include "graph/custom_domain.h"
+#include "simd/half.h"
 
 namespace ko::test {
 namespace {
@@ -12,10 +13,18 @@ Ort::Value inputValue(const FloatTensor& tensor) {
                                          tensor.values.size(), tensor.shape.data(), tensor.shape.size());
 }
 
+// Float16 outputs come back widened, exactly.
 FloatTensor outputTensor(const Ort::Value& value) {
   const Ort::TensorTypeAndShapeInfo info = value.GetTensorTypeAndShapeInfo();
-  const float* data = value.GetTensorData<float>();
-  return {info.GetShape(), std::vector<float>(data, data + info.GetElementCount())};
+  FloatTensor tensor{info.GetShape(), std::vector<float>(info.GetElementCount())};
+  if (info.GetElementType() == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16) {
+    halfToFloat(reinterpret_cast<const uint16_t*>(value.GetTensorData<Ort::Float16_t>()),
+                tensor.values.data(), tensor.values.size());
+  } else {
+    const float* data = value.GetTensorData<float>();
+    std::copy(data, data + tensor.values.size(), tensor.values.begin());
+  }
+  return tensor;
 }
 
 }  // namespace

@@ -24,8 +24,8 @@ Ort::Env& ortEnv();
 enum class CustomOps { none, quandrel };
 
 // Loads the model (throwing Ort::Exception when ONNX Runtime refuses it), runs it on one thread and
-// returns the named float outputs in the order asked. CustomOps::quandrel registers the library's
-// "com.quandrel" operators for the session first.
+// returns the named float outputs in the order asked (float16 ones widened). CustomOps::quandrel registers
+// the library's "com.quandrel" operators for the session first.
 std::vector<FloatTensor> runModel(const std::vector<uint8_t>& model, const NamedTensors& inputs,
                                   const std::vector<std::string>& outputs, CustomOps ops = CustomOps::none);
 

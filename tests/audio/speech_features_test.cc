@@ -1,0 +1,143 @@
+// Feature rows of both encoder forms against the arithmetic done here from the networks' raw
+// outputs: window placement and normalisation, the 8 s window's hop and offsets, the trunk columns
+// interpolated at the legacy positions, float16 rounding; and the two forms against each other.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "audio/audio.h"
+#include "audio/window_norm.h"
+#include "simd/half.h"
+#include "tests/support/a2x_fixture.h"
+#include "tests/support/ort_run.h"
+
+namespace ko::test {
+namespace {
+
+float toHalfAndBack(float value) {
+  return half_bits::toFloat(half_bits::fromFloatKeepingNaN(value));
+}
+
+// samples [first, first + count) of audio, zero where they do not exist, normalised over the window.
+std::vector<float> normalisedWindow(const std::vector<float>& audio, int64_t first, int64_t count) {
+  std::vector<float> window(static_cast<size_t>(count), 0.0f);
+  for (int64_t i = 0; i < count; ++i) {
+    const int64_t at = first + i;
+    if (at >= 0 && at < static_cast<int64_t>(audio.size())) window[i] = audio[at];
+  }
+  long double sum = 0;
+  for (float x : window) sum += x;
+  const double mean = static_cast<double>(sum / count);
+  long double squares = 0;
+  for (float x : window) squares += (x - mean) * (x - mean);
+  const float scale = 1.0f / std::sqrt(static_cast<float>(static_cast<double>(squares / count)) + 1e-7f);
+  for (float& x : window) x = static_cast<float>((x - mean) * scale);
+  return window;
+}
+
+void pushAll(SpeechFeatures& features, const std::vector<float>& audio) {
+  std::copy(audio.begin(), audio.end(), features.audio.appendRows(audio.size()));
+}
+
+std::vector<float> legacyEmb(const std::vector<float>& audio, int64_t windowStart) {
+  return runModel(authoring::speechEncoder8s(),
+                  {{"input_values", {{1, 128000}, normalisedWindow(audio, windowStart * 640, 128000)}}},
+                  {"audio_emb"})[0]
+      .values;
+}
+
+float rowDifference(const float* row, const std::vector<float>& expected) {
+  float worst = 0;
+  for (size_t i = 0; i < expected.size(); ++i) worst = std::max(worst, std::abs(row[i] - expected[i]));
+  return worst;
+}
+
+TEST(SpeechFeatures, LegacyRowsAreEachWindowsFramesRoundedToHalf) {
+  A2xFixture fixture(legacySetup());
+  SpeechFeatures features(fixture.encoder, fixture.w2vPath, 1, 12);
+  const std::vector<float> audio = speechAudio(230 * 640 - 100);
+  pushAll(features, audio);
+  features.finished = true;
+  features.fill_feat(230);
+  const std::vector<float> first = legacyEmb(audio, 0);
+  const std::vector<float> second = legacyEmb(audio, 100);
+  for (int64_t frame : {0, 1, 150, 198, 199, 200, 201, 229}) {
+    SCOPED_TRACE(frame);
+    const std::vector<float>& emb = frame < 200 ? first : second;
+    const int64_t k = frame < 200 ? frame : frame - 100;
+    std::vector<float> expected(kFeatureRow);
+    for (int l = 0; l < 12; ++l) {
+      for (int d = 0; d < 768; ++d) expected[l * 768 + d] = toHalfAndBack(emb[l * 153600 + k * 768 + d]);
+    }
+    EXPECT_EQ(rowDifference(features.feat.row(frame), expected), 0.0f);
+  }
+}
+
+// The rows of block `block` as the short-window pair should give them, with right = 12.
+std::vector<float> shortWindowBlock(const std::vector<float>& audio, int64_t block) {
+  const int64_t windowEnd = (block + 8 + 12) * 640;
+  const std::vector<float> trunk =
+      runModel(authoring::speechTrunk(),
+               {{"input_values", {{1, 32000}, normalisedWindow(audio, windowEnd - 32000, 32000)}}},
+               {"trunk_out"})[0]
+          .values;
+  const int64_t steps = 399;
+  std::vector<float> columns(8 * 640);
+  for (int64_t k = 0; k < 8; ++k) {
+    const int64_t frame = block + k;
+    const int64_t legacyStart = frame <= 199 ? 0 : (frame / 100 - 1) * 100;
+    const double p =
+        (legacyStart * 640.0 - (windowEnd - 32000)) / 80.0 + (frame - legacyStart) * (1598.0 / 199.0);
+    const int64_t t0 = static_cast<int64_t>(std::floor(p));
+    EXPECT_GE(t0, 0);
+    EXPECT_LT(t0, steps);
+    const int64_t t1 = std::min(t0 + 1, steps - 1);
+    const double w = p - std::floor(p);
+    for (int64_t c = 0; c < 640; ++c) {
+      const double value = trunk[c * steps + t0] * (1.0 - w) + trunk[c * steps + t1] * w;
+      columns[k * 640 + c] = toHalfAndBack(static_cast<float>(value));
+    }
+  }
+  std::vector<float> rows =
+      runModel(authoring::speechHead(), {{"x", {{8, 640}, columns}}}, {"emb"})[0].values;
+  for (float& value : rows) value = toHalfAndBack(value);
+  return rows;
+}
+
+TEST(SpeechFeatures, ShortWindowRowsReadTheTrunkWhereTheLegacyWindowLooks) {
+  A2xFixture fixture;
+  SpeechFeatures features(fixture.encoder, fixture.w2vPath, 1, 12);
+  ASSERT_TRUE(fixture.encoder.get_shared_w2v_win(1, fixture.w2vPath));
+  features.windowMode = true;
+  const std::vector<float> audio = speechAudio(232 * 640);
+  pushAll(features, audio);
+  features.fill_feat_win(208);
+  EXPECT_EQ(features.featEnd, 208);
+  for (int64_t block : {0, 96, 192, 200}) {
+    SCOPED_TRACE(block);
+    EXPECT_EQ(rowDifference(features.feat.row(block), shortWindowBlock(audio, block)), 0.0f);
+  }
+
+  // Both forms serve the same features, up to the half rounding of the trunk columns.
+  SpeechFeatures legacy(fixture.encoder, fixture.w2vPath, 1, 12);
+  pushAll(legacy, audio);
+  legacy.finished = true;
+  legacy.fill_feat(208);
+  float worst = 0;
+  for (int64_t frame = 40; frame < 208; ++frame) {
+    worst = std::max(worst, rowDifference(features.feat.row(frame),
+                                          std::vector<float>(legacy.feat.row(frame),
+                                                             legacy.feat.row(frame) + kFeatureRow)));
+  }
+  EXPECT_LT(worst, 2e-2f);
+  RecordProperty("short_window_vs_legacy_max_abs", std::to_string(worst));
+}
+
+TEST(SpeechFeatures, SilenceNormalisesToZeros) {
+  std::vector<float> window(32000, 0.0f);
+  normaliseWindow(window.data(), window.size());
+  EXPECT_EQ(window, std::vector<float>(32000, 0.0f));
+}
+
+}  // namespace
+}  // namespace ko::test

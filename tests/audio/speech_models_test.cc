@@ -1,0 +1,262 @@
+// The synthetic speech stack: the 8 s encoder's frames rebuilt from a 2 s trunk window and the head
+// the way the library rebuilds them, the a2x encoder's receptive field under a banded mask, and the
+// decoder reading every input it is given.
+#include "tools/authoring/speech_models.h"
+
+#include <gtest/gtest.h>
+#include <onnxruntime_cxx_api.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bundle/file_io.h"
+#include "simd/half.h"
+#include "tests/support/ort_run.h"
+#include "tests/support/random_tensor.h"
+#include "tests/support/temp_dir.h"
+
+namespace ko {
+namespace {
+
+using namespace authoring;
+using test::FloatTensor;
+
+// Each window normalised by its own mean and variance, as the library feeds the encoder.
+std::vector<float> normalisedWindow(const std::vector<float>& audio, size_t start, size_t count) {
+  double mean = 0, var = 0;
+  for (size_t i = start; i < start + count; ++i) mean += audio[i];
+  mean /= static_cast<double>(count);
+  for (size_t i = start; i < start + count; ++i) var += (audio[i] - mean) * (audio[i] - mean);
+  var /= static_cast<double>(count);
+  const float scale = 1.0f / std::sqrt(static_cast<float>(var) + 1e-7f);
+  std::vector<float> window;
+  for (size_t i = start; i < start + count; ++i)
+    window.push_back(static_cast<float>((audio[i] - mean) * scale));
+  return window;
+}
+
+// The trunk's float16 output [640, 399], widened; runModel reads float outputs only.
+std::vector<float> runTrunk(const std::vector<float>& window) {
+  const std::vector<uint8_t> model = speechTrunk({.trunkDeclaresLength = false});
+  Ort::SessionOptions options;
+  options.SetIntraOpNumThreads(1);
+  Ort::Session session(test::ortEnv(), model.data(), model.size(), options);
+  const Ort::MemoryInfo memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+  const int64_t shape[2] = {1, kShortWindowSamples};
+  Ort::Value input =
+      Ort::Value::CreateTensor<float>(memory, const_cast<float*>(window.data()), window.size(), shape, 2);
+  const char* inputName = "input_values";
+  const char* outputName = "trunk_out";
+  std::vector<Ort::Value> out = session.Run(Ort::RunOptions{nullptr}, &inputName, &input, 1, &outputName, 1);
+  const Ort::TensorTypeAndShapeInfo info = out[0].GetTensorTypeAndShapeInfo();
+  EXPECT_EQ(info.GetElementType(), ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16);
+  EXPECT_EQ(info.GetShape(), (std::vector<int64_t>{1, kTrunkChannels, trunkSteps(kShortWindowSamples)}));
+  std::vector<float> values(info.GetElementCount());
+  halfToFloat(static_cast<const uint16_t*>(out[0].GetTensorRawData()), values.data(), values.size());
+  return values;
+}
+
+float halfRounded(double value) {
+  return half_bits::toFloat(f32ToF16(static_cast<float>(value)));
+}
+
+// Head rows for 8 s frames first..first+count-1 from a trunk window whose step 0 lies `offsetSteps`
+// steps after the 8 s window's.
+std::vector<float> pairFrames(const std::vector<float>& trunk, int offsetSteps, int first, int count) {
+  const int steps = trunkSteps(kShortWindowSamples), rows = SpeechRecipe{}.headRows;
+  std::vector<float> frames;
+  for (int batch = 0; batch < count; batch += rows) {
+    std::vector<float> columns;
+    for (int k = first + batch; k < first + batch + rows; ++k) {
+      const double p = -offsetSteps + k * 1598.0 / 199.0;
+      const int t0 = static_cast<int>(std::floor(p)), t1 = std::min(t0 + 1, steps - 1);
+      if (t0 < 0 || t0 >= steps) {
+        ADD_FAILURE() << "frame " << k << " lies outside the trunk window";
+        return {};
+      }
+      const double w = p - t0;
+      for (int c = 0; c < kTrunkChannels; ++c) {
+        const float* row = &trunk[static_cast<size_t>(c) * steps];
+        columns.push_back(halfRounded(row[t0] * (1 - w) + row[t1] * w));
+      }
+    }
+    const FloatTensor emb =
+        test::runModel(speechHead(), {{"x", {{rows, kTrunkChannels}, columns}}}, {"emb"}).at(0);
+    frames.insert(frames.end(), emb.values.begin(), emb.values.end());
+  }
+  frames.resize(static_cast<size_t>(count) * kFeatureRow);
+  return frames;
+}
+
+TEST(SpeechModels, EightSecondFramesComeBackFromATwoSecondTrunkAndTheHead) {
+  // Noise under a slow swell, a tone and an offset: the two windows normalise very differently.
+  std::mt19937 rng(5);
+  const size_t s0 = 4000, s1 = s0 + 400 * kTrunkStepSamples, total = s0 + kLegacyWindowSamples;
+  std::vector<float> audio = test::uniformValues(total, -1.0f, 1.0f, rng);
+  for (size_t i = 0; i < total; ++i) {
+    const double t = static_cast<double>(i) / 16000.0;
+    audio[i] = static_cast<float>(0.3 + (0.1 + 1.5 * std::abs(std::sin(0.9 * t))) * audio[i] +
+                                  0.4 * std::sin(2 * std::numbers::pi * 220 * t));
+  }
+  const FloatTensor emb8 =
+      test::runModel(
+          speechEncoder8s(),
+          {{"input_values", {{1, kLegacyWindowSamples}, normalisedWindow(audio, s0, kLegacyWindowSamples)}}},
+          {"audio_emb"})
+          .at(0);
+  ASSERT_EQ(emb8.shape, (std::vector<int64_t>{kFeatureLayers, kLegacyWindowFrames, kFeatureWidth}));
+  const std::vector<float> trunk = runTrunk(normalisedWindow(audio, s1, kShortWindowSamples));
+
+  // Frames 50..97 fall inside the trunk window (steps 1.5 .. 379).
+  const int first = 50, count = 48, offset = static_cast<int>((s1 - s0) / kTrunkStepSamples);
+  std::vector<float> expected;
+  for (int k = first; k < first + count; ++k) {
+    for (int l = 0; l < kFeatureLayers; ++l) {
+      const auto at =
+          emb8.values.begin() + (static_cast<ptrdiff_t>(l) * kLegacyWindowFrames + k) * kFeatureWidth;
+      expected.insert(expected.end(), at, at + kFeatureWidth);
+    }
+  }
+  // About 3e-4 in practice: ONNX Runtime places the resize taps in float, so some of the second float16
+  // roundings land one step away from the double positions used here.
+  EXPECT_LT(test::maxAbsDifference(pairFrames(trunk, offset, first, count), expected), 1e-3f);
+  // One step off is far off: the frames really follow the audio under them.
+  EXPECT_GT(test::maxAbsDifference(pairFrames(trunk, offset + 1, first, count), expected), 0.1f);
+}
+
+// A banded additive mask: token i sees tokens i - left .. i + window.
+FloatTensor bandMask(int tokens, int left, int window) {
+  FloatTensor mask{{1, 1, tokens, tokens}, {}};
+  for (int i = 0; i < tokens; ++i) {
+    for (int j = 0; j < tokens; ++j) {
+      mask.values.push_back(j >= i - left && j <= i + window ? 0.0f
+                                                             : -std::numeric_limits<float>::infinity());
+    }
+  }
+  return mask;
+}
+
+struct A2xRun {
+  std::vector<float> hidden, wn;
+};
+
+A2xRun runEncoder(const A2xRecipe& recipe, const FloatTensor& feat, const FloatTensor& pos,
+                  const FloatTensor& mask) {
+  const std::vector<FloatTensor> out = test::runModel(
+      a2xEncoder(recipe), {{"feat", feat}, {"pos_window", pos}, {"attn", mask}}, {"hidden", "wn"});
+  return {out.at(0).values, out.at(1).values};
+}
+
+TEST(SpeechModels, A2xTokenSeesExactlyItsCompoundedMaskWindow) {
+  const A2xRecipe recipe{.wn = true};
+  const int tokens = 24, i = 12, h = recipe.h;
+  std::mt19937 rng(9);
+  const FloatTensor feat = test::uniformTensor({1, tokens, kFeatureLayers, kFeatureWidth}, 1.0f, rng);
+  const FloatTensor pos = test::uniformTensor({1, tokens, h}, 0.5f, rng);
+  const FloatTensor mask = bandMask(tokens, recipe.left, recipe.window);
+  const A2xRun base = runEncoder(recipe, feat, pos, mask);
+  const auto hiddenRow = [&](const A2xRun& run) {
+    return std::vector<float>(run.hidden.begin() + i * h, run.hidden.begin() + (i + 1) * h);
+  };
+  // Two layers of left 3 and window 1: token 12 reads tokens 6..14.
+  const struct {
+    int token;
+    bool seen;
+  } cases[] = {{5, false}, {6, true}, {12, true}, {14, true}, {15, false}};
+  for (const auto& c : cases) {
+    FloatTensor changed = feat;
+    for (int v = 0; v < kFeatureRow; ++v)
+      changed.values[static_cast<size_t>(c.token) * kFeatureRow + v] *= -1.0f;
+    const A2xRun run = runEncoder(recipe, changed, pos, mask);
+    const float moved = test::maxAbsDifference(hiddenRow(run), hiddenRow(base));
+    const float wnMoved = std::abs(run.wn[i] - base.wn[i]);
+    if (c.seen) {
+      EXPECT_GT(moved, 1e-3f) << c.token;
+      EXPECT_GT(wnMoved, 1e-5f) << c.token;
+    } else {
+      EXPECT_EQ(moved, 0.0f) << c.token;
+      EXPECT_EQ(wnMoved, 0.0f) << c.token;
+    }
+  }
+  FloatTensor open = mask;
+  std::fill(open.values.begin(), open.values.end(), 0.0f);
+  EXPECT_GT(test::maxAbsDifference(hiddenRow(runEncoder(recipe, feat, pos, open)), hiddenRow(base)), 1e-3f);
+  FloatTensor moved = pos;
+  for (int v = 0; v < h; ++v) moved.values[static_cast<size_t>(i) * h + v] += 0.5f;
+  EXPECT_GT(test::maxAbsDifference(hiddenRow(runEncoder(recipe, feat, moved, mask)), hiddenRow(base)), 1e-3f);
+}
+
+TEST(SpeechModels, A2xDecoderReadsContextPreviousKeypointsAndState) {
+  const A2xRecipe recipe;
+  std::mt19937 rng(3);
+  const test::NamedTensors inputs{{"ctx_t", test::uniformTensor({1, recipe.h}, 0.8f, rng)},
+                                  {"prev", test::uniformTensor({1, kKeypointValues}, 1.0f, rng)},
+                                  {"h", test::uniformTensor({1, 1, recipe.h}, 0.8f, rng)}};
+  const std::vector<uint8_t> model = a2xDecoder(recipe);
+  const std::vector<FloatTensor> base = test::runModel(model, inputs, {"m", "h_out"});
+  ASSERT_EQ(base.at(0).shape, (std::vector<int64_t>{1, kKeypointValues}));
+  ASSERT_EQ(base.at(1).shape, (std::vector<int64_t>{1, 1, recipe.h}));
+  for (size_t input = 0; input < inputs.size(); ++input) {
+    test::NamedTensors changed = inputs;
+    for (float& v : changed[input].second.values) v = -v;
+    const std::vector<FloatTensor> run = test::runModel(model, changed, {"m", "h_out"});
+    EXPECT_GT(test::maxAbsDifference(run[0].values, base[0].values), 1e-2f) << inputs[input].first;
+    EXPECT_GT(test::maxAbsDifference(run[1].values, base[1].values), 1e-2f) << inputs[input].first;
+  }
+}
+
+TEST(SpeechModels, FilesLandWhereTheLoaderLooks) {
+  const test::TempDir dir;
+  EXPECT_EQ(writeSpeechEncoderFiles(dir.path(), {}, kTrunk32PairNames), dir / "w2v_8s.onnx");
+  for (const std::string name : {"w2v_8s.onnx", "w2v_trunk32.onnx", "w2v_head32.onnx"}) {
+    EXPECT_TRUE(opensForReading(dir / name)) << name;
+  }
+  const MotionDirRecipe recipe{.net = {.h = 8, .window = -1}, .posRows = 10, .nt = 3, .metaWidth = true};
+  writeA2xMotionDir(dir.path(), recipe);
+  const std::string meta = readFile(dir / "a2x_meta.json");
+  EXPECT_EQ(meta.find("\"window\""), std::string::npos) << meta;
+  EXPECT_NE(meta.find("\"left\": 3"), std::string::npos) << meta;
+  EXPECT_NE(meta.find("\"width\": true"), std::string::npos) << meta;
+  EXPECT_EQ(readFile(dir / "a2x_pos.f32").size(), 10u * 8u * sizeof(float));
+  EXPECT_EQ(readFile(dir / "xs_target.bin").size(), 3u * kKeypointValues * sizeof(float));
+  const std::string norm = readFile(dir / "a2x_norm.f32");
+  ASSERT_EQ(norm.size(), 2u * kKeypointValues * sizeof(float));
+  std::vector<float> stds(kKeypointValues);
+  std::memcpy(stds.data(), norm.data() + kKeypointValues * sizeof(float), kKeypointValues * sizeof(float));
+  EXPECT_GT(*std::min_element(stds.begin(), stds.end()), 0.0f);
+  const std::vector<uint8_t> encoder = a2xEncoder(recipe.net);
+  EXPECT_EQ(readFile(dir / "a2x_enc_stream.onnx"), std::string(encoder.begin(), encoder.end()));
+}
+
+// ONNX Runtime does not refuse the float16 Gelu pattern at any level: a reopen path cannot lean on it.
+TEST(SpeechModels, Float16GeluPatternOpensAndComputesAtBasicAndFullOptimisation) {
+  const std::vector<uint8_t> model = geluFloat16Model();
+  FloatTensor x{{1, 64}, {}};
+  for (int i = 0; i < 64; ++i) x.values.push_back(-4.0f + 0.125f * static_cast<float>(i));
+  for (const GraphOptimizationLevel level : {ORT_ENABLE_BASIC, ORT_ENABLE_ALL}) {
+    Ort::SessionOptions options;
+    options.SetGraphOptimizationLevel(level);
+    Ort::Session session(test::ortEnv(), model.data(), model.size(), options);
+    const Ort::MemoryInfo memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+    Ort::Value input =
+        Ort::Value::CreateTensor<float>(memory, x.values.data(), x.values.size(), x.shape.data(), 2);
+    const char* inputName = "x";
+    const char* outputName = "y";
+    std::vector<Ort::Value> out =
+        session.Run(Ort::RunOptions{nullptr}, &inputName, &input, 1, &outputName, 1);
+    const float* y = out[0].GetTensorData<float>();
+    for (int i = 0; i < 64; ++i) {
+      const double v = x.values[i], gelu = 0.5 * v * (1 + std::erf(v / std::sqrt(2.0)));
+      EXPECT_NEAR(y[i], gelu, 2e-3 * std::max(1.0, std::abs(gelu))) << "level " << level << " x " << v;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ko

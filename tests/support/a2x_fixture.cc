@@ -1,0 +1,46 @@
+#include "tests/support/a2x_fixture.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace ko::test {
+
+A2xFixture::A2xFixture(const A2xSetup& setup)
+    : w2vPath(authoring::writeSpeechEncoderFiles(
+          dir / "w2v", setup.speech,
+          setup.pair ? authoring::kWindowPairNames : authoring::SpeechPairNames{})),
+      motionDir(dir / "motion"),
+      w2vEnv("W2V_ONNX", w2vPath.c_str()) {
+  authoring::writeA2xMotionDir(motionDir, setup.motion);
+}
+
+std::vector<float> speechAudio(size_t samples, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+  std::vector<float> audio(samples);
+  for (size_t i = 0; i < samples; ++i) {
+    const double t = static_cast<double>(i) / 16000.0;
+    const double envelope = 0.5 + 0.5 * std::sin(2 * std::numbers::pi * 4.0 * t + seed);
+    const double tones = 0.3 * std::sin(2 * std::numbers::pi * (180.0 + 40.0 * std::sin(t)) * t) +
+                         0.2 * std::sin(2 * std::numbers::pi * 1100.0 * t);
+    audio[i] = static_cast<float>(envelope * (0.4 * noise(rng) + tones));
+  }
+  return audio;
+}
+
+void pullAll(A2xStream& stream, PulledFrames& frames, int64_t max) {
+  std::vector<int32_t> idx(static_cast<size_t>(max));
+  std::vector<float> xs(static_cast<size_t>(max) * kKeypointValues);
+  std::vector<float> kp(xs.size());
+  std::vector<float> wn(static_cast<size_t>(max));
+  for (;;) {
+    const int64_t got = stream.pull(idx.data(), xs.data(), kp.data(), wn.data(), max);
+    if (got == 0) return;
+    frames.idx.insert(frames.idx.end(), idx.begin(), idx.begin() + got);
+    frames.xs.insert(frames.xs.end(), xs.begin(), xs.begin() + got * kKeypointValues);
+    frames.kp.insert(frames.kp.end(), kp.begin(), kp.begin() + got * kKeypointValues);
+    frames.wn.insert(frames.wn.end(), wn.begin(), wn.begin() + got);
+  }
+}
+
+}  // namespace ko::test
