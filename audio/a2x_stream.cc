@@ -77,6 +77,7 @@ struct A2xStream::Networks {
   std::vector<float> positions;
   std::vector<float> decodedPrev;
   std::vector<float> decodedState;
+  bool decoderChecked = false;
 };
 
 A2xStream::A2xStream(const std::string& bundle, int threads, SpeechEncoder& encoder)
@@ -267,8 +268,11 @@ void A2xStream::encodeBand(const float* featRows, int64_t c, int64_t w, int64_t 
       Ort::Value::CreateTensor<float>(nets->cpu, mask.data(), mask.size(), maskShape, 4)};
   const char* inputNames[] = {"feat", "pos_window", "attn"};
   const char* outputNames[] = {nets->hiddenName.c_str(), nets->wnName.c_str()};
-  std::vector<Ort::Value> outputs =
-      nets->encoder->Run(Ort::RunOptions{nullptr}, inputNames, inputs, 3, outputNames, wnOut ? 2 : 1);
+  Ort::Value outputs[] = {Ort::Value{nullptr}, Ort::Value{nullptr}};
+  {
+    RunTimer timer(networkTime);
+    nets->encoder->Run(Ort::RunOptions{nullptr}, inputNames, inputs, 3, outputNames, outputs, wnOut ? 2 : 1);
+  }
   const float* hiddenRows =
       tensorFloats(outputs[0], static_cast<size_t>(L * h), "a2x_enc_stream.onnx's hidden output");
   std::copy(hiddenRows + (b - c) * h, hiddenRows + (e - c) * h, hiddenOut);
@@ -289,10 +293,19 @@ void A2xStream::decodeStep(const float* ctx, float* prevIo, float* stateIo) {
       Ort::Value::CreateTensor<float>(nets->cpu, stateIo, static_cast<size_t>(h), stateShape, 3)};
   const char* inputNames[] = {"ctx_t", "prev", "h"};
   const char* outputNames[] = {"m", "h_out"};
-  std::vector<Ort::Value> outputs =
-      nets->decoder->Run(Ort::RunOptions{nullptr}, inputNames, inputs, 3, outputNames, 2);
-  const float* m = tensorFloats(outputs[0], kKeypointValues, "a2x_dec.onnx's \"m\"");
-  const float* next = tensorFloats(outputs[1], static_cast<size_t>(h), "a2x_dec.onnx's \"h_out\"");
+  Ort::Value outputs[] = {Ort::Value{nullptr}, Ort::Value{nullptr}};
+  {
+    RunTimer timer(networkTime);
+    nets->decoder->Run(Ort::RunOptions{nullptr}, inputNames, inputs, 3, outputNames, outputs, 2);
+  }
+  // Every step feeds the same shapes, so the outputs' sizes are checked on the first one only.
+  if (!nets->decoderChecked) {
+    tensorFloats(outputs[0], kKeypointValues, "a2x_dec.onnx's \"m\"");
+    tensorFloats(outputs[1], static_cast<size_t>(h), "a2x_dec.onnx's \"h_out\"");
+    nets->decoderChecked = true;
+  }
+  const float* m = outputs[0].GetTensorData<float>();
+  const float* next = outputs[1].GetTensorData<float>();
   std::copy_n(m, kKeypointValues, prevIo);
   std::copy_n(next, h, stateIo);
 }

@@ -95,6 +95,8 @@ class A2xStream {
   int loop = 1;
   int eager = -1;
   std::vector<float> uttWn;
+  // Time inside the encoder and decoder runs (the speech encoder's is features.encoderTime).
+  NetworkTime networkTime;
   // The text of the last extend() failure, for the caller to report; empty when none.
   std::string extendFailure;
 

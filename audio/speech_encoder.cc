@@ -26,11 +26,8 @@ std::string directoryOf(const std::string& path) {
 
 Ort::Value runOne(Ort::Session& session, const char* inputName, Ort::Value& input, const char* outputName) {
   Ort::Value output{nullptr};
-  ko_a2x_on_owner_thread([&] {
-    std::vector<Ort::Value> outputs =
-        session.Run(Ort::RunOptions{nullptr}, &inputName, &input, 1, &outputName, 1);
-    output = std::move(outputs.front());
-  });
+  ko_a2x_on_owner_thread(
+      [&] { session.Run(Ort::RunOptions{nullptr}, &inputName, &input, 1, &outputName, &output, 1); });
   return output;
 }
 

@@ -73,7 +73,11 @@ void SpeechFeatures::fill_feat(int64_t featGoal) {
     std::fill(window.begin(), window.end(), 0.0f);
     copyAudio(first, std::clamp<int64_t>(usableSamples() - first, 0, kLegacyWindowSamples), window.data());
     normaliseWindow(window.data(), window.size());
-    const Ort::Value emb = encoder.run8s(w2v8(), window.data());
+    Ort::Session& session = w2v8();
+    const Ort::Value emb = [&] {
+      RunTimer timer(encoderTime);
+      return encoder.run8s(session, window.data());
+    }();
     writeLegacyRows(emb.GetTensorData<float>(), start, start == 0 ? 0 : kLegacyWindowFrames - 150, limit);
     featEnd = std::max(featEnd, std::min(start + kLegacyWindowFrames, limit));
     // A live window cut short by the audio is computed again, with more audio, by the next call.
@@ -113,10 +117,16 @@ void SpeechFeatures::fill_feat_win(int64_t featGoal) {
     std::fill(window.begin(), window.end(), 0.0f);
     copyAudio(first, kShortWindowSamples, window.data());
     normaliseWindow(window.data(), window.size());
-    const Ort::Value trunk = encoder.runTrunk(window.data());
+    const Ort::Value trunk = [&] {
+      RunTimer timer(encoderTime);
+      return encoder.runTrunk(window.data());
+    }();
     interpolateColumns(reinterpret_cast<const uint16_t*>(trunk.GetTensorData<Ort::Float16_t>()), block,
                        windowEnd);
-    const Ort::Value emb = encoder.runHead(columns.data());
+    const Ort::Value emb = [&] {
+      RunTimer timer(encoderTime);
+      return encoder.runHead(columns.data());
+    }();
     if (feat.dropped() > block) throw behind("feat block");
     feat.growTo(block + kBlockFrames);
     roundThroughHalves(emb.GetTensorData<float>(), feat.row(block), size_t{kBlockFrames} * kFeatureRow,

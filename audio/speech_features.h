@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/network_time.h"
 #include "audio/row_buffer.h"
 #include "audio/speech_encoder.h"
 
@@ -33,6 +34,9 @@ struct SpeechFeatures {
   int64_t featStart = 0;
   // Feature rows are complete below this frame.
   int64_t featEnd = 0;
+
+  // Time inside the speech encoder's runs.
+  NetworkTime encoderTime;
 
   // Samples ever pushed: buffered plus dropped.
   int64_t samplesPushed() const { return audio.end(); }

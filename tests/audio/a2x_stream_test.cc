@@ -390,32 +390,8 @@ TEST(A2xStream, TurnsNonFiniteAndHugeSamplesIntoFiniteKeypoints) {
   for (float value : kp) ASSERT_TRUE(std::isfinite(value));
 }
 
-// Pulls frame by frame over a long utterance and records the most any buffer held.
-void expectBoundedBuffers(int seconds) {
-  A2xFixture fixture;
-  std::unique_ptr<A2xStream> stream = fixture.stream();
-  const std::vector<float> audio = speechAudio(16000);
-  int64_t mostSamples = 0;
-  int64_t mostRows = 0;
-  PulledFrames frames;
-  for (int second = 0; second < seconds; ++second) {
-    for (size_t at = 0; at < audio.size(); at += 640) {
-      stream->push(audio.data() + at, 640);
-      pullAll(*stream, frames, 4);
-      mostSamples = std::max(mostSamples, stream->features.audio.end() - stream->features.audio.dropped());
-      for (const RowBuffer* rows : {&stream->features.feat, &stream->hidden, &stream->deltaRows}) {
-        mostRows = std::max(mostRows, rows->end() - rows->dropped());
-      }
-    }
-  }
-  ASSERT_EQ(stream->extendFailure, "");
-  EXPECT_GT(static_cast<int64_t>(frames.idx.size()), seconds * 25 - 40);
-  EXPECT_LE(mostSamples, 81920 + 32000 + 32 * 640);
-  EXPECT_LE(mostRows, 128 + 64 + 40);
-}
-
-TEST(A2xStream, KeepsItsBuffersBoundedOverAMinute) {
-  expectBoundedBuffers(60);
+TEST(A2xStream, KeepsItsBuffersBoundedOverTenMinutes) {
+  expectBoundedBuffers(600);
 }
 
 }  // namespace

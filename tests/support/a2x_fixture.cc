@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numbers>
 
+#include <gtest/gtest.h>
+
 namespace ko::test {
 
 A2xFixture::A2xFixture(const A2xSetup& setup)
@@ -41,6 +43,29 @@ void pullAll(A2xStream& stream, PulledFrames& frames, int64_t max) {
     frames.kp.insert(frames.kp.end(), kp.begin(), kp.begin() + got * kKeypointValues);
     frames.wn.insert(frames.wn.end(), wn.begin(), wn.begin() + got);
   }
+}
+
+void expectBoundedBuffers(int seconds) {
+  A2xFixture fixture;
+  std::unique_ptr<A2xStream> stream = fixture.stream();
+  const std::vector<float> audio = speechAudio(16000);
+  int64_t mostSamples = 0;
+  int64_t mostRows = 0;
+  PulledFrames frames;
+  for (int second = 0; second < seconds; ++second) {
+    for (size_t at = 0; at < audio.size(); at += 640) {
+      stream->push(audio.data() + at, 640);
+      pullAll(*stream, frames, 4);
+      mostSamples = std::max(mostSamples, stream->features.audio.end() - stream->features.audio.dropped());
+      for (const RowBuffer* rows : {&stream->features.feat, &stream->hidden, &stream->deltaRows}) {
+        mostRows = std::max(mostRows, rows->end() - rows->dropped());
+      }
+    }
+  }
+  ASSERT_EQ(stream->extendFailure, "");
+  EXPECT_GT(static_cast<int64_t>(frames.idx.size()), seconds * 25 - 40);
+  EXPECT_LE(mostSamples, 81920 + 32000 + 32 * 640);
+  EXPECT_LE(mostRows, 128 + 64 + 40);
 }
 
 }  // namespace ko::test

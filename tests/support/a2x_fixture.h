@@ -73,4 +73,8 @@ PulledFrames streamAudio(A2xStream& stream, const std::vector<float>& audio, Pie
   return frames;
 }
 
+// Streams `seconds` of live audio in 640-sample pieces, pulling as it goes, and expects every buffer
+// to stay within what its trims allow.
+void expectBoundedBuffers(int seconds);
+
 }  // namespace ko::test
