@@ -333,6 +333,12 @@ TEST(A2xStream, PrimesTheDecoderWithSilence) {
   EXPECT_TRUE(fixture.stream()->primedPrev.empty());
 }
 
+// Drops a buffer's rows below `from`, as a consumer far behind its producer would make a trim do.
+void dropUpTo(RowBuffer& rows, int64_t from) {
+  rows.growTo(from);
+  rows.dropBefore(from, 1);
+}
+
 TEST(A2xStream, RefusesToReadRowsItDropped) {
   struct Case {
     bool pair;
@@ -340,25 +346,16 @@ TEST(A2xStream, RefusesToReadRowsItDropped) {
     std::function<void(A2xStream&)> drop;
   };
   const Case cases[] = {
-      {true, "encoder band",
-       [](A2xStream& s) { s.hidden.growTo(s.encoded + 1), s.hidden.dropBefore(s.encoded + 1, 1); }},
-      {true, "decoder frame",
-       [](A2xStream& s) { s.deltaRows.growTo(s.produced + 1), s.deltaRows.dropBefore(s.produced + 1, 1); }},
+      {true, "encoder band", [](A2xStream& s) { dropUpTo(s.hidden, s.encoded + 1); }},
+      {true, "decoder frame", [](A2xStream& s) { dropUpTo(s.deltaRows, s.produced + 1); }},
       {true, "w2v window audio",
-       [](A2xStream& s) { s.features.audio.dropBefore(s.features.featStart * 640 + 640, 1); }},
-      {true, "feat block",
-       [](A2xStream& s) {
-         s.features.feat.growTo(s.features.featStart + 1),
-             s.features.feat.dropBefore(s.features.featStart + 1, 1);
-       }},
+       [](A2xStream& s) { dropUpTo(s.features.audio, s.features.featStart * 640 + 640); }},
+      {true, "feat block", [](A2xStream& s) { dropUpTo(s.features.feat, s.features.featStart + 1); }},
       {false, "8 s window audio",
-       [](A2xStream& s) { s.features.audio.dropBefore(s.features.featStart * 640 + 1, 1); }},
-      {false, "feat frame",
-       [](A2xStream& s) {
-         s.features.feat.growTo(s.features.featEnd + 1),
-             s.features.feat.dropBefore(s.features.featEnd + 1, 1);
-       }},
+       [](A2xStream& s) { dropUpTo(s.features.audio, s.features.featStart * 640 + 1); }},
+      {false, "feat frame", [](A2xStream& s) { dropUpTo(s.features.feat, s.features.featEnd + 1); }},
   };
+
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     A2xSetup setup;

@@ -234,29 +234,5 @@ TEST(SpeechModels, FilesLandWhereTheLoaderLooks) {
   EXPECT_EQ(readFile(dir / "a2x_enc_stream.onnx"), std::string(encoder.begin(), encoder.end()));
 }
 
-// ONNX Runtime does not refuse the float16 Gelu pattern at any level: a reopen path cannot lean on it.
-TEST(SpeechModels, Float16GeluPatternOpensAndComputesAtBasicAndFullOptimisation) {
-  const std::vector<uint8_t> model = geluFloat16Model();
-  FloatTensor x{{1, 64}, {}};
-  for (int i = 0; i < 64; ++i) x.values.push_back(-4.0f + 0.125f * static_cast<float>(i));
-  for (const GraphOptimizationLevel level : {ORT_ENABLE_BASIC, ORT_ENABLE_ALL}) {
-    Ort::SessionOptions options;
-    options.SetGraphOptimizationLevel(level);
-    Ort::Session session(test::ortEnv(), model.data(), model.size(), options);
-    const Ort::MemoryInfo memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
-    Ort::Value input =
-        Ort::Value::CreateTensor<float>(memory, x.values.data(), x.values.size(), x.shape.data(), 2);
-    const char* inputName = "x";
-    const char* outputName = "y";
-    std::vector<Ort::Value> out =
-        session.Run(Ort::RunOptions{nullptr}, &inputName, &input, 1, &outputName, 1);
-    const float* y = out[0].GetTensorData<float>();
-    for (int i = 0; i < 64; ++i) {
-      const double v = x.values[i], gelu = 0.5 * v * (1 + std::erf(v / std::sqrt(2.0)));
-      EXPECT_NEAR(y[i], gelu, 2e-3 * std::max(1.0, std::abs(gelu))) << "level " << level << " x " << v;
-    }
-  }
-}
-
 }  // namespace
 }  // namespace ko

@@ -71,11 +71,6 @@ SpeechWeights speechWeights(const SpeechRecipe& r) {
   return w;
 }
 
-TensorData halfScalar(float value) {
-  const uint16_t bits = f32ToF16(value);
-  return TensorData{kFloat16, {}, {static_cast<uint8_t>(bits & 0xFFu), static_cast<uint8_t>(bits >> 8)}};
-}
-
 // "waveform" [1, N] -> [1, 640, steps] float, before the float16 rounding.
 std::string addTrunk(ModelBuilder& m, const SpeechWeights& w, const std::string& waveform) {
   const std::vector<int64_t> kernel{kTrunkKernel}, stride{kTrunkStepSamples};
@@ -194,26 +189,6 @@ std::vector<uint8_t> speechEncoder8s(const SpeechRecipe& r) {
       .node("Transpose", {"enc_by_frame"}, {"audio_emb"})
       .attrInts("perm", {1, 0, 2})
       .output("audio_emb", {kFeatureLayers, kLegacyWindowFrames, kFeatureWidth});
-  return m.bytes();
-}
-
-std::vector<uint8_t> geluFloat16Model() {
-  ModelBuilder m;
-  m.opset(17)
-      .input("x", {1, 64})
-      .initializer("gelu_sqrt2", halfScalar(std::sqrt(2.0f)))
-      .initializer("gelu_one", halfScalar(1.0f))
-      .initializer("gelu_half", halfScalar(0.5f))
-      .node("Cast", {"x"}, {"x16"})
-      .attr("to", kFloat16)
-      .node("Div", {"x16", "gelu_sqrt2"}, {"gelu_scaled"})
-      .node("Erf", {"gelu_scaled"}, {"gelu_erf"})
-      .node("Add", {"gelu_erf", "gelu_one"}, {"gelu_shifted"})
-      .node("Mul", {"x16", "gelu_shifted"}, {"gelu_product"})
-      .node("Mul", {"gelu_product", "gelu_half"}, {"y16"})
-      .node("Cast", {"y16"}, {"y"})
-      .attr("to", onnx::kFloat)
-      .output("y", {1, 64});
   return m.bytes();
 }
 

@@ -53,12 +53,6 @@ std::vector<uint8_t> speechHead(const SpeechRecipe& recipe = {});
 // "input_values" [1, 128000] float -> "audio_emb" [12, 200, 768] float.
 std::vector<uint8_t> speechEncoder8s(const SpeechRecipe& recipe = {});
 
-// The erf form of Gelu, 0.5 x (1 + erf(x / sqrt 2)), computed in float16 between float casts:
-// "x" [1, 64] float -> "y" [1, 64] float: the pattern ONNX Runtime's extended optimisations look for to
-// fuse a Gelu. ONNX Runtime 1.30's CPU provider opens and runs it at every optimisation level (it
-// computes the float16 nodes in float between casts it inserts), so it cannot make a session fail.
-std::vector<uint8_t> geluFloat16Model();
-
 // File names of a trunk and head pair beside the 8 s encoder.
 struct SpeechPairNames {
   std::string trunk;
