@@ -118,7 +118,8 @@ TEST(SpeechFeatures, ShortWindowRowsReadTheTrunkWhereTheLegacyWindowLooks) {
     EXPECT_EQ(rowDifference(features.feat.row(block), shortWindowBlock(audio, block)), 0.0f);
   }
 
-  // Both forms serve the same features, up to the half rounding of the trunk columns.
+  // Both forms serve the same features, within a float16 step or so: the legacy window interpolates
+  // its trunk steps in float inside the graph, the stream interpolates the trunk columns in double.
   SpeechFeatures legacy(fixture.encoder, fixture.w2vPath, 1, 12);
   pushAll(legacy, audio);
   legacy.finished = true;
@@ -129,7 +130,7 @@ TEST(SpeechFeatures, ShortWindowRowsReadTheTrunkWhereTheLegacyWindowLooks) {
                                           std::vector<float>(legacy.feat.row(frame),
                                                              legacy.feat.row(frame) + kFeatureRow)));
   }
-  EXPECT_LT(worst, 2e-2f);
+  EXPECT_LT(worst, 4e-3f);
   RecordProperty("short_window_vs_legacy_max_abs", std::to_string(worst));
 }
 

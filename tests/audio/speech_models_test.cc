@@ -211,28 +211,5 @@ TEST(SpeechModels, A2xDecoderReadsContextPreviousKeypointsAndState) {
   }
 }
 
-TEST(SpeechModels, FilesLandWhereTheLoaderLooks) {
-  const test::TempDir dir;
-  EXPECT_EQ(writeSpeechEncoderFiles(dir.path(), {}, kTrunk32PairNames), dir / "w2v_8s.onnx");
-  for (const std::string name : {"w2v_8s.onnx", "w2v_trunk32.onnx", "w2v_head32.onnx"}) {
-    EXPECT_TRUE(opensForReading(dir / name)) << name;
-  }
-  const MotionDirRecipe recipe{.net = {.h = 8, .window = -1}, .posRows = 10, .nt = 3, .metaWidth = true};
-  writeA2xMotionDir(dir.path(), recipe);
-  const std::string meta = readFile(dir / "a2x_meta.json");
-  EXPECT_EQ(meta.find("\"window\""), std::string::npos) << meta;
-  EXPECT_NE(meta.find("\"left\": 3"), std::string::npos) << meta;
-  EXPECT_NE(meta.find("\"width\": true"), std::string::npos) << meta;
-  EXPECT_EQ(readFile(dir / "a2x_pos.f32").size(), 10u * 8u * sizeof(float));
-  EXPECT_EQ(readFile(dir / "xs_target.bin").size(), 3u * kKeypointValues * sizeof(float));
-  const std::string norm = readFile(dir / "a2x_norm.f32");
-  ASSERT_EQ(norm.size(), 2u * kKeypointValues * sizeof(float));
-  std::vector<float> stds(kKeypointValues);
-  std::memcpy(stds.data(), norm.data() + kKeypointValues * sizeof(float), kKeypointValues * sizeof(float));
-  EXPECT_GT(*std::min_element(stds.begin(), stds.end()), 0.0f);
-  const std::vector<uint8_t> encoder = a2xEncoder(recipe.net);
-  EXPECT_EQ(readFile(dir / "a2x_enc_stream.onnx"), std::string(encoder.begin(), encoder.end()));
-}
-
 }  // namespace
 }  // namespace ko
