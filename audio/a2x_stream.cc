@@ -13,7 +13,6 @@
 #include "bundle/bundle.h"
 #include "ko/env.h"
 #include "pool/pool.h"
-#include "simd/simd.h"
 
 namespace ko {
 namespace {
@@ -355,16 +354,20 @@ void A2xStream::reset(int64_t newStart, int newDir, int newLoop) {
   wnRows.reset(kReleaseBytes);
   deltaRows.reset(kReleaseBytes);
   encoded = produced = pulled = 0;
-  if (!primedPrev.empty() && !primedState.empty()) {
-    prev = primedPrev;
-    state = primedState;
-  } else {
-    prev.assign(kKeypointValues, 0.0f);
-    state.assign(static_cast<size_t>(h), 0.0f);
-  }
+  initialDecoderState(prev, state);
   start = from;
   loop = newLoop;
   dir = newDir < 0 ? -1 : 1;
+}
+
+void A2xStream::initialDecoderState(std::vector<float>& prevOut, std::vector<float>& stateOut) const {
+  if (!primedPrev.empty() && !primedState.empty()) {
+    prevOut = primedPrev;
+    stateOut = primedState;
+  } else {
+    prevOut.assign(kKeypointValues, 0.0f);
+    stateOut.assign(static_cast<size_t>(h), 0.0f);
+  }
 }
 
 void A2xStream::prime_silence(int64_t frames) {
@@ -378,9 +381,8 @@ void A2xStream::prime_silence(int64_t frames) {
         std::copy_n(src, kFeatureWidth, rows.data() + k * kFeatureRow + layer * kFeatureWidth);
       }
     }
-    std::vector<uint16_t> halves(rows.size());
-    simd::f32ToF16(rows.data(), halves.data(), rows.size());
-    simd::f16ToF32(halves.data(), rows.data(), rows.size());
+    std::vector<uint16_t> halves;
+    roundThroughHalves(rows.data(), rows.data(), rows.size(), halves);
     std::vector<float> hiddenRows(static_cast<size_t>(n * h));
     std::vector<float> wn(static_cast<size_t>(n));
     encodeBand(rows.data(), 0, n, 0, n, hiddenRows.data(), hasWn_ ? wn.data() : nullptr);
@@ -415,11 +417,8 @@ int64_t A2xStream::deltas(const float* samples, int64_t count, float* out, int64
     encodeBand(whole.feat.row(c), c, w, b, e, hiddenRows.data() + b * h, hasWn_ ? wn.data() + b : nullptr);
   }
   uttWn = hasWn_ ? std::move(wn) : std::vector<float>();
-  std::vector<float> p =
-      primedPrev.empty() || primedState.empty() ? std::vector<float>(kKeypointValues, 0.0f) : primedPrev;
-  std::vector<float> s = primedPrev.empty() || primedState.empty()
-                             ? std::vector<float>(static_cast<size_t>(h), 0.0f)
-                             : primedState;
+  std::vector<float> p, s;
+  initialDecoderState(p, s);
   for (int64_t f = 0; f < frames; ++f) {
     decodeStep(hiddenRows.data() + f * h, p.data(), s.data());
     for (int j = 0; j < kKeypointValues; ++j) out[f * kKeypointValues + j] = p[j] * normStd[j] + normMean[j];

@@ -104,6 +104,8 @@ class A2xStream {
   struct Networks;
 
   void prime_silence(int64_t frames);
+  // The decoder's state at an utterance's start: the silence-primed copies, or zeros.
+  void initialDecoderState(std::vector<float>& prevOut, std::vector<float>& stateOut) const;
   // One encoder run over the tokens [c, w) whose feature rows start at featRows; hidden rows (and wn
   // values) of frames [b, e) go to hiddenOut (and wnOut when not null).
   void encodeBand(const float* featRows, int64_t c, int64_t w, int64_t b, int64_t e, float* hiddenOut,

@@ -17,14 +17,13 @@ constexpr int64_t kLayerStride = int64_t{kLegacyWindowFrames} * kFeatureWidth;
 // Trunk steps per frame of the 8 s window: its 200 frames sit on 1599 trunk steps, ends aligned.
 constexpr double kStepsPerFrame = 1598.0 / 199.0;
 
-// Rounds count floats to their nearest half, through a scratch of halves.
+}  // namespace
+
 void roundThroughHalves(const float* src, float* dst, size_t count, std::vector<uint16_t>& halves) {
   halves.resize(count);
   simd::f32ToF16(src, halves.data(), count);
   simd::f16ToF32(halves.data(), dst, count);
 }
-
-}  // namespace
 
 std::runtime_error behind(const std::string& what) {
   return std::runtime_error("stream read behind the retained window (" + what + ")");

@@ -15,6 +15,9 @@
 
 namespace ko {
 
+// Rounds count floats to their nearest halves (src may be dst), through a scratch of halves.
+void roundThroughHalves(const float* src, float* dst, size_t count, std::vector<uint16_t>& halves);
+
 // What a stream throws when a caller asks for rows it already dropped.
 std::runtime_error behind(const std::string& what);
 
