@@ -9,6 +9,7 @@
 
 #include "audio/a2x_meta.h"
 #include "audio/ort_sessions.h"
+#include "audio/row_walk.h"
 #include "audio/window_norm.h"
 #include "bundle/bundle.h"
 #include "ko/env.h"
@@ -310,12 +311,7 @@ void A2xStream::decodeStep(const float* ctx, float* prevIo, float* stateIo) {
 }
 
 int64_t A2xStream::targetRow(int64_t frame) const {
-  if (NT < 2) return 0;
-  const int64_t p = frame * dir + start;
-  if (loop) return ((p % NT) + NT) % NT;
-  const int64_t period = 2 * (NT - 1);
-  const int64_t q = ((p % period) + period) % period;
-  return q <= NT - 1 ? q : period - q;
+  return walkRow(frame, start, dir, loop != 0, NT);
 }
 
 int64_t A2xStream::pull(int32_t* idx, float* xs, float* kp, float* wn, int64_t max) {

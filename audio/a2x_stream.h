@@ -16,12 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "audio/frame_layout.h"
 #include "audio/row_buffer.h"
 #include "audio/speech_features.h"
 
 namespace ko {
-
-inline constexpr int kKeypointValues = 63;  // 21 rows of (x, y, z)
 
 class A2xStream {
  public:

@@ -3,10 +3,11 @@
 
 #include <cstddef>
 
+#include "audio/frame_layout.h"
+
 namespace ko {
 
 inline constexpr int kSampleRate = 16000;
-inline constexpr int kSamplesPerFrame = 640;  // 40 ms: one video frame at 25 frames/s
 
 // Normalises a window in place to zero mean and unit variance over its whole length, padding
 // included: mean and variance accumulate in double, the scale is 1 / sqrt(variance + 1e-7) in single

@@ -21,4 +21,9 @@ std::optional<int64_t> envInteger(const char* name) {
   return parseInteger(std::getenv(name));
 }
 
+bool envStartsWith(const char* name, char first) {
+  const char* value = std::getenv(name);
+  return value && value[0] == first;
+}
+
 }  // namespace ko

@@ -10,6 +10,9 @@ namespace ko {
 // nothing when it is unset, empty, not such an integer ("3x", "abc") or outside int64_t.
 std::optional<int64_t> envInteger(const char* name);
 
+// True when the variable is set and its value starts with `first` (KO_ORT_SPIN=1..., KO_GS_FAST=0...).
+bool envStartsWith(const char* name, char first);
+
 // The rule behind envInteger, for a text already read (null counts as unset).
 std::optional<int64_t> parseInteger(const char* text);
 

@@ -1,8 +1,9 @@
 /*
  * libko_core: the audio families (speech to keypoints).
  *
- * Error convention: as described at the top of ko.h. The calls of this header keep their own
- * per-thread text, read with ko_a2x_last_error(); it is one text per thread, shared by every stream.
+ * Error convention: as described at the top of ko.h. Each family of this header keeps its own
+ * per-thread text, read with ko_a2x_last_error() or ko_motion_last_error(); it is one text per thread,
+ * shared by every stream of the family.
  *
  * Audio is 16 kHz mono, 32-bit float samples; 640 samples make one video frame (40 ms, 25 frames/s).
  * A keypoint set is 63 floats: 21 rows of (x, y, z) (ko_host_kp_rows()).
@@ -135,6 +136,105 @@ KO_API int ko_a2x_preload_w2v(const char* path);
 
 /* Always 1: this library loads the 8 s encoder only when a stream (or ko_a2x_preload_w2v) needs it. */
 KO_API int ko_a2x_w2v8_lazy(void);
+
+/* ---------------------------------------------------------------------------------------------
+ * motion family: streaming speech to head motion and keypoints
+ *
+ * The second audio model, for motion directories that hold no a2x encoder. It needs no shared speech
+ * encoder: the directory carries its own front end tables and three networks, "hubert_student.onnx"
+ * (speech features from log-mel windows), "lmdm.onnx" (80 frames of motion per run) and "stitch.onnx"
+ * (keypoint correction), beside "meta.json" ("nt", "n_src" (must equal "nt"), "n_emo", "s_bridge",
+ * optional "delta_pitch"), the raw float tables "hubert_stft_window.bin", "hubert_stft_binmat.bin",
+ * "hubert_fmean.bin", "hubert_fstd.bin", "emo.bin", "ch_xs_info.bin", "ch_sc.bin", "ch_eye_open.bin",
+ * "ch_eye_ball.bin", "v_min_max.bin", "src_xs_info.bin" and the member "xs_target.bin".
+ *
+ * Each video frame plays one row r of the directory's tables and comes out as:
+ *   rows[j] = r,  xs = the idle keypoints of row r,  kp = xs plus the speech-driven offset.
+ * Frames are served once no later audio can change them: the first after about 3.3 s of audio, then
+ * in runs of 70 frames. The keypoints do not depend on how the host chops its audio or when it pulls.
+ * After ko_motion_finish every remaining frame is available.
+ *
+ * One utterance: ko_motion_reset, ko_motion_push while pulling, ko_motion_finish, pull until the
+ * pulled count reaches ko_motion_total; then reset for the next one. A stream is driven by one thread
+ * at a time; streams share nothing and may run on different threads at once.
+ *
+ * Environment: KO_ORT_SPIN=1... lets the networks' threads spin between runs; KO_MOTION_DUMP names a
+ * directory that receives the intermediate arrays as raw floats: "mel0.bin" (the first window's
+ * 80 x 21 log-mel block), "feat0.bin" (its 5 feature rows of 1103), "lmdm0_kp.bin", "lmdm0_aud.bin",
+ * "lmdm0_pred.bin" (the first generator run's conditioning row, 80 feature rows and 80 motion rows),
+ * "res_post.bin" and "final.bin" (the utterance's motion rows before and after the final smoothing and
+ * clamping, rewritten at each finish), and, appended for the stream's life, "cond.bin" (every
+ * generator run's conditioning row), "xs.bin" and "xd.bin" (each frame's source and driven keypoints
+ * before stitching), "xsla.bin" and "xdla.bin" (each frame's xs and kp as pulled).
+ * ------------------------------------------------------------------------------------------- */
+
+typedef struct ko_motion ko_motion;
+
+/* Opens a stream on a motion directory.
+ *   motion_dir  zero-terminated path of the directory (or a bundle container, see ko.h).
+ *   threads     intra-op threads for the networks; below 1 means the library's pool size.
+ *   ep          execution provider: NULL or "" the CPU; a name starting with "coreml" asks for ONNX
+ *               Runtime's CoreML provider, which only Apple platforms have (elsewhere the create fails
+ *               with the runtime's reason); any other name fails.
+ * Returns a stream ready to play from row 0 forward with wrapping, or NULL with ko_motion_last_error
+ * set: "ko_motion_create: NULL motion_dir", or "ko_motion_create: " + the reason, for example
+ * "cannot open <path>", "short read <path>: <got> floats, expected <want>", "meta.json: missing nt",
+ * "meta.json: bad s_bridge", "ko_motion: n_src != nt unsupported", "ko_motion: unknown ep 'x'".
+ * A failed create frees everything it built. */
+KO_API ko_motion* ko_motion_create(const char* motion_dir, int threads, const char* ep);
+
+/* Appends count samples (16 kHz mono) to the utterance; NaN and infinite samples are taken as 0.
+ * Returns 1; 0 with "ko_motion_push: bad args / already finished" for a NULL stream or samples, a
+ * negative count, or a stream already finished. */
+KO_API int ko_motion_push(ko_motion* stream, const float* samples, int count);
+
+/* Declares the end of the audio and runs the networks over what remains, so that every frame becomes
+ * available. Returns 1; 0 with "ko_motion_finish: <reason>" (a network failure, which a later
+ * ko_motion_avail retries) or "ko_motion_finish: bad args" for NULL. */
+KO_API int ko_motion_finish(ko_motion* stream);
+
+/* ceil(samples pushed / 640) once finished; -1 before (and for NULL, with "ko_motion_total: bad
+ * args"). */
+KO_API int ko_motion_total(const ko_motion* stream);
+
+/* Frames ready to pull. While the utterance is live it runs the networks once enough new audio has
+ * arrived since their last run (see ko_motion_set_eager). Returns -1 with "ko_motion_avail: <reason>"
+ * when a network fails (nothing is lost: the same work is tried again by the next call), or with
+ * "ko_motion_avail: bad args" for NULL. */
+KO_API int ko_motion_avail(ko_motion* stream);
+
+/* Copies out up to max frames, in order, and returns how many (0 when none is ready). For frame j:
+ *   rows[j]            the row it plays (of xs_target.bin and src_xs_info.bin);
+ *   xs[63*j .. +62]    that row's idle keypoints;
+ *   kp[63*j .. +62]    the driven keypoints.
+ * rows holds max ints, xs and kp max * 63 floats. May run the networks as ko_motion_avail does.
+ * Returns -1 with "ko_motion_pull: bad args" (NULL stream or buffer, negative max) or
+ * "ko_motion_pull: <reason>" (a network failure; the frames of the failed call are served by the
+ * next one). */
+KO_API int ko_motion_pull(ko_motion* stream, int* rows, float* xs, float* kp, int max);
+
+/* Starts a new utterance: drops all audio, features and motion of the last one.
+ *   start  row of the first frame, clamped to 0 .. ko_motion_nt - 1.
+ *   dir    negative steps back through the rows, otherwise forward.
+ *   loop   nonzero wraps at the table's ends; 0 bounces (0 1 2 3 4 3 2 1 0 1 ... for 5 rows).
+ * Returns 1; 0 with "ko_motion_reset: bad args" for NULL. */
+KO_API int ko_motion_reset(ko_motion* stream, int start, int dir, int loop);
+
+/* How much new audio makes a live ko_motion_avail or ko_motion_pull run the networks: value >= 1
+ * means that many new frames (40 ms each); anything else (the initial -1) sizes it automatically from
+ * the networks' measured time, ceil(average ms / 40) frames within 1 .. 8. It changes only when work
+ * is done, never the keypoints. NULL is ignored. */
+KO_API void ko_motion_set_eager(ko_motion* stream, int value);
+
+/* Rows of the directory's tables ("nt"); 0 for NULL. */
+KO_API int ko_motion_nt(const ko_motion* stream);
+
+/* The calling thread's last error text of this family. Never NULL; "" when none. Valid until the
+ * next ko_motion_* call on this thread. */
+KO_API const char* ko_motion_last_error(void);
+
+/* Frees the stream. NULL is ignored. */
+KO_API void ko_motion_destroy(ko_motion* stream);
 
 #ifdef __cplusplus
 }

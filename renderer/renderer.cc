@@ -37,6 +37,14 @@ void buildSessions(Renderer::Impl& impl, int threads, const Manifest& manifest, 
   }
 }
 
+std::string coremlUnits(const std::string& ep) {
+  const std::string text = ep.size() < 8 ? "all" : ep.substr(7);
+  if (text == "cpu") return "CPUOnly";
+  if (text == "gpu") return "CPUAndGPU";
+  if (text == "ane") return "CPUAndNeuralEngine";
+  return "ALL";
+}
+
 std::string keypointRefusal(const std::string& path, const std::string& input, int64_t rows) {
   const std::string contract = std::to_string(kHostKpRows);
   std::string text = "Renderer: HOST KEYPOINT CONTRACT MISMATCH on " + path + " — the graph declares " +
@@ -220,6 +228,12 @@ const float* Renderer::render(const int32_t* si, const float* kpSource, const fl
 std::string coremlCacheDir(const std::string& bundleDir) {
   const std::string version = Ort::GetVersionString();
   return bundleDir + "/.coreml_cache/ort" + (version.empty() ? "unknown" : version);
+}
+
+void appendCoremlProvider(Ort::SessionOptions& options, const std::string& ep, const std::string& bundleDir) {
+  options.AppendExecutionProvider("CoreML", {{"ModelFormat", "MLProgram"},
+                                             {"MLComputeUnits", coremlUnits(ep)},
+                                             {"ModelCacheDirectory", coremlCacheDir(bundleDir)}});
 }
 
 }  // namespace ko

@@ -8,6 +8,10 @@
 
 #include "bundle/bundle.h"
 
+namespace Ort {
+struct SessionOptions;
+}
+
 namespace ko {
 
 // Ring and run counters of one renderer, for hosts and tests that watch the prefetch work.
@@ -50,5 +54,10 @@ class Renderer {
 // Where the CoreML provider keeps its compiled models for a bundle: dir + "/.coreml_cache/ort" + the
 // ONNX Runtime version.
 std::string coremlCacheDir(const std::string& bundleDir);
+
+// Appends ONNX Runtime's CoreML provider for an ep text starting with "coreml": model format
+// "MLProgram", the unit set from the text's eighth character on ("cpu", "gpu", "ane", else all) and
+// the bundle's cache directory. Throws ONNX Runtime's refusal where the runtime has no CoreML.
+void appendCoremlProvider(Ort::SessionOptions& options, const std::string& ep, const std::string& bundleDir);
 
 }  // namespace ko

@@ -9,15 +9,11 @@
 #include <vector>
 
 #include "graph/graph.h"
+#include "ko/env.h"
 #include "renderer/rewrite_sequence.h"
 
 namespace ko {
 namespace {
-
-bool envStartsWith(const char* name, char first) {
-  const char* value = std::getenv(name);
-  return value && value[0] == first;
-}
 
 std::vector<uint8_t> readModel(const std::string& path) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
@@ -30,14 +26,6 @@ std::vector<uint8_t> readModel(const std::string& path) {
     throw std::runtime_error("Renderer: short read on " + path);
   }
   return bytes;
-}
-
-std::string coremlUnits(const std::string& ep) {
-  const std::string text = ep.size() < 8 ? "all" : ep.substr(7);
-  if (text == "cpu") return "CPUOnly";
-  if (text == "gpu") return "CPUAndGPU";
-  if (text == "ane") return "CPUAndNeuralEngine";
-  return "ALL";
 }
 
 void freshOptions(Renderer::Impl& impl, int threads) {
@@ -77,10 +65,7 @@ ProviderKind chooseProvider(Renderer::Impl& impl, const Manifest& manifest, cons
                              "same bytes.");
   }
   if (!ep.starts_with("coreml")) throw std::runtime_error("Renderer: unknown ep '" + ep + "'");
-  impl.sessionOptions.AppendExecutionProvider("CoreML",
-                                              {{"ModelFormat", "MLProgram"},
-                                               {"MLComputeUnits", coremlUnits(ep)},
-                                               {"ModelCacheDirectory", coremlCacheDir(manifest.dir)}});
+  appendCoremlProvider(impl.sessionOptions, ep, manifest.dir);
   return {.coreml = true, .units = ep.size() < 8 ? "all" : ep.substr(7)};
 }
 

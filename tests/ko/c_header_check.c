@@ -16,6 +16,10 @@ int main(void) {
   if (ko_a2x_create(NULL, 1) != NULL || strcmp(ko_a2x_last_error(), "ko_a2x_create: NULL bundle") != 0) return 6;
   if (ko_a2x_nt(NULL) != 0 || ko_a2x_w2v8_lazy() != 1) return 7;
   ko_a2x_destroy(NULL);
+  if (ko_motion_create(NULL, 1, NULL) != NULL ||
+      strcmp(ko_motion_last_error(), "ko_motion_create: NULL motion_dir") != 0)
+    return 8;
+  ko_motion_destroy(NULL);
   puts("c header ok");
   return 0;
 }

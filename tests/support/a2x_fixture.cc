@@ -30,6 +30,14 @@ std::vector<float> speechAudio(size_t samples, uint32_t seed) {
   return audio;
 }
 
+void PulledFrames::append(const int32_t* rows, const float* xsRows, const float* kpRows, const float* wnRows,
+                          int64_t count) {
+  idx.insert(idx.end(), rows, rows + count);
+  xs.insert(xs.end(), xsRows, xsRows + count * kKeypointValues);
+  kp.insert(kp.end(), kpRows, kpRows + count * kKeypointValues);
+  if (wnRows) wn.insert(wn.end(), wnRows, wnRows + count);
+}
+
 void pullAll(A2xStream& stream, PulledFrames& frames, int64_t max) {
   std::vector<int32_t> idx(static_cast<size_t>(max));
   std::vector<float> xs(static_cast<size_t>(max) * kKeypointValues);
@@ -38,10 +46,7 @@ void pullAll(A2xStream& stream, PulledFrames& frames, int64_t max) {
   for (;;) {
     const int64_t got = stream.pull(idx.data(), xs.data(), kp.data(), wn.data(), max);
     if (got == 0) return;
-    frames.idx.insert(frames.idx.end(), idx.begin(), idx.begin() + got);
-    frames.xs.insert(frames.xs.end(), xs.begin(), xs.begin() + got * kKeypointValues);
-    frames.kp.insert(frames.kp.end(), kp.begin(), kp.begin() + got * kKeypointValues);
-    frames.wn.insert(frames.wn.end(), wn.begin(), wn.begin() + got);
+    frames.append(idx.data(), xs.data(), kp.data(), wn.data(), got);
   }
 }
 

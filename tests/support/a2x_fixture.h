@@ -47,6 +47,10 @@ std::vector<float> speechAudio(size_t samples, uint32_t seed = 3);
 
 // Every frame a stream serves: idx, xs and kp of each pulled frame in order.
 struct PulledFrames {
+  // Adds count frames of idx, xs and kp (and wn when not null).
+  void append(const int32_t* rows, const float* xsRows, const float* kpRows, const float* wnRows,
+              int64_t count);
+
   std::vector<int32_t> idx;
   std::vector<float> xs;
   std::vector<float> kp;
@@ -58,8 +62,9 @@ void pullAll(A2xStream& stream, PulledFrames& frames, int64_t max = 32);
 
 // Pushes audio in pieces of the sizes `pieceSize` returns (called until everything is pushed),
 // pulling after each push when pullBetween, then finishes and pulls the rest.
-template <class PieceSize>
-PulledFrames streamAudio(A2xStream& stream, const std::vector<float>& audio, PieceSize pieceSize,
+// Works for every stream with push, finish and a pullAll overload.
+template <class Stream, class PieceSize>
+PulledFrames streamAudio(Stream& stream, const std::vector<float>& audio, PieceSize pieceSize,
                          bool pullBetween) {
   PulledFrames frames;
   for (size_t at = 0; at < audio.size();) {

@@ -2,44 +2,16 @@
 
 #include <cmath>
 #include <cstddef>
-#include <random>
 
 #include "simd/half.h"
 #include "tools/authoring/bundle_builder.h"
 #include "tools/authoring/model_writer.h"
+#include "tools/authoring/weight_stream.h"
 
 namespace ko::authoring {
 namespace {
 
 constexpr int32_t kFloat16 = 10;  // TensorProto.DataType FLOAT16
-
-// Uniform weights from the engine's raw 32-bit output: std::mt19937's sequence is fixed by the
-// standard, the distributions' are not, and a recipe must name the same network on every toolchain.
-class WeightStream {
- public:
-  explicit WeightStream(uint32_t seed) : rng_(seed) {}
-
-  float uniform(float reach) {
-    const float unit = static_cast<float>(rng_() >> 8) * 0x1p-24f;
-    return reach * (2.0f * unit - 1.0f);
-  }
-
-  std::vector<float> uniform(size_t count, float reach) {
-    std::vector<float> values(count);
-    for (float& value : values) value = uniform(reach);
-    return values;
-  }
-
-  // A [fanIn, fanOut] matrix whose products with unit-variance rows have variance gain^2: large
-  // enough to carry every input, small enough that the tanh after it stays off its rails.
-  std::vector<float> matrix(int fanIn, int fanOut, float gain = 1.0f) {
-    return uniform(static_cast<size_t>(fanIn) * static_cast<size_t>(fanOut),
-                   gain * std::sqrt(3.0f / static_cast<float>(fanIn)));
-  }
-
- private:
-  std::mt19937 rng_;
-};
 
 struct SpeechWeights {
   std::vector<float> kernel;  // [640, 1, 160]
@@ -122,10 +94,6 @@ std::string addHalfRounding(ModelBuilder& m, const std::string& value) {
   return value + "_rounded";
 }
 
-std::string modelText(const std::vector<uint8_t>& bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
-
 std::string jsonBool(bool value) {
   return value ? "true" : "false";
 }
@@ -195,9 +163,9 @@ std::vector<uint8_t> speechEncoder8s(const SpeechRecipe& r) {
 std::string writeSpeechEncoderFiles(const std::string& dir, const SpeechRecipe& recipe,
                                     const SpeechPairNames& pair) {
   const std::string path = dir + "/w2v_8s.onnx";
-  writeBytes(path, modelText(speechEncoder8s(recipe)));
-  if (!pair.trunk.empty()) writeBytes(dir + "/" + pair.trunk, modelText(speechTrunk(recipe)));
-  if (!pair.head.empty()) writeBytes(dir + "/" + pair.head, modelText(speechHead(recipe)));
+  writeBytes(path, memberBytes(speechEncoder8s(recipe)));
+  if (!pair.trunk.empty()) writeBytes(dir + "/" + pair.trunk, memberBytes(speechTrunk(recipe)));
+  if (!pair.head.empty()) writeBytes(dir + "/" + pair.head, memberBytes(speechHead(recipe)));
   return path;
 }
 
@@ -310,24 +278,28 @@ std::vector<uint8_t> a2xDecoder(const A2xRecipe& r) {
   return m.bytes();
 }
 
+std::vector<float> idleKeypoints(int rows) {
+  std::vector<float> idle;
+  for (int row = 0; row < rows; ++row) {
+    for (int value = 0; value < kKeypointValues; ++value) {
+      idle.push_back(0.8f * std::sin(0.7f * static_cast<float>(row) + 0.37f * static_cast<float>(value)));
+    }
+  }
+  return idle;
+}
+
 void writeA2xMotionDir(const std::string& dir, const MotionDirRecipe& r) {
   WeightStream stream(r.net.seed ^ 0x85EBCA6Bu);
   const std::vector<float> pos =
       stream.uniform(static_cast<size_t>(r.posRows) * static_cast<size_t>(r.net.h), 0.8f);
   std::vector<float> norm = stream.uniform(kKeypointValues, 0.2f);
   for (int i = 0; i < kKeypointValues; ++i) norm.push_back(1.0f + stream.uniform(0.5f));
-  std::vector<float> idle;
-  for (int row = 0; row < r.nt; ++row) {
-    for (int value = 0; value < kKeypointValues; ++value) {
-      idle.push_back(0.8f * std::sin(0.7f * static_cast<float>(row) + 0.37f * static_cast<float>(value)));
-    }
-  }
   writeBytes(dir + "/a2x_meta.json", a2xMeta(r));
   writeBytes(dir + "/a2x_pos.f32", memberBytes(pos));
   writeBytes(dir + "/a2x_norm.f32", memberBytes(norm));
-  writeBytes(dir + "/xs_target.bin", memberBytes(idle));
-  writeBytes(dir + "/a2x_enc_stream.onnx", modelText(a2xEncoder(r.net)));
-  writeBytes(dir + "/a2x_dec.onnx", modelText(a2xDecoder(r.net)));
+  writeBytes(dir + "/xs_target.bin", memberBytes(idleKeypoints(r.nt)));
+  writeBytes(dir + "/a2x_enc_stream.onnx", memberBytes(a2xEncoder(r.net)));
+  writeBytes(dir + "/a2x_dec.onnx", memberBytes(a2xDecoder(r.net)));
 }
 
 }  // namespace ko::authoring

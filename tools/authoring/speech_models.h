@@ -92,6 +92,9 @@ struct MotionDirRecipe {
   std::string metaOverride{};  // non-empty: the exact a2x_meta.json text
 };
 
+// `rows` rows of 63 keypoint values that drift smoothly from row to row, as an idle loop's do.
+std::vector<float> idleKeypoints(int rows);
+
 // Writes a2x_meta.json, a2x_pos.f32 (posRows x h), a2x_norm.f32 (63 means, 63 stds),
 // xs_target.bin (nt x 63), a2x_enc_stream.onnx and a2x_dec.onnx into dir, creating it when missing.
 // Throws on a failed write.
