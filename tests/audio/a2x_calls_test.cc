@@ -2,10 +2,9 @@
 // C face serving what the stream object it wraps serves.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "ko/ko_a2x.h"
 #include "tests/support/a2x_fixture.h"
+#include "tools/authoring/bundle_builder.h"
 
 namespace ko::test {
 namespace {
@@ -14,10 +13,6 @@ struct A2xHandle {
   ko_a2x* stream;
   ~A2xHandle() { ko_a2x_destroy(stream); }
 };
-
-void overwrite(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 TEST(A2xCalls, RefuseToCreateWithTheReason) {
   struct Case {
@@ -29,16 +24,24 @@ TEST(A2xCalls, RefuseToCreateWithTheReason) {
       {"no meta", [](const std::string& dir) { std::remove((dir + "/a2x_meta.json").c_str()); },
        "a2x_meta.json missing in <dir>"},
       {"no window",
-       [](const std::string& dir) { overwrite(dir + "/a2x_meta.json", "{\"h\": 16, \"left\": 3}"); },
+       [](const std::string& dir) {
+         authoring::writeBytes(dir + "/a2x_meta.json", "{\"h\": 16, \"left\": 3}");
+       },
        "meta lacks causal window/left (not a streaming a2x)"},
       {"short positions",
-       [](const std::string& dir) { overwrite(dir + "/a2x_pos.f32", std::string(16 * 4 * 2 - 1, '\0')); },
+       [](const std::string& dir) {
+         authoring::writeBytes(dir + "/a2x_pos.f32", std::string(16 * 4 * 2 - 1, '\0'));
+       },
        "pos/norm/xs_target read failed"},
       {"short norm",
-       [](const std::string& dir) { overwrite(dir + "/a2x_norm.f32", std::string(125 * 4, '\0')); },
+       [](const std::string& dir) {
+         authoring::writeBytes(dir + "/a2x_norm.f32", std::string(125 * 4, '\0'));
+       },
        "pos/norm/xs_target read failed"},
       {"idle rows shorter than one set",
-       [](const std::string& dir) { overwrite(dir + "/xs_target.bin", std::string(62 * 4, '\0')); },
+       [](const std::string& dir) {
+         authoring::writeBytes(dir + "/xs_target.bin", std::string(62 * 4, '\0'));
+       },
        "pos/norm/xs_target read failed"},
       {"no W2V_ONNX", [](const std::string&) { unsetenv("W2V_ONNX"); }, "$W2V_ONNX not set"},
   };

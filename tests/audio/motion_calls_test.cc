@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <functional>
 
 #include "bundle/bundle.h"
 #include "ko/ko_a2x.h"
 #include "tests/support/motion_fixture.h"
+#include "tools/authoring/bundle_builder.h"
 
 namespace ko::test {
 namespace {
@@ -18,17 +18,13 @@ struct MotionHandle {
   ~MotionHandle() { ko_motion_destroy(stream); }
 };
 
-void overwrite(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 TEST(MotionCalls, RefuseToCreateWithTheReason) {
   const auto meta = [](const char* text) {
-    return [text](const std::string& dir) { overwrite(dir + "/meta.json", text); };
+    return [text](const std::string& dir) { authoring::writeBytes(dir + "/meta.json", text); };
   };
   const auto shorten = [](const char* name, size_t floats) {
     return [name, floats](const std::string& dir) {
-      overwrite(dir + "/" + name, std::string(floats * 4 + 3, '\0'));
+      authoring::writeBytes(dir + "/" + name, std::string(floats * 4 + 3, '\0'));
     };
   };
   struct Case {
