@@ -85,6 +85,7 @@ Net Net::open(Ort::Env& env, const std::string& path, const Ort::SessionOptions&
     net.inputShapes_.push_back(checkedShape(net.file_, "input", net.inputNames_.back(),
                                             session.GetInputTypeInfo(i), inputValues[i]));
   }
+  for (const std::string& name : net.inputNames_) net.inputNamePointers_.push_back(name.c_str());
   net.inputValues_ = inputValues;
   net.outputName_ = session.GetOutputNameAllocated(0, allocator).get();
   checkedShape(net.file_, "output", net.outputName_, session.GetOutputTypeInfo(0), outputValues);
@@ -93,21 +94,19 @@ Net Net::open(Ort::Env& env, const std::string& path, const Ort::SessionOptions&
 }
 
 void Net::run(const std::vector<const float*>& inputs, float* out, NetworkTime& time) {
-  const Ort::MemoryInfo cpu = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
   std::vector<Ort::Value> values;
-  std::vector<const char*> names;
+  values.reserve(inputs.size());
   for (size_t i = 0; i < inputs.size(); ++i) {
     const std::vector<int64_t>& shape = inputShapes_[i];
-    values.push_back(Ort::Value::CreateTensor<float>(cpu, const_cast<float*>(inputs[i]), inputValues_[i],
+    values.push_back(Ort::Value::CreateTensor<float>(cpu_, const_cast<float*>(inputs[i]), inputValues_[i],
                                                      shape.data(), shape.size()));
-    names.push_back(inputNames_[i].c_str());
   }
   const char* outputName = outputName_.c_str();
   Ort::Value output{nullptr};
   {
     RunTimer timer(time);
-    session_->Run(Ort::RunOptions{nullptr}, names.data(), values.data(), values.size(), &outputName, &output,
-                  1);
+    session_->Run(Ort::RunOptions{nullptr}, inputNamePointers_.data(), values.data(), values.size(),
+                  &outputName, &output, 1);
   }
   const Ort::TensorTypeAndShapeInfo info = output.GetTensorTypeAndShapeInfo();
   if (info.GetElementType() != ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT ||

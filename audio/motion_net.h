@@ -32,7 +32,9 @@ class Net {
  private:
   std::string file_;
   std::unique_ptr<Ort::Session> session_;
+  Ort::MemoryInfo cpu_ = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
   std::vector<std::string> inputNames_;
+  std::vector<const char*> inputNamePointers_;
   std::vector<std::vector<int64_t>> inputShapes_;
   std::vector<size_t> inputValues_;
   std::string outputName_;
