@@ -32,7 +32,7 @@ else()
   get_filename_component(KO_ORT_LIBDIR "${KO_ORT_LIBRARY}" DIRECTORY)
 endif()
 
-pkg_check_modules(KO_FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libavutil)
+pkg_check_modules(KO_FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libswresample libavutil)
 add_library(ko::ffmpeg ALIAS PkgConfig::KO_FFMPEG)
 
 find_package(hwy REQUIRED)

@@ -15,7 +15,7 @@ ort_prefix=${KO_ORT_PREFIX:-$HOME/.cache/ko_core/onnxruntime-$ort_version}
 
 debian_packages=(
   g++ cmake ninja-build make pkg-config git clang-format binutils
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg espeak-ng
   libhwy-dev libstb-dev libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   npm
 )

@@ -47,22 +47,27 @@ void truncateFile(const std::string& path, uintmax_t bytes) {
   std::filesystem::resize_file(path, bytes);
 }
 
-void writeSilentWav(const std::string& path, int samples) {
-  const uint32_t dataBytes = static_cast<uint32_t>(samples) * 2;
+void writeWav(const std::string& path, int rate, int channels, const std::vector<int16_t>& interleaved) {
+  const uint32_t dataBytes = static_cast<uint32_t>(interleaved.size()) * 2;
+  const uint32_t blockAlign = static_cast<uint32_t>(channels) * 2;
   std::string bytes = "RIFF";
   appendLittleEndian(bytes, 36 + dataBytes, 4);
   bytes += "WAVEfmt ";
-  appendLittleEndian(bytes, 16, 4);     // format chunk size
-  appendLittleEndian(bytes, 1, 2);      // PCM
-  appendLittleEndian(bytes, 1, 2);      // mono
-  appendLittleEndian(bytes, 16000, 4);  // sample rate
-  appendLittleEndian(bytes, 32000, 4);  // byte rate
-  appendLittleEndian(bytes, 2, 2);      // block align
-  appendLittleEndian(bytes, 16, 2);     // bits per sample
+  appendLittleEndian(bytes, 16, 4);  // format chunk size
+  appendLittleEndian(bytes, 1, 2);   // PCM
+  appendLittleEndian(bytes, static_cast<uint32_t>(channels), 2);
+  appendLittleEndian(bytes, static_cast<uint32_t>(rate), 4);
+  appendLittleEndian(bytes, static_cast<uint32_t>(rate) * blockAlign, 4);  // byte rate
+  appendLittleEndian(bytes, blockAlign, 2);
+  appendLittleEndian(bytes, 16, 2);  // bits per sample
   bytes += "data";
   appendLittleEndian(bytes, dataBytes, 4);
-  bytes.append(dataBytes, '\0');
+  for (const int16_t sample : interleaved) appendLittleEndian(bytes, static_cast<uint16_t>(sample), 2);
   writeBytes(path, bytes);
+}
+
+void writeSilentWav(const std::string& path, int samples) {
+  writeWav(path, 16000, 1, std::vector<int16_t>(static_cast<size_t>(samples), 0));
 }
 
 }  // namespace ko::test

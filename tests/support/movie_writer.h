@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/support/yuv_picture.h"
 #include "tools/media/movie_encoder.h"
@@ -36,6 +37,9 @@ YuvPicture moviePicture(const MovieRecipe& recipe, int index);
 
 // Keeps the first `bytes` bytes of the file.
 void truncateFile(const std::string& path, uintmax_t bytes);
+
+// A RIFF/WAVE file of 16-bit PCM: `interleaved` holds one sample per channel per instant.
+void writeWav(const std::string& path, int rate, int channels, const std::vector<int16_t>& interleaved);
 
 // A RIFF/WAVE file of `samples` silent 16-bit mono samples: a container with no video stream.
 void writeSilentWav(const std::string& path, int samples);

@@ -98,16 +98,6 @@ std::string jsonBool(bool value) {
   return value ? "true" : "false";
 }
 
-std::string a2xMeta(const MotionDirRecipe& r) {
-  if (!r.metaOverride.empty()) return r.metaOverride;
-  std::string meta = "{\"h\": " + std::to_string(r.net.h);
-  if (r.net.window >= 0) meta += ", \"window\": " + std::to_string(r.net.window);
-  if (r.net.left >= 0) meta += ", \"left\": " + std::to_string(r.net.left);
-  meta += ", \"layers\": " + std::to_string(r.net.layers) + ", \"width\": " + jsonBool(r.metaWidth) +
-          ", \"silence_prime\": " + std::to_string(r.silencePrime) + "}\n";
-  return meta;
-}
-
 }  // namespace
 
 std::vector<uint8_t> speechTrunk(const SpeechRecipe& r) {
@@ -158,6 +148,10 @@ std::vector<uint8_t> speechEncoder8s(const SpeechRecipe& r) {
       .attrInts("perm", {1, 0, 2})
       .output("audio_emb", {kFeatureLayers, kLegacyWindowFrames, kFeatureWidth});
   return m.bytes();
+}
+
+std::vector<float> speechSilenceRow(const SpeechRecipe& r) {
+  return speechWeights(r).b2;
 }
 
 std::string writeSpeechEncoderFiles(const std::string& dir, const SpeechRecipe& recipe,
@@ -288,18 +282,36 @@ std::vector<float> idleKeypoints(int rows) {
   return idle;
 }
 
+std::string a2xMetaText(const MotionDirRecipe& r) {
+  if (!r.metaOverride.empty()) return r.metaOverride;
+  std::string meta = "{\"h\": " + std::to_string(r.net.h);
+  if (r.net.window >= 0) meta += ", \"window\": " + std::to_string(r.net.window);
+  if (r.net.left >= 0) meta += ", \"left\": " + std::to_string(r.net.left);
+  meta += ", \"layers\": " + std::to_string(r.net.layers) + ", \"width\": " + jsonBool(r.metaWidth) +
+          ", \"silence_prime\": " + std::to_string(r.silencePrime) + "}\n";
+  return meta;
+}
+
+void writeA2xMotionFiles(const std::string& dir, const A2xMotionFiles& files) {
+  writeBytes(dir + "/a2x_meta.json", files.meta);
+  writeBytes(dir + "/a2x_pos.f32", memberBytes(files.pos));
+  writeBytes(dir + "/a2x_norm.f32", memberBytes(files.norm));
+  writeBytes(dir + "/xs_target.bin", memberBytes(files.xsTarget));
+  writeBytes(dir + "/a2x_enc_stream.onnx", memberBytes(files.encoder));
+  writeBytes(dir + "/a2x_dec.onnx", memberBytes(files.decoder));
+}
+
 void writeA2xMotionDir(const std::string& dir, const MotionDirRecipe& r) {
   WeightStream stream(r.net.seed ^ 0x85EBCA6Bu);
-  const std::vector<float> pos =
-      stream.uniform(static_cast<size_t>(r.posRows) * static_cast<size_t>(r.net.h), 0.8f);
-  std::vector<float> norm = stream.uniform(kKeypointValues, 0.2f);
-  for (int i = 0; i < kKeypointValues; ++i) norm.push_back(1.0f + stream.uniform(0.5f));
-  writeBytes(dir + "/a2x_meta.json", a2xMeta(r));
-  writeBytes(dir + "/a2x_pos.f32", memberBytes(pos));
-  writeBytes(dir + "/a2x_norm.f32", memberBytes(norm));
-  writeBytes(dir + "/xs_target.bin", memberBytes(idleKeypoints(r.nt)));
-  writeBytes(dir + "/a2x_enc_stream.onnx", memberBytes(a2xEncoder(r.net)));
-  writeBytes(dir + "/a2x_dec.onnx", memberBytes(a2xDecoder(r.net)));
+  A2xMotionFiles files;
+  files.meta = a2xMetaText(r);
+  files.pos = stream.uniform(static_cast<size_t>(r.posRows) * static_cast<size_t>(r.net.h), 0.8f);
+  files.norm = stream.uniform(kKeypointValues, 0.2f);
+  for (int i = 0; i < kKeypointValues; ++i) files.norm.push_back(1.0f + stream.uniform(0.5f));
+  files.xsTarget = idleKeypoints(r.nt);
+  files.encoder = a2xEncoder(r.net);
+  files.decoder = a2xDecoder(r.net);
+  writeA2xMotionFiles(dir, files);
 }
 
 }  // namespace ko::authoring

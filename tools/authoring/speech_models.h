@@ -62,6 +62,9 @@ inline const SpeechPairNames kWindowPairNames{"audio_encoder_fp16_window_trunk.o
                                               "audio_encoder_fp16_window_head.onnx"};
 inline const SpeechPairNames kTrunk32PairNames{"w2v_trunk32.onnx", "w2v_head32.onnx"};
 
+// The head's output for a silent frame, whose trunk columns are all zero: its bias alone.
+std::vector<float> speechSilenceRow(const SpeechRecipe& recipe = {});
+
 // Writes dir/w2v_8s.onnx and returns its path, plus the trunk and the head beside it under whichever
 // of the pair's names are non-empty (one alone leaves a half pair). Creates dir when missing; throws on
 // a failed write.
@@ -94,6 +97,23 @@ struct MotionDirRecipe {
 
 // `rows` rows of 63 keypoint values that drift smoothly from row to row, as an idle loop's do.
 std::vector<float> idleKeypoints(int rows);
+
+// A motion directory's members, ready to write.
+struct A2xMotionFiles {
+  std::string meta;             // a2x_meta.json
+  std::vector<float> pos;       // a2x_pos.f32: rows of h
+  std::vector<float> norm;      // a2x_norm.f32: 63 means, then 63 stds
+  std::vector<float> xsTarget;  // xs_target.bin: rows of 63 idle keypoint values
+  std::vector<uint8_t> encoder;
+  std::vector<uint8_t> decoder;
+};
+
+// The a2x_meta.json text a recipe describes.
+std::string a2xMetaText(const MotionDirRecipe& recipe);
+
+// Writes the members into dir under their file names, creating it when missing. Throws on a failed
+// write.
+void writeA2xMotionFiles(const std::string& dir, const A2xMotionFiles& files);
 
 // Writes a2x_meta.json, a2x_pos.f32 (posRows x h), a2x_norm.f32 (63 means, 63 stds),
 // xs_target.bin (nt x 63), a2x_enc_stream.onnx and a2x_dec.onnx into dir, creating it when missing.

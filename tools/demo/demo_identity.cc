@@ -11,6 +11,7 @@
 #include "tools/demo/demo_face.h"
 #include "tools/demo/demo_keypoints.h"
 #include "tools/demo/demo_lips.h"
+#include "tools/demo/demo_motion.h"
 #include "tools/demo/demo_scene.h"
 #include "tools/media/movie_encoder.h"
 
@@ -147,6 +148,7 @@ authoring::BundleBuilder demoBundle(const DemoRecipe& r) {
 void writeDemoBundle(const DemoRecipe& recipe, const std::string& dir) {
   demoBundle(recipe).writeDirectory(dir);
   writeDriverMovie(recipe, dir + "/" + kDriverMovie);
+  writeDemoMotion(recipe, dir + "/" + kMotionDir);
 }
 
 }  // namespace ko::demo

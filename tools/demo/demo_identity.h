@@ -1,6 +1,7 @@
 // The demo identity assembled: the painted face as every source frame's prior, the director, the idle
 // loop, the paste transforms and mask, zero-mean pooled features, the lip template (the lip outline and
-// the director's compose v2 graph) and the driver movie, written as a bundle directory. The same recipe gives the same bytes on every run.
+// the director's compose v2 graph), the driver movie and the motion directory that lets speech drive the
+// face, written as a bundle directory. The same recipe gives the same bytes on every run.
 #pragma once
 
 #include <string>
@@ -14,10 +15,11 @@ namespace ko::demo {
 inline constexpr const char* kDemoModelKey = "demo";
 inline constexpr const char* kDriverMovie = "target_frames.mp4";
 
-// Everything but the driver movie.
+// Everything but the driver movie and the motion directory.
 authoring::BundleBuilder demoBundle(const DemoRecipe& recipe);
 
-// Writes the bundle and the driver movie into dir (created when missing). Throws on failure.
+// Writes the bundle, the driver movie and the motion directory (demo_motion.h) into dir (created when
+// missing). Throws on failure.
 void writeDemoBundle(const DemoRecipe& recipe, const std::string& dir);
 
 }  // namespace ko::demo

@@ -8,6 +8,8 @@ extern "C" {
 #include <stdexcept>
 
 #include "driver/ff_handles.h"
+#include "tools/media/audio_framer.h"
+#include "tools/media/media_failure.h"
 
 namespace ko::tools {
 namespace {
@@ -17,8 +19,11 @@ using driver::FrameHandle;
 using driver::OptionDictionary;
 using driver::PacketHandle;
 
+// Plenty for speech in one channel; the encoder's default spends twice that.
+constexpr int64_t kAudioBitRate = 64000;
+
 std::runtime_error failure(const std::string& path, const std::string& what, int error) {
-  return std::runtime_error("writing " + path + ": " + what + " (" + driver::avErrorText(error) + ")");
+  return mediaFailure("writing", path, what, error);
 }
 
 // The muxer context and, once opened, its file.
@@ -78,6 +83,22 @@ CodecHandle openEncoder(const std::string& path, const MovieSettings& settings,
   return encoder;
 }
 
+CodecHandle openAudioEncoder(const std::string& path, int rate, const AVFormatContext& muxer) {
+  const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+  if (!codec) throw failure(path, "no encoder aac", AVERROR_ENCODER_NOT_FOUND);
+  CodecHandle encoder(avcodec_alloc_context3(codec));
+  if (!encoder) throw failure(path, "cannot allocate the audio encoder", AVERROR(ENOMEM));
+  encoder->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+  encoder->sample_rate = rate;
+  av_channel_layout_default(&encoder->ch_layout, 1);
+  encoder->bit_rate = kAudioBitRate;
+  encoder->time_base = AVRational{1, rate};
+  if (muxer.oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  const int opened = avcodec_open2(encoder.get(), codec, nullptr);
+  if (opened < 0) throw failure(path, "cannot open aac at " + std::to_string(rate) + " Hz", opened);
+  return encoder;
+}
+
 FrameHandle pictureFrame(const AVCodecContext& encoder) {
   FrameHandle frame(av_frame_alloc());
   if (!frame) throw std::runtime_error("movie encoder: out of memory");
@@ -90,6 +111,16 @@ FrameHandle pictureFrame(const AVCodecContext& encoder) {
 
 }  // namespace
 
+// The speech track: its encoder, its stream and the framer that feeds the one from the other.
+struct AudioTrack {
+  AudioTrack(const std::string& path, int rate, const AVFormatContext& muxer)
+      : encoder(openAudioEncoder(path, rate, muxer)), framer(path, *encoder) {}
+
+  CodecHandle encoder;
+  AudioFramer framer;
+  AVStream* stream = nullptr;  // owned by the muxer
+};
+
 struct MovieEncoder::State {
   State(const std::string& moviePath, const MovieSettings& movie)
       : path(moviePath),
@@ -99,31 +130,49 @@ struct MovieEncoder::State {
         packet(av_packet_alloc()),
         picture(pictureFrame(*encoder)) {
     if (!packet) throw std::runtime_error("movie encoder: out of memory");
-    stream = avformat_new_stream(muxer.get(), nullptr);
-    if (!stream) throw std::runtime_error("movie encoder: cannot add a stream to " + path);
-    stream->time_base = encoder->time_base;
-    const int copied = avcodec_parameters_from_context(stream->codecpar, encoder.get());
-    if (copied < 0) throw failure(path, "cannot describe the stream", copied);
+    stream = addStream(*encoder);
+    if (settings.audioRate != 0) {
+      audio = std::make_unique<AudioTrack>(path, settings.audioRate, *muxer);
+      audio->stream = addStream(*audio->encoder);
+    }
     OptionDictionary options;
     if (settings.indexFirst) av_dict_set(options.address(), "movflags", "+faststart", 0);
     const int header = avformat_write_header(muxer.get(), options.address());
     if (header < 0) throw failure(path, "cannot write the header", header);
   }
 
-  void encode(const AVFrame* frame) {
-    const int sent = avcodec_send_frame(encoder.get(), frame);
+  AVStream* addStream(const AVCodecContext& source) {
+    AVStream* added = avformat_new_stream(muxer.get(), nullptr);
+    if (!added) throw std::runtime_error("movie encoder: cannot add a stream to " + path);
+    added->time_base = source.time_base;
+    const int copied = avcodec_parameters_from_context(added->codecpar, &source);
+    if (copied < 0) throw failure(path, "cannot describe the stream", copied);
+    return added;
+  }
+
+  void encode(const AVFrame* frame) { encode(*encoder, *stream, frame); }
+
+  // The packets of both streams meet in the muxer's interleaving queue, each stamped in its own
+  // stream's time base, which keeps sound and picture in step however unevenly they are pushed.
+  void encode(AVCodecContext& source, const AVStream& target, const AVFrame* frame) {
+    const int sent = avcodec_send_frame(&source, frame);
     if (sent < 0) throw failure(path, "encoder refused a frame", sent);
     for (;;) {
-      const int received = avcodec_receive_packet(encoder.get(), packet.get());
+      const int received = avcodec_receive_packet(&source, packet.get());
       if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return;
       if (received < 0) throw failure(path, "encoder failed", received);
       // Without a duration the mp4 muxer ends its edit list at the last frame's start, hiding it.
-      packet->duration = 1;
-      av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
-      packet->stream_index = stream->index;
+      // The audio encoder stamps its own, which the last, shorter frame needs.
+      if (&target == stream) packet->duration = 1;
+      av_packet_rescale_ts(packet.get(), source.time_base, target.time_base);
+      packet->stream_index = target.index;
       const int written = av_interleaved_write_frame(muxer.get(), packet.get());
       if (written < 0) throw failure(path, "cannot write a packet", written);
     }
+  }
+
+  AudioFramer::FrameSink audioSink() {
+    return [this](const AVFrame& frame) { encode(*audio->encoder, *audio->stream, &frame); };
   }
 
   // The encoder may still hold the previous frame's buffer: write into a fresh one when it does.
@@ -141,6 +190,7 @@ struct MovieEncoder::State {
   FrameHandle picture;
   ScalerHandle scaler;
   AVStream* stream = nullptr;  // owned by the muxer
+  std::unique_ptr<AudioTrack> audio;
   int frames = 0;
   bool finished = false;
 };
@@ -182,10 +232,21 @@ void MovieEncoder::encodeRgb(const uint8_t* rgb) {
   ++s.frames;
 }
 
+void MovieEncoder::encodeAudio(const int16_t* samples, size_t count) {
+  State& s = *state_;
+  if (!s.audio) throw std::runtime_error("writing " + s.path + ": no audio track");
+  if (s.finished) throw std::runtime_error("writing " + s.path + ": the movie is already finished");
+  s.audio->framer.append(samples, count, s.audioSink());
+}
+
 void MovieEncoder::finish() {
   State& s = *state_;
   if (s.finished) return;
   s.encode(nullptr);
+  if (s.audio) {
+    s.audio->framer.finish(s.audioSink());
+    s.encode(*s.audio->encoder, *s.audio->stream, nullptr);
+  }
   const int trailer = av_write_trailer(s.muxer.get());
   if (trailer < 0) throw failure(s.path, "cannot write the trailer", trailer);
   s.finished = true;

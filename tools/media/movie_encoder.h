@@ -2,6 +2,7 @@
 // generator's driver movie and the tests' movie fixtures all go through this one encoder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,6 +19,8 @@ struct MovieSettings {
   int quantizer = 0;
   // .mp4 / .mov only: the index (moov) ahead of the media data, so a cut file keeps its index.
   bool indexFirst = false;
+  // Samples per second of a mono AAC speech track; 0 writes a silent movie with no audio track.
+  int audioRate = 0;
 };
 
 // One movie being written. The container follows the path's extension. Every failure throws a
@@ -33,7 +36,10 @@ class MovieEncoder {
   void encodePlanes(const uint8_t* const planes[3]);
   // The next frame as packed RGB24, width x height, converted to the movie's YUV (BT.601, limited).
   void encodeRgb(const uint8_t* rgb);
-  // Drains the encoder and writes the container's index.
+  // Appends `count` mono 16-bit samples at audioRate to the speech track. Any amount at any time:
+  // all of it ahead of the frames, a frame's worth with each, or all after them.
+  void encodeAudio(const int16_t* samples, size_t count);
+  // Drains the encoders and writes the container's index.
   void finish();
 
   int frames() const;
