@@ -7,17 +7,13 @@
 #include "audio/ort_sessions.h"
 #include "audio/owner_thread.h"
 #include "bundle/bundle.h"
+#include "ko/env.h"
 
 namespace ko {
 namespace {
 
 constexpr size_t kEmbFloats = size_t{kFeatureLayers} * kLegacyWindowFrames * kFeatureWidth;
 constexpr size_t kHeadFloats = size_t{kBlockFrames} * kFeatureRow;
-
-std::string envText(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
 
 std::string directoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -68,8 +64,8 @@ bool SpeechEncoder::get_shared_w2v_win(int threads, const std::string& w2vPath) 
   if (w2vwin_trunk && w2vwin_head) return true;
   if (w2vwin_tried) return false;
   w2vwin_tried = true;
-  std::string trunkPath = envText("KO_A2X_W2V_WIN_ONNX");
-  std::string headPath = envText("KO_A2X_W2V_HEAD_ONNX");
+  std::string trunkPath = envText("KO_A2X_W2V_WIN_ONNX").value_or("");
+  std::string headPath = envText("KO_A2X_W2V_HEAD_ONNX").value_or("");
   if (trunkPath.empty() || headPath.empty()) {
     trunkPath.clear();
     headPath.clear();

@@ -21,6 +21,12 @@ std::optional<int64_t> envInteger(const char* name) {
   return parseInteger(std::getenv(name));
 }
 
+std::optional<std::string> envText(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
 bool envStartsWith(const char* name, char first) {
   const char* value = std::getenv(name);
   return value && value[0] == first;

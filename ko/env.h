@@ -1,14 +1,18 @@
-// Reading the library's integer environment variables (KO_PASTE_FAST, KO_PASTE_KSIZE, ...).
+// Reading the library's environment variables (KO_PASTE_FAST, KO_PASTE_KSIZE, KO_STEADY_MODEL, ...).
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace ko {
 
 // The variable's value when it is a whole decimal integer, optionally signed ("3", "-1", "+7");
 // nothing when it is unset, empty, not such an integer ("3x", "abc") or outside int64_t.
 std::optional<int64_t> envInteger(const char* name);
+
+// The variable's text; nothing when it is unset (an empty value is an empty text).
+std::optional<std::string> envText(const char* name);
 
 // True when the variable is set and its value starts with `first` (KO_ORT_SPIN=1..., KO_GS_FAST=0...).
 bool envStartsWith(const char* name, char first);

@@ -179,6 +179,114 @@ KO_API const char* ko_prior_backend(const ko_prior* prior);
 /* Stops the decoding thread and frees the handle. NULL is ignored. */
 KO_API void ko_prior_close(ko_prior* prior);
 
+/* ---------------------------------------------------------------------------------------------
+ * Utterance family: live speech in, finished full frames out at the host's display rate
+ *
+ * A pipeline sits on a session and turns speech the host pushes whenever it has some into W x H RGB
+ * frames of the session's driver video (ko_width, ko_height) that the host pulls at its own rate:
+ * idle frames between utterances (one made per pull, rows 0, 1, 2, ...), speech frames whose face
+ * follows the audio, and after an utterance (or an interruption) a few blend frames back to the idle
+ * pose. The audio model runs on a thread of its own: the a2x stream (ko_a2x.h) when the motion
+ * directory holds "a2x_enc_stream.onnx", otherwise the motion stream. Up to 8 finished frames wait
+ * in the pipeline; it never holds more, so an interruption discards at most those.
+ *
+ * Every call may be made from any host thread and serialises on the pipeline; while a pipeline lives
+ * it is the session's only user (do not render or paste on the session meanwhile). The calls share
+ * one last-error text per thread, read with ko_utt_last_error.
+ *
+ * Environment read at creation: KO_UTT_PIPELINE_PASTE (nonzero pastes on a thread of its own, zero
+ * on the frame loop; default: on for an a2x model), KO_STEADY_MODEL (replaces steady_model),
+ * KO_UTT_ONSET_SI (every utterance starts at this driver row, modulo ko_nt), KO_UTT_HYBRID (with
+ * eager 0 or -1: hybrid scheduling unless empty or "0"), KO_UTT_STAGE_REPORT (print a per-stage
+ * timing line to standard error at ko_utt_destroy).
+ * ------------------------------------------------------------------------------------------- */
+
+typedef struct ko_utt ko_utt;
+
+typedef struct ko_utt_opts {
+  const char* motion_dir;        /* directory (or bundle) of the audio model; required */
+  int32_t threads;               /* threads of the audio model; below 1: the worker pool's size */
+  const char* motion_ep;         /* provider of a motion model: NULL or "" for the CPU; a2x ignores it */
+  const char* steady_model;      /* model key of the batch ("chunk") renderer: NULL or "" "b24_fp32";
+                                    "-" none. A bundle without that director renders frame by frame. */
+  int32_t eager;                 /* -2: hybrid scheduling; >= 1: the model's fixed eager value; otherwise
+                                    eager -1 with hybrid from KO_UTT_HYBRID */
+  double end_gap_s;              /* silence that ends an utterance by itself: 0 means 0.6 s, > 0 that
+                                    many seconds, < 0 or NaN never */
+  int32_t ramp_frames;           /* blend frames after an utterance; below 1: 6 */
+  int32_t interrupt_ramp_frames; /* blend frames after ko_utt_interrupt; below 1: 4 */
+} ko_utt_opts;
+
+/* What ko_utt_pull_frame copied. */
+typedef struct ko_utt_frame_info {
+  uint64_t seq;    /* frames the pipeline produced before this one, since creation */
+  int32_t kind;    /* 0 idle, 1 speech, 2 blend back to idle */
+  int32_t row;     /* driver row (source frame) of the frame, 0 <= row < ko_nt */
+  int32_t ordinal; /* a speech frame's position in its utterance, from 0; -1 otherwise */
+} ko_utt_frame_info;
+
+typedef struct ko_utt_stats {
+  uint64_t frames_delivered;        /* frames the host pulled */
+  uint64_t speech_frames_delivered; /* of which speech frames */
+  uint64_t utterances;              /* utterances whose first speech frame was finished */
+  double first_frame_ms;            /* latest utterance: its first push to its first finished frame */
+  double render_ms;                 /* running average render time of a speech frame */
+  int32_t state;                    /* 0 idle, 1 onset, 2 speech, 3 blend */
+} ko_utt_stats;
+
+/* Starts a pipeline on ctx. Builds the session's director first when no render call has (with at
+ * most 2 intra-op threads when ko_create chose neither threads nor a provider, leaving the other
+ * cores to the pipeline), then starts the threads; the audio model loads in the background
+ * (ko_utt_ready). Returns a pipeline to free with ko_utt_destroy (before ko_destroy of its session),
+ * or NULL with ko_utt_last_error set: "ko_utt_create: NULL ctx/opts", "ko_utt_create: opts.motion_dir
+ * required", or "ko_utt_create: " and the reason the director was refused. */
+KO_API ko_utt* ko_utt_create(ko_ctx* ctx, const ko_utt_opts* opts);
+
+/* ko_utt_create with motion_dir and every other option zero: pool threads, the CPU, the "b24_fp32"
+ * batch renderer, automatic hybrid scheduling, a 0.6 s end gap, 6 and 4 blend frames. */
+KO_API ko_utt* ko_utt_open(ko_ctx* ctx, const char* motion_dir);
+
+/* Appends count 16 kHz mono samples (scaled by 1/32768). A count of 0 only postpones the end gap.
+ * Audio pushed before the model has loaded is dropped; audio pushed after the end of an utterance
+ * starts the next one once the current one has finished. Returns 1, or 0 with
+ * "ko_utt_push_audio: bad args" for a NULL pipeline or samples or a negative count. */
+KO_API int ko_utt_push_audio(ko_utt* utt, const int16_t* samples, int count);
+
+/* Ends the current utterance now instead of after the end gap. NULL is ignored. */
+KO_API void ko_utt_end_utterance(ko_utt* utt);
+
+/* Stops the utterance at once: discards unread audio and every finished or queued frame, then blends
+ * from the last pulled frame back to idle. Frames already pulled are unaffected. NULL is ignored. */
+KO_API void ko_utt_interrupt(ko_utt* utt);
+
+/* Finished frames waiting (0 to 8); 0 for NULL. */
+KO_API int ko_utt_frames_available(ko_utt* utt);
+
+/* Copies the oldest finished frame into dst (W x H x 3 bytes; cap is dst's size) and, when info is
+ * not NULL, what it is. Returns 1 when a frame was copied, 0 otherwise: 0 without a message when no
+ * frame is ready; "ko_utt_pull_frame: bad args" for a NULL pipeline or dst;
+ * "ko_utt_pull_frame: buffer too small", leaving the frame for the next pull. */
+KO_API int ko_utt_pull_frame(ko_utt* utt, uint8_t* dst, size_t cap, ko_utt_frame_info* info);
+
+/* 1 once the audio model has loaded, 0 while it loads, -1 for NULL or when it failed to load (then
+ * ko_utt_last_error holds the model's own creation message, such as "ko_a2x_create: ..."). */
+KO_API int ko_utt_ready(ko_utt* utt);
+
+/* Fills *stats; NULL arguments are ignored. */
+KO_API void ko_utt_get_stats(ko_utt* utt, ko_utt_stats* stats);
+
+/* Render failures never stop the pipeline; this reports them. count (may be NULL) receives how many
+ * were noted; text (may be NULL) the latest, "ep=<provider> <stage>: <reason>", cut to size - 1 bytes
+ * and terminated. Returns -1 once a failure that lost speech frames was noted, else 0 (0 for NULL). */
+KO_API int ko_utt_render_status(ko_utt* utt, char* text, size_t size, int64_t* count);
+
+/* The calling thread's last ko_utt_* message; "" if none. Never NULL. */
+KO_API const char* ko_utt_last_error(void);
+
+/* Stops and joins every thread of the pipeline and frees it. Returns once the audio model has
+ * finished loading when it is still loading. NULL is ignored. */
+KO_API void ko_utt_destroy(ko_utt* utt);
+
 #ifdef __cplusplus
 }
 #endif

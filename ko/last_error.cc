@@ -31,4 +31,13 @@ void setLastError(ErrorFamily family, const char* call, const char* reason) noex
   }
 }
 
+void setLastErrorText(ErrorFamily family, const std::string& text) noexcept {
+  std::string& stored = slot(family);
+  try {
+    stored = text;
+  } catch (...) {
+    stored.clear();
+  }
+}
+
 }  // namespace ko

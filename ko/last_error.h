@@ -9,13 +9,16 @@
 namespace ko {
 
 // Each family of exported calls has its own last-error text per thread.
-enum class ErrorFamily { Session, A2x, Motion, Count };
+enum class ErrorFamily { Session, A2x, Motion, Utt, Count };
 
 const std::string& lastError(ErrorFamily family);
 void clearLastError(ErrorFamily family);
 // Sets "<call>: <reason>". Never throws: an allocation failure leaves the text short rather than
 // escaping the boundary.
 void setLastError(ErrorFamily family, const char* call, const char* reason) noexcept;
+
+// Sets a whole text that already names its call.
+void setLastErrorText(ErrorFamily family, const std::string& text) noexcept;
 
 // Runs body and returns its result; on any exception records "<call>: <what>" (or "<call>: unknown
 // failure" for an exception that is not a std::exception) and returns onFailure. Does not clear the

@@ -2,8 +2,6 @@
 // pasting the last crop, and the RGBA forms that do both. The director's renderer is built on the
 // first render call and kept until ko_destroy.
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 
 #include "ko/ko.h"
 #include "ko/last_error.h"
@@ -20,24 +18,6 @@ bool validSource(const ko_ctx* ctx, int si) {
 
 size_t pixels(const ko_ctx* ctx) {
   return static_cast<size_t>(ctx->manifest.W) * static_cast<size_t>(ctx->manifest.H);
-}
-
-// A caller that chose neither threads nor a provider leaves the pool's other cores to the utterance
-// pipeline that runs beside the director.
-ko::Renderer& rendererOf(ko_ctx* ctx) {
-  if (ctx->renderer) return *ctx->renderer;
-  int threads = ctx->threads;
-  if (!ctx->threadsChosen && ctx->ep.empty()) {
-    threads = std::min(ctx->threads, 2);
-    std::fprintf(
-        stderr,
-        "[ko] director intra-op %d of pool %d: the caller did not choose, the core sized it for the ko_utt "
-        "pipeline\n",
-        threads, ctx->threads);
-  }
-  ctx->renderer =
-      std::make_unique<ko::Renderer>(ctx->manifest, *ctx->identity, ctx->modelKey, threads, ctx->ep);
-  return *ctx->renderer;
 }
 
 // Paste-to-RGBA shared by both RGBA calls; the crop is already rendered.
@@ -67,7 +47,7 @@ KO_API const float* ko_render_kp_crop(ko_ctx* ctx, int si, const float* kp_sourc
   }
   return ko::guardedCall(ErrorFamily::Session, "ko_render_kp_crop", static_cast<const float*>(nullptr), [&] {
     const int32_t source = si;
-    const float* crop = rendererOf(ctx).render(&source, kp_source, kp_driving, 1);
+    const float* crop = ko::sessionRenderer(*ctx).render(&source, kp_source, kp_driving, 1);
     ctx->lastCrop = crop;
     return crop;
   });

@@ -1,5 +1,7 @@
 #include "ko/session.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 #include "pool/pool.h"
@@ -33,6 +35,32 @@ std::unique_ptr<ko_ctx> openSession(const std::string& bundle, const std::string
   ctx->driver = DriverCursor::open(ctx->manifest, 2, 11);
   ctx->frame.assign(static_cast<size_t>(ctx->manifest.W) * static_cast<size_t>(ctx->manifest.H) * 3, 0);
   return ctx;
+}
+
+namespace {
+
+bool coreChoosesThreads(const ko_ctx& ctx) {
+  return !ctx.threadsChosen && ctx.ep.empty();
+}
+
+}  // namespace
+
+int32_t directorThreads(const ko_ctx& ctx) {
+  return coreChoosesThreads(ctx) ? std::min(ctx.threads, 2) : ctx.threads;
+}
+
+Renderer& sessionRenderer(ko_ctx& ctx) {
+  if (ctx.renderer) return *ctx.renderer;
+  const int32_t threads = directorThreads(ctx);
+  if (coreChoosesThreads(ctx)) {
+    std::fprintf(
+        stderr,
+        "[ko] director intra-op %d of pool %d: the caller did not choose, the core sized it for the ko_utt "
+        "pipeline\n",
+        threads, ctx.threads);
+  }
+  ctx.renderer = std::make_unique<Renderer>(ctx.manifest, *ctx.identity, ctx.modelKey, threads, ctx.ep);
+  return *ctx.renderer;
 }
 
 }  // namespace ko

@@ -36,6 +36,15 @@ namespace ko {
 std::unique_ptr<ko_ctx> openSession(const std::string& bundle, const std::string& modelKey, int threads,
                                     const char* ep);
 
+// Intra-op threads of the session's directors: the caller's count, or at most 2 of the pool when the
+// caller chose neither threads nor a provider.
+int32_t directorThreads(const ko_ctx& ctx);
+
+// The session's director, built on first use. A caller that chose neither threads nor a provider
+// leaves the pool's other cores to the utterance pipeline that runs beside the director, and is told
+// so on standard error. Throws the renderer's refusal.
+Renderer& sessionRenderer(ko_ctx& ctx);
+
 // The paste mask member "mask_512.u8": its first crop x crop bytes. Throws "mask read failed" when it
 // does not open or is shorter.
 std::vector<uint8_t> readPasteMask(const Manifest& manifest);
