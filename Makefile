@@ -1,5 +1,6 @@
 # The two set-up commands and their helpers. Every target installs what is missing first.
-#   make demo         generate the demo identity and render it to out/demo.mp4 and out/demo.png
+#   make demo         generate the demo identity, render its idle loop to out/demo.mp4 and out/demo.png,
+#                     and make it speak a sentence to out/demo-speech.mp4 and out/demo-speech.png
 #   make test         build and run the test suite (what CI runs)
 #   make test-asan    the suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   make test-tsan    the suite under ThreadSanitizer
@@ -15,6 +16,8 @@ FUZZ_TARGETS = onnx_codec tessera_json lip_template compose_v2
 CMAKE_CONFIGURE = cmake -S . -G Ninja -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 DEMO_BUNDLE = out/demo-bundle
+DEMO_SENTENCE = Hello! I am the demo face of libko core. I listen to speech and move my lips with it, \
+  twenty five frames a second, on your C P U.
 
 .PHONY: deps build demo test test-asan test-tsan test-long bench fuzz install clean
 
@@ -31,6 +34,9 @@ demo: deps
 	@cmake --build build-demo -j $(JOBS) --target ko ko_demo_bundle
 	@build-demo/tools/ko_demo_bundle $(DEMO_BUNDLE)
 	@build-demo/tools/ko render $(DEMO_BUNDLE) --model demo --out out/demo.mp4 --sheet out/demo.png
+	@espeak-ng -w out/demo-sentence.wav "$(DEMO_SENTENCE)"
+	@build-demo/tools/ko speak $(DEMO_BUNDLE) --motion $(DEMO_BUNDLE)/motion --audio out/demo-sentence.wav \
+	  --out out/demo-speech.mp4 --sheet out/demo-speech.png
 
 test: build
 	@ctest --test-dir build -j $(JOBS) --output-on-failure -LE long

@@ -189,12 +189,12 @@ Rgb paintFeatures(const Pixel& p, Rgb skin) {
   return skin;
 }
 
-Rgb paintHeadAt(const Pixel& p, const Rgb& behind, const FaceLight& light, bool features) {
+Rgb paintHeadAt(const Pixel& p, const Rgb& behind, const FaceLight& light) {
   Rgb out = paintNeck(p, behind);
   out = paintHairCap(p, out);
   out = paintEars(p, out, headShading(p.x, p.y, light));
   out = paintSkin(p, out, light);
-  if (features) out = paintFeatures(p, out);
+  out = paintFeatures(p, out);
   return paintFringe(p, out);
 }
 
@@ -208,7 +208,7 @@ std::vector<float> paintFace(int crop, const FaceLight& light, const Backdrop& b
     for (int row = begin; row < end; ++row) {
       for (int column = 0; column < crop; ++column) {
         const Pixel p{(column + 0.5) * size - 1.0, (row + 0.5) * size - 1.0, size};
-        const Rgb c = paintHeadAt(p, backdrop(p.x, p.y), light, true);
+        const Rgb c = paintHeadAt(p, backdrop(p.x, p.y), light);
         const size_t at = static_cast<size_t>(row) * static_cast<size_t>(crop) + static_cast<size_t>(column);
         planes[at] = static_cast<float>(std::clamp(c.r, 0.0, 1.0));
         planes[plane + at] = static_cast<float>(std::clamp(c.g, 0.0, 1.0));
@@ -219,8 +219,8 @@ std::vector<float> paintFace(int crop, const FaceLight& light, const Backdrop& b
   return planes;
 }
 
-Rgb paintHead(double x, double y, double pixel, const Rgb& behind) {
-  return paintHeadAt(Pixel{x, y, pixel}, behind, FaceLight{}, false);
+Rgb paintHead(double x, double y, double pixel, const Rgb& behind, const FaceLight& light) {
+  return paintHeadAt(Pixel{x, y, pixel}, behind, light);
 }
 
 }  // namespace ko::demo

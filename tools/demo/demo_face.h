@@ -41,8 +41,9 @@ struct FaceLight {
 // crop x crop pixels as planes R, G, B of floats in [0, 1].
 std::vector<float> paintFace(int crop, const FaceLight& light, const Backdrop& backdrop);
 
-// The head without its features (hair, skin, ears and neck) over `behind`, at crop point (x, y) where
-// one pixel spans `pixel` normalised units: what a driver frame shows where the face is pasted.
-Rgb paintHead(double x, double y, double pixel, const Rgb& behind);
+// The whole head, face and all, over `behind`, at crop point (x, y) where one pixel spans `pixel`
+// normalised units: what a driver frame shows where the rendered face is pasted, as footage of the
+// person would, so the idle frames between utterances show the face too.
+Rgb paintHead(double x, double y, double pixel, const Rgb& behind, const FaceLight& light);
 
 }  // namespace ko::demo

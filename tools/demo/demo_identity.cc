@@ -1,7 +1,6 @@
 #include "tools/demo/demo_identity.h"
 
 #include <cmath>
-#include <numbers>
 #include <vector>
 
 #include "simd/half.h"
@@ -19,15 +18,6 @@ namespace ko::demo {
 namespace {
 
 constexpr size_t kPooledRowHalves = 64 * 32 * 32;
-
-// Source frame si's light wanders a little around the key light's place.
-FaceLight sourceLight(const DemoRecipe& r, int si) {
-  const double phase = 2.0 * std::numbers::pi * si / r.NT;
-  FaceLight light;
-  light.x += 0.12 * std::sin(phase);
-  light.y += 0.06 * std::cos(phase);
-  return light;
-}
 
 std::string priorBytes(const DemoRecipe& r) {
   std::vector<uint16_t> halves;

@@ -98,8 +98,17 @@ Rgb wallColour(const DemoRecipe& r, double x, double y) {
   return {wall.r * vignette, wall.g * vignette, wall.b * vignette};
 }
 
+FaceLight sourceLight(const DemoRecipe& r, int si) {
+  const double phase = 2.0 * std::numbers::pi * si / r.NT;
+  FaceLight light;
+  light.x += 0.12 * std::sin(phase);
+  light.y += 0.06 * std::cos(phase);
+  return light;
+}
+
 std::vector<uint8_t> driverFrame(const DemoRecipe& r, int si) {
   const PasteTransform M = pasteTransform(r, si);
+  const FaceLight light = sourceLight(r, si);
   // Frame to crop: the inverse of M, then crop pixels to normalised coordinates.
   const double det = static_cast<double>(M[0]) * M[4] - static_cast<double>(M[1]) * M[3];
   const double toCrop = 2.0 / r.crop;
@@ -116,7 +125,7 @@ std::vector<uint8_t> driverFrame(const DemoRecipe& r, int si) {
         if (std::abs(x - headX) < reach && y > headY - reach) {
           const double fx = x - 0.5 - M[2], fy = y - 0.5 - M[5];
           const double cropX = (M[4] * fx - M[1] * fy) / det, cropY = (-M[3] * fx + M[0] * fy) / det;
-          c = paintHead((cropX + 0.5) * toCrop - 1.0, (cropY + 0.5) * toCrop - 1.0, pixel, c);
+          c = paintHead((cropX + 0.5) * toCrop - 1.0, (cropY + 0.5) * toCrop - 1.0, pixel, c, light);
         }
         c = paintShirt(r, x, y, c);
         uint8_t* out =

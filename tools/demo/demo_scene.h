@@ -1,5 +1,5 @@
 // The room the demo face is pasted into: the driver frames (a gradient wall with a window and a
-// shelf, shoulders in a shirt, a neck and a featureless head where the face goes), the paste transform
+// shelf, shoulders in a shirt, a neck and the head, face and all, where the rendered face is pasted), the paste transform
 // that places the crop above the shoulders with a slight sway per source frame, and the feathered
 // paste mask.
 #pragma once
@@ -20,6 +20,9 @@ using PasteTransform = std::array<float, 6>;
 // Source frame si's transform: the crop scaled to about 57% of the frame's height, centred above the
 // shoulders, drifting and turning a little from one source frame to the next.
 PasteTransform pasteTransform(const DemoRecipe& recipe, int si);
+
+// Source frame si's key light: it wanders a little around its usual place from frame to frame.
+FaceLight sourceLight(const DemoRecipe& recipe, int si);
 
 // The wall alone at frame point (x, y): what lies behind the head.
 Rgb wallColour(const DemoRecipe& recipe, double x, double y);

@@ -1,6 +1,8 @@
 #include "tools/ko/bundle_access.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace ko::cli {
@@ -21,6 +23,24 @@ std::optional<MemberPath> memberPath(const std::string& bundle, const std::strin
   const int found = ko_bundle_resolve_member(bundle.c_str(), legacyName.c_str(), path.data(), path.size());
   if (found < 0) return std::nullopt;
   return MemberPath{path.data(), found == 1};
+}
+
+std::vector<std::string> directorNetworks(const std::string& dir) {
+  std::vector<std::string> networks;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    const std::string name = entry.path().filename().string();
+    const bool legacy = name.starts_with("model_"), current = name.starts_with("render_model.");
+    if ((legacy || current) && name.ends_with(".onnx")) networks.push_back(name);
+  }
+  std::sort(networks.begin(), networks.end());
+  return networks;
+}
+
+std::string directorKey(const std::string& network) {
+  constexpr size_t kPrefix = 6, kSuffix = 5;  // "model_", ".onnx"
+  if (!network.starts_with("model_") || network.size() <= kPrefix + kSuffix) return "";
+  return network.substr(kPrefix, network.size() - kPrefix - kSuffix);
 }
 
 std::optional<std::vector<int32_t>> idleLoopSources(const std::string& bundle, int rows, int nt) {

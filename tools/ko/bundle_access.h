@@ -1,5 +1,5 @@
-// How the host reaches a bundle through the public interface: an owned session, the bundle's
-// directory and its members under legacy or current names.
+// How the host reaches a bundle through the public interface: an owned session and pipeline, the
+// bundle's directory and its members under legacy or current names.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,11 @@ struct PriorCloser {
 };
 using Prior = std::unique_ptr<ko_prior, PriorCloser>;
 
+struct PipelineCloser {
+  void operator()(ko_utt* utt) const { ko_utt_destroy(utt); }
+};
+using Pipeline = std::unique_ptr<ko_utt, PipelineCloser>;
+
 // The bundle's directory (a container is unpacked once); nullopt with the library's error set.
 std::optional<std::string> bundleDirectory(const std::string& bundle);
 
@@ -31,6 +36,13 @@ struct MemberPath {
   bool present = false;
 };
 std::optional<MemberPath> memberPath(const std::string& bundle, const std::string& legacyName);
+
+// The director networks in a bundle directory, sorted: "model_KEY.onnx" (loaded with --model KEY) and
+// "render_model.*.onnx".
+std::vector<std::string> directorNetworks(const std::string& dir);
+
+// KEY of a "model_KEY.onnx" name; empty for any other name.
+std::string directorKey(const std::string& network);
 
 // The idle loop's source index per row ("drive/si.i32"): `rows` values, each checked against nt.
 // nullopt, after printing why, when the member is missing, short or out of range.

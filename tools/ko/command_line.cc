@@ -14,7 +14,8 @@ bool wantsHelp(const std::vector<std::string>& args) {
 }
 
 std::optional<Arguments> parseArguments(const std::vector<std::string>& args,
-                                        const std::vector<std::string>& known) {
+                                        const std::vector<std::string>& known,
+                                        const std::vector<std::string>& flags) {
   Arguments parsed;
   for (size_t i = 0; i < args.size(); ++i) {
     if (!args[i].starts_with("--")) {
@@ -22,6 +23,10 @@ std::optional<Arguments> parseArguments(const std::vector<std::string>& args,
       continue;
     }
     const std::string name = args[i].substr(2);
+    if (std::find(flags.begin(), flags.end(), name) != flags.end()) {
+      parsed.options[name] = "";
+      continue;
+    }
     if (std::find(known.begin(), known.end(), name) == known.end()) {
       std::fprintf(stderr, "ko: unknown option '%s'\n", args[i].c_str());
       return std::nullopt;

@@ -24,8 +24,10 @@ struct Arguments {
 bool wantsHelp(const std::vector<std::string>& args);
 
 // Splits args; nullopt (after printing why) on an option not in `known` or one missing its value.
+// Options named in `flags` take no value and are stored with an empty one.
 std::optional<Arguments> parseArguments(const std::vector<std::string>& args,
-                                        const std::vector<std::string>& known);
+                                        const std::vector<std::string>& known,
+                                        const std::vector<std::string>& flags = {});
 
 // A whole decimal number of at least `minimum`; nullopt otherwise.
 std::optional<int> integerAtLeast(const std::string& text, int minimum);

@@ -7,6 +7,7 @@ namespace ko::cli {
 
 extern const Command kInfoCommand;
 extern const Command kRenderCommand;
+extern const Command kSpeakCommand;
 extern const Command kPackCommand;
 extern const Command kUnpackCommand;
 extern const Command kMemberCommand;

@@ -19,10 +19,21 @@ bool isMoviePath(const std::string& path) {
   return extension == ".mp4" || extension == ".mov" || extension == ".mkv";
 }
 
+// The reason an H.264 movie cannot hold the frames, or "" when it can.
+std::string oddSize(int width, int height) {
+  if (width % 2 == 0 && height % 2 == 0) return "";
+  return "an H.264 movie needs an even frame size, and frames are " + std::to_string(width) + "x" +
+         std::to_string(height);
+}
+
+tools::MovieSettings movieSettings(int width, int height, int fps) {
+  return {.width = width, .height = height, .fps = fps, .quantizer = kMovieQuantizer};
+}
+
 class MovieOutput final : public FrameOutput {
  public:
   MovieOutput(const std::string& path, int width, int height, int fps)
-      : movie_(path, {.width = width, .height = height, .fps = fps, .quantizer = kMovieQuantizer}) {}
+      : movie_(path, movieSettings(width, height, fps)) {}
   void write(const uint8_t* rgb) override { movie_.encodeRgb(rgb); }
   void finish() override { movie_.finish(); }
 
@@ -55,12 +66,21 @@ class PngDirectoryOutput final : public FrameOutput {
 
 std::unique_ptr<FrameOutput> openFrameOutput(const std::string& path, int width, int height, int fps) {
   if (!isMoviePath(path)) return std::make_unique<PngDirectoryOutput>(path, width, height);
-  if (width % 2 != 0 || height % 2 != 0) {
-    throw std::runtime_error("an H.264 movie needs an even frame size, and frames are " +
-                             std::to_string(width) + "x" + std::to_string(height) +
-                             "; write PNG frames to a directory instead");
-  }
+  const std::string odd = oddSize(width, height);
+  if (!odd.empty()) throw std::runtime_error(odd + "; write PNG frames to a directory instead");
   return std::make_unique<MovieOutput>(path, width, height, fps);
+}
+
+std::unique_ptr<tools::MovieEncoder> openSpokenMovie(const std::string& path, int width, int height, int fps,
+                                                     int audioRate) {
+  if (!isMoviePath(path)) {
+    throw std::runtime_error(path + " is no movie path: speech needs an .mp4, .mov or .mkv movie to play in");
+  }
+  const std::string odd = oddSize(width, height);
+  if (!odd.empty()) throw std::runtime_error(odd);
+  tools::MovieSettings settings = movieSettings(width, height, fps);
+  settings.audioRate = audioRate;
+  return std::make_unique<tools::MovieEncoder>(path, settings);
 }
 
 void writePng(const std::string& path, const uint8_t* rgb, int width, int height) {

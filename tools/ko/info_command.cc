@@ -1,9 +1,7 @@
 // `ko info`: what a bundle holds and how the library reads it. The figures and members come from the
 // C interface; the library itself reports its driver source, its decoders and, with --model, what
 // its load-time rewrites did to the director, as lines on standard error.
-#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -42,19 +40,11 @@ void printMembers(const std::string& bundle, const std::string& dir) {
 }
 
 void printDirectors(const std::string& dir) {
-  std::vector<std::string> networks;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
-    const std::string name = entry.path().filename().string();
-    const bool legacy = name.starts_with("model_"), current = name.starts_with("render_model.");
-    if ((legacy || current) && name.ends_with(".onnx")) networks.push_back(name);
-  }
-  std::sort(networks.begin(), networks.end());
+  const std::vector<std::string> networks = directorNetworks(dir);
   std::printf("directors\n");
   for (const std::string& name : networks) {
-    const bool keyed = name.starts_with("model_");
-    std::printf("  %-28s %s\n", name.c_str(),
-                keyed ? ("--model " + name.substr(6, name.size() - 11)).c_str() : "");
+    const std::string key = directorKey(name);
+    std::printf("  %-28s %s\n", name.c_str(), key.empty() ? "" : ("--model " + key).c_str());
   }
   if (networks.empty()) std::printf("  (none)\n");
 }

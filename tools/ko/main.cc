@@ -1,5 +1,6 @@
 // `ko`: the command-line host of libko_core. It uses the library through its public C interface only,
-// and shows a host's whole loop: open a bundle, render, paste, write the frames.
+// and shows a host's whole loop: open a bundle, render, paste, write the frames; or speak through the
+// utterance pipeline.
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -20,15 +21,18 @@ constexpr const char* kUsage =
     "  info BUNDLE [--model KEY]      what a bundle holds and how the library reads it\n"
     "  render BUNDLE --model KEY --out PATH [--frames N] [--threads T] [--sheet PNG]\n"
     "                                 render the idle loop to an MP4 or a directory of PNG frames\n"
+    "  speak BUNDLE --motion DIR --audio FILE --out OUT.mp4 [--model KEY] [--realtime] [--sheet PNG]\n"
+    "                                 speak a speech file through the utterance pipeline to an MP4\n"
+    "                                 with sound\n"
     "  pack DIR OUT.imx               pack a bundle directory into an IMX container\n"
     "  unpack BUNDLE                  unpack a container (once) and print the bundle directory\n"
     "  member BUNDLE NAME             print the path of a bundle member (legacy names are mapped)\n"
     "\n"
     "Run `ko <command> --help` for a command's details.\n";
 
-const ko::cli::Command* const kCommands[] = {&ko::cli::kInfoCommand, &ko::cli::kRenderCommand,
-                                             &ko::cli::kPackCommand, &ko::cli::kUnpackCommand,
-                                             &ko::cli::kMemberCommand};
+const ko::cli::Command* const kCommands[] = {&ko::cli::kInfoCommand,   &ko::cli::kRenderCommand,
+                                             &ko::cli::kSpeakCommand,  &ko::cli::kPackCommand,
+                                             &ko::cli::kUnpackCommand, &ko::cli::kMemberCommand};
 
 }  // namespace
 
