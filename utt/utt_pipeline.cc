@@ -210,6 +210,11 @@ UttStats UttPipeline::stats() {
   return stats;
 }
 
+StageTotals UttPipeline::stageTotals() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return totals_;
+}
+
 bool UttPipeline::renderStatus(std::string* text, int64_t* count) {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (text) *text = renderFailText_;

@@ -80,6 +80,8 @@ class UttPipeline {
   // 1 loaded, 0 loading, -1 failed (failure then receives the model's text).
   int32_t ready(std::string* failure);
   UttStats stats();
+  // Where the time went so far: what the stage report prints at destruction.
+  StageTotals stageTotals();
   // The failures noted so far and the latest text; true once a sticky one was noted.
   bool renderStatus(std::string* text, int64_t* count);
   void noteRenderFail(const char* stage, const std::string& text, bool sticky);
