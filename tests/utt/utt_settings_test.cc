@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "tests/support/a2x_fixture.h"
+#include "tests/support/failure_text.h"
 #include "utt/stage_report.h"
 #include "utt/utt_settings.h"
 
@@ -119,16 +120,7 @@ TEST(UttSettings, ApplyDefaultsOptionsAndEnvironment) {
   const UttSettings motion = utt::resolveUttSettings(request(motionOnly.path()), 5, 6);
   EXPECT_EQ(motion.kind, utt::ModelKind::Motion);
   EXPECT_FALSE(motion.pipelinedPaste);
-  EXPECT_THROW(
-      {
-        try {
-          utt::resolveUttSettings(request(""), 5, 6);
-        } catch (const std::runtime_error& e) {
-          EXPECT_STREQ(e.what(), "opts.motion_dir required");
-          throw;
-        }
-      },
-      std::runtime_error);
+  EXPECT_EQ(failureText([&] { utt::resolveUttSettings(request(""), 5, 6); }), "opts.motion_dir required");
 }
 
 TEST(UttStageReport, SaysWhatWasMeasuredOrThatNothingWas) {

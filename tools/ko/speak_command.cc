@@ -111,7 +111,7 @@ class SpokenMovie {
  public:
   SpokenMovie(const SpeakJob& job, int width, int height, const std::vector<int16_t>& speech)
       : speech_(speech),
-        movie_(openSpokenMovie(job.out, width, height, kFps, kSpeechRate)),
+        movie_(openSpokenMovie(job.out, width, height, kFps, tools::kSpeechRate)),
         progress_(speechFrames() + kRampFrames) {
     if (!job.sheet.empty()) sheet_ = std::make_unique<ContactSheet>(width, height, speechFrames());
   }
@@ -162,8 +162,8 @@ class SpokenMovie {
 void printSummary(const SpeakJob& job, const SpeechRunReport& run, const ko_utt_stats& stats,
                   const StageClock& clock, size_t samples) {
   std::printf("spoke %.2f s of speech: %d frames (%d idle, %d speech, %d blend",
-              samples / double(kSpeechRate), run.idle + run.speech + run.repeated + run.blend, run.idle,
-              run.speech, run.blend);
+              samples / double(tools::kSpeechRate), run.idle + run.speech + run.repeated + run.blend,
+              run.idle, run.speech, run.blend);
   if (run.repeated > 0) std::printf(", %d lost speech frames repeated", run.repeated);
   std::printf(") in %.2f s, %s\n", run.seconds, job.realtime ? "paced at real time" : "as fast as they came");
   std::printf("first speech frame %.0f ms after the first push; then %.1f frames/s sustained",

@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "ko/ko.h"
+#include "tools/media/speech_reader.h"
 
 namespace ko::cli {
 
-inline constexpr int kSpeechRate = 16000;
-inline constexpr int kSamplesPerFrame = kSpeechRate / 25;
+// One frame period of speech at 25 frames/s.
+inline constexpr int kSamplesPerFrame = tools::kSpeechRate / 25;
 
 struct SpeechRunReport {
   int idle = 0, speech = 0, blend = 0;
