@@ -3,5 +3,6 @@
 #pragma once
 
 #include "audio/a2x_stream.h"      // IWYU pragma: export
+#include "audio/fca_model.h"       // IWYU pragma: export
 #include "audio/motion_stream.h"   // IWYU pragma: export
 #include "audio/speech_encoder.h"  // IWYU pragma: export

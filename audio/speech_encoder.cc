@@ -134,15 +134,24 @@ const std::vector<float>& SpeechEncoder::zero_window_emb(Ort::Session& w2v8) {
   return zeroemb;
 }
 
-Ort::Value SpeechEncoder::run8s(Ort::Session& w2v8, float* window) {
+Ort::Value runLegacyWindow(Ort::Session& session, const Ort::MemoryInfo& cpu, float* window) {
   const int64_t shape[] = {1, kLegacyWindowSamples};
   Ort::Value input = Ort::Value::CreateTensor<float>(cpu, window, kLegacyWindowSamples, shape, 2);
-  Ort::Value emb = runOne(w2v8, "input_values", input, "audio_emb");
+  const char* inputName = "input_values";
+  const char* outputName = "audio_emb";
+  Ort::Value emb{nullptr};
+  session.Run(Ort::RunOptions{nullptr}, &inputName, &input, 1, &outputName, &emb, 1);
   if (!emb.IsTensor() ||
       emb.GetTensorTypeAndShapeInfo().GetElementType() != ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT ||
       floatCount(emb) != kEmbFloats) {
     throw std::runtime_error("the 8 s w2v encoder's \"audio_emb\" is not 12 x 200 x 768 floats");
   }
+  return emb;
+}
+
+Ort::Value SpeechEncoder::run8s(Ort::Session& w2v8, float* window) {
+  Ort::Value emb{nullptr};
+  ko_a2x_on_owner_thread([&] { emb = runLegacyWindow(w2v8, cpu, window); });
   return emb;
 }
 

@@ -85,6 +85,10 @@ class SpeechEncoder {
   Ort::MemoryInfo cpu;
 };
 
+// One run of an 8 s encoder session on a normalised window of 128000 samples, on the calling
+// thread: "input_values" [1, 128000] -> "audio_emb", which must be 12 x 200 x 768 floats.
+Ort::Value runLegacyWindow(Ort::Session& session, const Ort::MemoryInfo& cpu, float* window);
+
 // The file pairs looked for beside the 8 s encoder, in order: (trunk, head).
 struct W2vPairNames {
   const char* trunk;

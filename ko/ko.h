@@ -1,8 +1,8 @@
 /*
  * libko_core: real-time talking-head rendering on the CPU.
  *
- * This header is the manual of the session, prior, bundle, tessera and utterance families. The audio
- * families live in ko_a2x.h.
+ * This header is the manual of the session, prior, bundle, tessera, utterance and offline stream
+ * families. The audio families live in ko_a2x.h.
  *
  * Error convention (every call in this library):
  *   - The return value alone tells whether a call failed: NULL for calls returning a handle, 0 or a
@@ -286,6 +286,61 @@ KO_API const char* ko_utt_last_error(void);
 /* Stops and joins every thread of the pipeline and frees it. Returns once the audio model has
  * finished loading when it is still loading. NULL is ignored. */
 KO_API void ko_utt_destroy(ko_utt* utt);
+
+/* ---------------------------------------------------------------------------------------------
+ * Offline stream family: a whole utterance rendered at once
+ *
+ * For hosts that have all of an utterance's audio up front (a reply synthesised whole, a batch job).
+ * A stream opens its own session on the bundle with the director "model_render.onnx" and an FCA model
+ * (ko_a2x.h) on the bundle's "fca_stream.onnx". A run computes every frame's expression delta first,
+ * then renders the crops on a worker thread, at most 4 of them waiting, while the calling thread
+ * pastes them into the driver frames and hands each finished frame to the callback, in order.
+ *
+ * Frame j of a run plays driver row (skip + j) mod NT (row 0 when NT is 1): every run starts at row 0
+ * and carries nothing over. Its keypoints are that row of the bundle's "xs_target.bin" (the source)
+ * and the same row plus gain x the frame's delta (the driving). A stream is run by one thread at a
+ * time; streams are independent.
+ * ------------------------------------------------------------------------------------------- */
+
+typedef struct ko_stream ko_stream;
+
+/* Receives frame `index` (0, 1, 2, ... without gaps) of a run: W x H packed RGB bytes, valid during
+ * the call only. Called on the thread that called ko_stream_run. */
+typedef void (*ko_stream_frame_cb)(void* user, int index, const uint8_t* rgb, int width, int height);
+
+/* Opens a stream.
+ *   bundle_dir    the bundle (see the bundle rules at the top); it must hold "model_render.onnx",
+ *                 "fca_stream.onnx" and "xs_target.bin" (NT x 63 floats).
+ *   encoder_path  the 8 s speech encoder's ONNX file (the interface of $W2V_ONNX).
+ *   threads       intra-op threads for the director and the FCA networks; below 1 lets the library
+ *                 choose.
+ *   skip          leading frames of every utterance computed but not rendered (0 or more).
+ *   gain          the scale of the expression deltas (finite; 1 plays them as predicted).
+ * Returns a stream, or NULL with ko_stream_last_error set: "ko_create: " + the session's refusal,
+ * "ko_fca_create: " + the FCA model's refusal, "ko_stream_create: cannot read xs_target.bin (NT*63
+ * f32)", "ko_stream_create: skip must be 0 or more", "ko_stream_create: gain must be finite", or
+ * "ko_stream_create: " + any other reason. A failed create frees everything it built. */
+KO_API ko_stream* ko_stream_create(const char* bundle_dir, const char* encoder_path, int threads, int skip,
+                                   float gain);
+
+/* Renders the utterance of count samples (16 kHz mono floats), ceil(count / 640) frames less the
+ * skipped ones, calling callback(user, ...) once per frame. Returns the frames delivered (0 when
+ * count < 1 or skip covers every frame), or -1 with ko_stream_last_error set: "ko_stream_run: NULL
+ * stream/callback"; "ko_fca_deltas: " + the FCA model's text when the deltas fail (no frame is
+ * delivered); "ko_stream_run: render/paste failed" when a render or paste fails, after the frames
+ * before it were delivered. The stream stays usable for the next run. */
+KO_API int ko_stream_run(ko_stream* stream, const float* samples, int count, ko_stream_frame_cb callback,
+                         void* user);
+
+/* The frame width and height of the stream's bundle; 0 for NULL. */
+KO_API int ko_stream_width(const ko_stream* stream);
+KO_API int ko_stream_height(const ko_stream* stream);
+
+/* The calling thread's last ko_stream_* message; "" if none. Never NULL. */
+KO_API const char* ko_stream_last_error(void);
+
+/* Frees the FCA model, the session and the stream. NULL is ignored. */
+KO_API void ko_stream_destroy(ko_stream* stream);
 
 #ifdef __cplusplus
 }

@@ -2,8 +2,8 @@
  * libko_core: the audio families (speech to keypoints).
  *
  * Error convention: as described at the top of ko.h. Each family of this header keeps its own
- * per-thread text, read with ko_a2x_last_error() or ko_motion_last_error(); it is one text per thread,
- * shared by every stream of the family.
+ * per-thread text, read with ko_a2x_last_error(), ko_motion_last_error() or ko_fca_last_error(); it is
+ * one text per thread, shared by every stream of the family.
  *
  * Audio is 16 kHz mono, 32-bit float samples; 640 samples make one video frame (40 ms, 25 frames/s).
  * A keypoint set is 63 floats: 21 rows of (x, y, z) (ko_host_kp_rows()).
@@ -235,6 +235,45 @@ KO_API const char* ko_motion_last_error(void);
 
 /* Frees the stream. NULL is ignored. */
 KO_API void ko_motion_destroy(ko_motion* stream);
+
+/* ---------------------------------------------------------------------------------------------
+ * fca family: whole-utterance speech to expression deltas
+ *
+ * For hosts that have all of an utterance's audio up front (ko_stream in ko.h is built on it). An
+ * FCA model runs two networks of its own, not the process's shared speech encoder: an 8 s speech
+ * encoder ("input_values" [1, 128000] -> "audio_emb" [12, 200, 768], the interface of $W2V_ONNX),
+ * run once per 100 frames of audio, and the expression network "fca_stream.onnx" ("cond" [1, 5376],
+ * "prev" [1, 63], "h" [1, 384] -> "m" [1, 63], "hn" [1, 384]), run once per frame. A frame's features
+ * are the mean of the encoder's layers 4 to 9, normalised causally (each frame loses the mean of the
+ * louder frames before it), and the expression network sees frames t-1 .. t+5 of them.
+ *
+ * A model is used by one thread at a time; models are independent.
+ * ------------------------------------------------------------------------------------------- */
+
+typedef struct ko_fca ko_fca;
+
+/* Opens both networks.
+ *   encoder_path  the 8 s speech encoder's ONNX file.
+ *   model_path    the expression network's ONNX file (a bundle's "fca_stream.onnx").
+ *   threads       intra-op threads for both; below 1 means the library's pool size.
+ * Returns a model, or NULL with ko_fca_last_error set: "ko_fca_create: NULL encoder_path/model_path"
+ * or "ko_fca_create: " + ONNX Runtime's reason a file did not open. */
+KO_API ko_fca* ko_fca_create(const char* encoder_path, const char* model_path, int threads);
+
+/* The expression delta of every frame of count samples (16 kHz mono; NaN and infinite samples are
+ * taken as 0): out receives ceil(count / 640) * 63 floats, frame by frame, not added to any idle
+ * keypoints. Returns the frame count; 0 for count < 1; -1 with ko_fca_last_error set otherwise:
+ * "ko_fca_deltas: NULL fca", "ko_fca_deltas: NULL samples/out", "ko_fca_deltas: <T> frames do not
+ * fit max_frames <max>" (nothing written), or "ko_fca_deltas: " + a network's failure (out may then
+ * be partly written). */
+KO_API int ko_fca_deltas(ko_fca* fca, const float* samples, int count, float* out, int max_frames);
+
+/* The calling thread's last error text of this family. Never NULL; "" when none. Valid until the
+ * next ko_fca_* call on this thread. */
+KO_API const char* ko_fca_last_error(void);
+
+/* Frees the model and both networks. NULL is ignored. */
+KO_API void ko_fca_destroy(ko_fca* fca);
 
 #ifdef __cplusplus
 }

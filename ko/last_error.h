@@ -9,7 +9,7 @@
 namespace ko {
 
 // Each family of exported calls has its own last-error text per thread.
-enum class ErrorFamily { Session, A2x, Motion, Utt, Count };
+enum class ErrorFamily { Session, A2x, Motion, Utt, Fca, Stream, Count };
 
 const std::string& lastError(ErrorFamily family);
 void clearLastError(ErrorFamily family);

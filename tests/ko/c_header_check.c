@@ -20,6 +20,14 @@ int main(void) {
       strcmp(ko_motion_last_error(), "ko_motion_create: NULL motion_dir") != 0)
     return 8;
   ko_motion_destroy(NULL);
+  if (ko_fca_create(NULL, NULL, 1) != NULL ||
+      strcmp(ko_fca_last_error(), "ko_fca_create: NULL encoder_path/model_path") != 0)
+    return 9;
+  ko_fca_destroy(NULL);
+  if (ko_stream_run(NULL, NULL, 0, NULL, NULL) != -1 ||
+      strcmp(ko_stream_last_error(), "ko_stream_run: NULL stream/callback") != 0)
+    return 10;
+  ko_stream_destroy(NULL);
   puts("c header ok");
   return 0;
 }

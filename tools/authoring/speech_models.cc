@@ -233,29 +233,33 @@ std::vector<uint8_t> a2xEncoder(const A2xRecipe& r) {
   return m.bytes();
 }
 
-std::vector<uint8_t> a2xDecoder(const A2xRecipe& r) {
-  // Its own stream: the decoder's weights must not repeat the encoder's.
-  WeightStream stream(r.seed ^ 0x9E3779B9u);
-  const int h = r.h, k = kKeypointValues;
+std::vector<uint8_t> recurrentStep(const RecurrentStepShape& shape) {
+  WeightStream stream(shape.seed);
+  const int c = shape.contextWidth, h = shape.stateWidth, k = kKeypointValues;
   // Three inputs feed the state; a joint fan-in keeps their sum inside tanh's working range.
-  const float stateGain = std::sqrt(static_cast<float>(h) / static_cast<float>(2 * h + k));
-  const float prevGain = std::sqrt(static_cast<float>(k) / static_cast<float>(2 * h + k));
+  const auto share = [&](int width) {
+    return std::sqrt(static_cast<float>(width) / static_cast<float>(c + h + k));
+  };
   const float outGain = std::sqrt(0.5f);
+  std::vector<Dim> stateDims{1, h};
+  if (shape.stateRank3) stateDims.insert(stateDims.begin(), 1);
+  std::vector<int64_t> stateShape(stateDims.size(), 1);
+  stateShape.back() = h;
   ModelBuilder m;
   m.opset(17)
-      .input("ctx_t", {1, h})
+      .input(shape.context, {1, c})
       .input("prev", {1, k})
-      .input("h", {1, 1, h})
+      .input("h", stateDims)
       .initializer("dec_row_shape", int64Tensor({2}, {1, h}))
-      .initializer("dec_state_shape", int64Tensor({3}, {1, 1, h}))
-      .initializer("dec_a", floatTensor({h, h}, stream.matrix(h, h, stateGain)))
-      .initializer("dec_b", floatTensor({k, h}, stream.matrix(k, h, prevGain)))
-      .initializer("dec_c", floatTensor({h, h}, stream.matrix(h, h, stateGain)))
+      .initializer("dec_state_shape", int64Tensor({static_cast<int64_t>(stateShape.size())}, stateShape))
+      .initializer("dec_a", floatTensor({c, h}, stream.matrix(c, h, share(c))))
+      .initializer("dec_b", floatTensor({k, h}, stream.matrix(k, h, share(k))))
+      .initializer("dec_c", floatTensor({h, h}, stream.matrix(h, h, share(h))))
       .initializer("dec_bias", floatTensor({h}, stream.uniform(static_cast<size_t>(h), 0.1f)))
       .initializer("dec_d", floatTensor({h, k}, stream.matrix(h, k, outGain)))
       .initializer("dec_e", floatTensor({k, k}, stream.matrix(k, k, outGain)))
       .node("Reshape", {"h", "dec_row_shape"}, {"dec_h"})
-      .node("MatMul", {"ctx_t", "dec_a"}, {"dec_from_ctx"})
+      .node("MatMul", {shape.context, "dec_a"}, {"dec_from_ctx"})
       .node("MatMul", {"prev", "dec_b"}, {"dec_from_prev"})
       .node("MatMul", {"dec_h", "dec_c"}, {"dec_from_state"})
       .node("Add", {"dec_from_ctx", "dec_from_prev"}, {"dec_sum2"})
@@ -266,10 +270,23 @@ std::vector<uint8_t> a2xDecoder(const A2xRecipe& r) {
       .node("MatMul", {"prev", "dec_e"}, {"dec_m_prev"})
       .node("Add", {"dec_m_state", "dec_m_prev"}, {"dec_m_pre"})
       .node("Tanh", {"dec_m_pre"}, {"m"})
-      .node("Reshape", {"dec_hn", "dec_state_shape"}, {"h_out"})
+      .node("Reshape", {"dec_hn", "dec_state_shape"}, {shape.stateOut})
       .output("m", {1, k})
-      .output("h_out", {1, 1, h});
+      .output(shape.stateOut, stateDims);
   return m.bytes();
+}
+
+std::vector<uint8_t> a2xDecoder(const A2xRecipe& r) {
+  // Its own stream: the decoder's weights must not repeat the encoder's.
+  return recurrentStep({"ctx_t", r.h, r.h, true, "h_out", r.seed ^ 0x9E3779B9u});
+}
+
+std::vector<uint8_t> fcaStream(uint32_t seed) {
+  return recurrentStep({"cond", kFcaCondValues, kFcaStateValues, false, "hn", seed});
+}
+
+void writeFcaStream(const std::string& path, uint32_t seed) {
+  writeBytes(path, memberBytes(fcaStream(seed)));
 }
 
 std::vector<float> idleKeypoints(int rows) {

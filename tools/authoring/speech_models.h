@@ -86,6 +86,24 @@ std::vector<uint8_t> a2xEncoder(const A2xRecipe& recipe = {});
 // "ctx_t" [1, h], "prev" [1, 63], "h" [1, 1, h] -> "m" [1, 63], "h_out" [1, 1, h].
 std::vector<uint8_t> a2xDecoder(const A2xRecipe& recipe = {});
 
+// One step of a recurrent keypoint network: hn = tanh(context A + prev B + h C + bias),
+// m = tanh(hn D + prev E), every input carried into the output.
+struct RecurrentStepShape {
+  std::string context;  // the per-frame input's name
+  int contextWidth;
+  int stateWidth;
+  bool stateRank3;  // the state is [1, 1, width] rather than [1, width]
+  std::string stateOut;
+  uint32_t seed;
+};
+std::vector<uint8_t> recurrentStep(const RecurrentStepShape& shape);
+
+// The FCA expression network: "cond" [1, 5376], "prev" [1, 63], "h" [1, 384] -> "m" [1, 63],
+// "hn" [1, 384], a recurrent step as above.
+std::vector<uint8_t> fcaStream(uint32_t seed = 5);
+// Writes fcaStream(seed) to path. Throws on a failed write.
+void writeFcaStream(const std::string& path, uint32_t seed = 5);
+
 struct MotionDirRecipe {
   A2xRecipe net;  // window or left below 0: left out of the meta
   int posRows = 512;
