@@ -22,13 +22,6 @@ using ko::ErrorFamily;
 
 constexpr ErrorFamily kFamily = ErrorFamily::A2x;
 
-// Clears the thread's text and runs body through the one guarded conversion.
-template <class Result, class Body>
-Result guarded(const char* call, Result onFailure, Body&& body) noexcept {
-  ko::clearLastError(kFamily);
-  return ko::guardedCall(kFamily, call, onFailure, std::forward<Body>(body));
-}
-
 // The network work of avail and pull never fails the call; its failure is the thread's text.
 void reportExtendFailure(ko::A2xStream& stream) {
   if (stream.extendFailure.empty()) return;
@@ -42,7 +35,7 @@ int clampCount(int64_t count) {
 
 int pullFrames(const char* call, ko_a2x* handle, int* idx, float* xs, float* kp, float* wn, int max,
                bool wantWn) {
-  return guarded(call, 0, [&] {
+  return ko::clearedCall(kFamily, call, 0, [&] {
     if (!handle || (max > 0 && (!idx || !xs || !kp || (wantWn && !wn)))) {
       throw std::invalid_argument(wantWn ? "NULL stream/idx/xs/kp/wn" : "NULL stream/idx/xs/kp");
     }
@@ -54,7 +47,7 @@ int pullFrames(const char* call, ko_a2x* handle, int* idx, float* xs, float* kp,
 
 int wholeUtterance(const char* call, ko_a2x* handle, const float* samples, int count, float* out,
                    float* wnOut, int maxFrames, bool wantWn) {
-  return guarded(call, -1, [&] {
+  return ko::clearedCall(kFamily, call, -1, [&] {
     if (!handle || (count > 0 && (!samples || !out || (wantWn && !wnOut)))) {
       throw std::invalid_argument(wantWn ? "NULL stream/samples/out/wn_out" : "NULL stream/samples/out");
     }
@@ -76,14 +69,14 @@ int wholeUtterance(const char* call, ko_a2x* handle, const float* samples, int c
 extern "C" {
 
 KO_API ko_a2x* ko_a2x_create(const char* bundle, int threads) {
-  return guarded("ko_a2x_create", static_cast<ko_a2x*>(nullptr), [&] {
+  return ko::clearedCall(kFamily, "ko_a2x_create", static_cast<ko_a2x*>(nullptr), [&] {
     if (!bundle) throw std::invalid_argument("NULL bundle");
     return new ko_a2x(bundle, threads);
   });
 }
 
 KO_API int ko_a2x_push(ko_a2x* stream, const float* samples, int count) {
-  return guarded("ko_a2x_push", 0, [&] {
+  return ko::clearedCall(kFamily, "ko_a2x_push", 0, [&] {
     if (!stream || (count > 0 && !samples)) throw std::invalid_argument("NULL stream/samples");
     stream->stream.push(samples, count);
     return 1;
@@ -91,7 +84,7 @@ KO_API int ko_a2x_push(ko_a2x* stream, const float* samples, int count) {
 }
 
 KO_API int ko_a2x_finish(ko_a2x* stream) {
-  return guarded("ko_a2x_finish", 0, [&] {
+  return ko::clearedCall(kFamily, "ko_a2x_finish", 0, [&] {
     if (!stream) throw std::invalid_argument("NULL stream");
     stream->stream.finish();
     return 1;
@@ -99,14 +92,14 @@ KO_API int ko_a2x_finish(ko_a2x* stream) {
 }
 
 KO_API int ko_a2x_total(const ko_a2x* stream) {
-  return guarded("ko_a2x_total", -1, [&] {
+  return ko::clearedCall(kFamily, "ko_a2x_total", -1, [&] {
     if (!stream) throw std::invalid_argument("NULL stream");
     return clampCount(stream->stream.total());
   });
 }
 
 KO_API int ko_a2x_avail(ko_a2x* stream) {
-  return guarded("ko_a2x_avail", 0, [&] {
+  return ko::clearedCall(kFamily, "ko_a2x_avail", 0, [&] {
     if (!stream) throw std::invalid_argument("NULL stream");
     const int64_t ready = stream->stream.avail();
     reportExtendFailure(stream->stream);
@@ -123,7 +116,7 @@ KO_API int ko_a2x_pull_wn(ko_a2x* stream, int* idx, float* xs, float* kp, float*
 }
 
 KO_API int ko_a2x_reset(ko_a2x* stream, int start, int dir, int loop) {
-  return guarded("ko_a2x_reset", 0, [&] {
+  return ko::clearedCall(kFamily, "ko_a2x_reset", 0, [&] {
     if (!stream) throw std::invalid_argument("NULL stream");
     stream->stream.reset(start, dir, loop);
     return 1;
@@ -160,7 +153,7 @@ KO_API void ko_a2x_destroy(ko_a2x* stream) {
 }
 
 KO_API int ko_a2x_preload_w2v(const char* path) {
-  return guarded("ko_a2x_preload_w2v", 0, [&] {
+  return ko::clearedCall(kFamily, "ko_a2x_preload_w2v", 0, [&] {
     std::string chosen = path ? path : "";
     if (chosen.empty()) {
       const char* fromEnvironment = std::getenv("W2V_ONNX");

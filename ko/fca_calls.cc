@@ -16,25 +16,19 @@ namespace {
 
 constexpr ko::ErrorFamily kFamily = ko::ErrorFamily::Fca;
 
-template <class Result, class Body>
-Result guarded(const char* call, Result onFailure, Body&& body) noexcept {
-  ko::clearLastError(kFamily);
-  return ko::guardedCall(kFamily, call, onFailure, std::forward<Body>(body));
-}
-
 }  // namespace
 
 extern "C" {
 
 KO_API ko_fca* ko_fca_create(const char* encoder_path, const char* model_path, int threads) {
-  return guarded("ko_fca_create", static_cast<ko_fca*>(nullptr), [&] {
+  return ko::clearedCall(kFamily, "ko_fca_create", static_cast<ko_fca*>(nullptr), [&] {
     if (!encoder_path || !model_path) throw std::invalid_argument("NULL encoder_path/model_path");
     return new ko_fca(encoder_path, model_path, threads);
   });
 }
 
 KO_API int ko_fca_deltas(ko_fca* fca, const float* samples, int count, float* out, int max_frames) {
-  return guarded("ko_fca_deltas", -1, [&] {
+  return ko::clearedCall(kFamily, "ko_fca_deltas", -1, [&] {
     if (!fca) throw std::invalid_argument("NULL fca");
     const int64_t frames = ko::fcaFrames(count);
     if (frames == 0) return 0;

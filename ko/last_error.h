@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace ko {
 
@@ -33,6 +34,13 @@ Result guardedCall(ErrorFamily family, const char* call, Result onFailure, Body&
     setLastError(family, call, "unknown failure");
   }
   return onFailure;
+}
+
+// What a call that can fail runs: clears the family's text on entry, then runs body as guardedCall.
+template <class Result, class Body>
+Result clearedCall(ErrorFamily family, const char* call, Result onFailure, Body&& body) noexcept {
+  clearLastError(family);
+  return guardedCall(family, call, onFailure, std::forward<Body>(body));
 }
 
 }  // namespace ko

@@ -17,13 +17,6 @@ namespace {
 
 constexpr ko::ErrorFamily kFamily = ko::ErrorFamily::Motion;
 
-// Clears the thread's text and runs body through the one guarded conversion.
-template <class Result, class Body>
-Result guarded(const char* call, Result onFailure, Body&& body) noexcept {
-  ko::clearLastError(kFamily);
-  return ko::guardedCall(kFamily, call, onFailure, std::forward<Body>(body));
-}
-
 void requireArgs(bool valid) {
   if (!valid) throw std::invalid_argument("bad args");
 }
@@ -37,14 +30,14 @@ int clampCount(int64_t count) {
 extern "C" {
 
 KO_API ko_motion* ko_motion_create(const char* motion_dir, int threads, const char* ep) {
-  return guarded("ko_motion_create", static_cast<ko_motion*>(nullptr), [&] {
+  return ko::clearedCall(kFamily, "ko_motion_create", static_cast<ko_motion*>(nullptr), [&] {
     if (!motion_dir) throw std::invalid_argument("NULL motion_dir");
     return new ko_motion(motion_dir, threads, ep);
   });
 }
 
 KO_API int ko_motion_push(ko_motion* stream, const float* samples, int count) {
-  return guarded("ko_motion_push", 0, [&] {
+  return ko::clearedCall(kFamily, "ko_motion_push", 0, [&] {
     if (!stream || !samples || count < 0 || stream->stream.finished()) {
       throw std::invalid_argument("bad args / already finished");
     }
@@ -54,7 +47,7 @@ KO_API int ko_motion_push(ko_motion* stream, const float* samples, int count) {
 }
 
 KO_API int ko_motion_finish(ko_motion* stream) {
-  return guarded("ko_motion_finish", 0, [&] {
+  return ko::clearedCall(kFamily, "ko_motion_finish", 0, [&] {
     requireArgs(stream);
     stream->stream.finish();
     return 1;
@@ -62,28 +55,28 @@ KO_API int ko_motion_finish(ko_motion* stream) {
 }
 
 KO_API int ko_motion_total(const ko_motion* stream) {
-  return guarded("ko_motion_total", -1, [&] {
+  return ko::clearedCall(kFamily, "ko_motion_total", -1, [&] {
     requireArgs(stream);
     return clampCount(stream->stream.total());
   });
 }
 
 KO_API int ko_motion_avail(ko_motion* stream) {
-  return guarded("ko_motion_avail", -1, [&] {
+  return ko::clearedCall(kFamily, "ko_motion_avail", -1, [&] {
     requireArgs(stream);
     return clampCount(stream->stream.avail());
   });
 }
 
 KO_API int ko_motion_pull(ko_motion* stream, int* rows, float* xs, float* kp, int max) {
-  return guarded("ko_motion_pull", -1, [&] {
+  return ko::clearedCall(kFamily, "ko_motion_pull", -1, [&] {
     requireArgs(stream && rows && xs && kp && max >= 0);
     return clampCount(stream->stream.pull(rows, xs, kp, max));
   });
 }
 
 KO_API int ko_motion_reset(ko_motion* stream, int start, int dir, int loop) {
-  return guarded("ko_motion_reset", 0, [&] {
+  return ko::clearedCall(kFamily, "ko_motion_reset", 0, [&] {
     requireArgs(stream);
     stream->stream.reset(start, dir, loop != 0);
     return 1;

@@ -75,8 +75,7 @@ size_t frameBytesOf(const ko_ctx& ctx) {
 // Runs body, keeping a WholeText as it stands and prefixing any other failure with the call.
 template <class Result, class Body>
 Result guarded(const char* call, Result onFailure, Body&& body) noexcept {
-  ko::clearLastError(kFamily);
-  return ko::guardedCall(kFamily, call, onFailure, [&]() -> Result {
+  return ko::clearedCall(kFamily, call, onFailure, [&]() -> Result {
     try {
       return body();
     } catch (const WholeText& failure) {
