@@ -1,6 +1,7 @@
 # The two set-up commands and their helpers. Every target installs what is missing first.
 #   make demo         generate the demo identity, render its idle loop to out/demo.mp4 and out/demo.png,
-#                     and make it speak a sentence to out/demo-speech.mp4 and out/demo-speech.png
+#                     and make it speak a sentence to out/demo-speech.mp4 and out/demo-speech.png, live,
+#                     and to out/demo-speech-offline.mp4 and .png through the offline stream
 #   make test         build and run the test suite (what CI runs)
 #   make test-asan    the suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   make test-tsan    the suite under ThreadSanitizer
@@ -33,10 +34,12 @@ demo: deps
 	@$(CMAKE_CONFIGURE) -B build-demo -DCMAKE_BUILD_TYPE=Release -DKO_BUILD_TESTS=OFF -DKO_BUILD_BENCH=OFF >/dev/null
 	@cmake --build build-demo -j $(JOBS) --target ko ko_demo_bundle
 	@build-demo/tools/ko_demo_bundle $(DEMO_BUNDLE)
-	@build-demo/tools/ko render $(DEMO_BUNDLE) --model demo --out out/demo.mp4 --sheet out/demo.png
+	@build-demo/tools/ko render $(DEMO_BUNDLE) --model render --out out/demo.mp4 --sheet out/demo.png
 	@espeak-ng -w out/demo-sentence.wav "$(DEMO_SENTENCE)"
 	@build-demo/tools/ko speak $(DEMO_BUNDLE) --motion $(DEMO_BUNDLE)/motion --audio out/demo-sentence.wav \
 	  --out out/demo-speech.mp4 --sheet out/demo-speech.png
+	@build-demo/tools/ko speak $(DEMO_BUNDLE) --motion $(DEMO_BUNDLE)/motion --audio out/demo-sentence.wav \
+	  --offline --out out/demo-speech-offline.mp4 --sheet out/demo-speech-offline.png
 
 test: build
 	@ctest --test-dir build -j $(JOBS) --output-on-failure -LE long

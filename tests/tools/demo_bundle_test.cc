@@ -72,12 +72,12 @@ class DemoBundle : public ::testing::Test {
   // The bundle's director run in ONNX Runtime on source frame si's prior and pooled features, with the
   // compose v2 graph its lip template carries spliced in and the lip contour rasterised for kd.
   std::vector<float> runtimeCrop(int si, const std::vector<float>& ks, const std::vector<float>& kd) const {
-    const std::string model = readFile(dir_ / "model_demo.onnx");
+    const std::string model = readFile(dir_ / "model_render.onnx");
     const std::string lips = readFile(dir_ / "lip_template.v1.json");
     std::vector<uint8_t> spliced(model.begin(), model.end()), structure;
     std::string source, reason, digest;
     EXPECT_EQ(
-        tessera::composeV2StructureFromTemplate(lips, "model_demo.onnx", structure, source, reason, &digest),
+        tessera::composeV2StructureFromTemplate(lips, "model_render.onnx", structure, source, reason, &digest),
         1);
     EXPECT_TRUE(spliceComposeV2(spliced, structure, reason, source, nullptr, nullptr, digest)) << reason;
     const int64_t side = recipe_.crop;
@@ -216,7 +216,7 @@ TEST_F(DemoBundle, EveryGenerationWritesTheSameBytes) {
   demo::writeDemoBundle(recipe_, again.path());
   const std::map<std::string, std::string> first = filesUnder(dir_.path());
   const std::map<std::string, std::string> second = filesUnder(again.path());
-  ASSERT_EQ(first.size(), 20u);
+  ASSERT_EQ(first.size(), 22u);
   for (const auto& [name, bytes] : first) {
     ASSERT_TRUE(second.contains(name)) << name;
     EXPECT_TRUE(second.at(name) == bytes) << name << " differs between generations";

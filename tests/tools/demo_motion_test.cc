@@ -105,5 +105,25 @@ TEST_F(DemoMotion, VoicedSpeechOpensTheMouthAndSilenceBringsTheIdleFaceBack) {
   }
 }
 
+TEST_F(DemoMotion, TheFcaNetworkOpensTheMouthWhileSpeechChangesAndClosesItInSilence) {
+  std::vector<float> audio = test::speechAudio(kSampleRate);
+  audio.resize(2 * kSampleRate, 0.0f);
+  FcaModel model(motionDir() + "/w2v_8s.onnx", dir_ / "fca_stream.onnx", 1);
+  std::vector<float> deltas(50 * kKeypointValues);
+  model.deltas(audio.data(), static_cast<int64_t>(audio.size()), deltas.data());
+  const std::vector<float> reach = demo::mouthReach();
+  const float widest = reach[3 * demo::kLowerLip + 1] - reach[3 * demo::kUpperLip + 1];
+  for (int f = 5; f < 20; ++f) {
+    EXPECT_GT(mouthOpening(deltas, f), 0.2f * widest) << "frame " << f;
+    EXPECT_LT(mouthOpening(deltas, f), widest) << "frame " << f;
+  }
+  for (int f = 35; f < 50; ++f) EXPECT_LT(mouthOpening(deltas, f), 0.01f * widest) << "frame " << f;
+  for (size_t at = 0; at < deltas.size(); ++at) {
+    if (reach[at % kKeypointValues] == 0.0f) {
+      ASSERT_EQ(deltas[at], 0.0f) << at;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ko

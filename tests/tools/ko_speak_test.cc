@@ -113,6 +113,27 @@ INSTANTIATE_TEST_SUITE_P(Pacing, KoSpeak, ::testing::Values("", "--realtime"),
                            return pacing.param[0] == '\0' ? "AsFastAsFramesCome" : "AtRealTime";
                          });
 
+class KoSpeakOffline : public KoSpeak {};
+
+TEST_F(KoSpeakOffline, WritesOneSpeechFramePerPeriodWithTheSpeechFromTheFirstFrame) {
+  const test::ToolRun run = test::runKo(speak("--offline --audio " + audio_ + " --out " + movie_));
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("spoke 1.00 s of speech offline: 25 frames in "), std::string::npos)
+      << run.output;
+  const auto video = driver::openMp4(movie_, kSpeechFrames, recipe_.W, recipe_.H);
+  std::vector<uint8_t> frame(video->frameBytes());
+  for (int i = 0; i < kSpeechFrames; ++i) ASSERT_TRUE(video->next(frame.data())) << i;
+  EXPECT_FALSE(video->next(frame.data()));
+  const std::vector<int16_t> sound = tools::readSpeech(movie_);
+  EXPECT_LT(firstLoudSample(sound), static_cast<size_t>(tools::kSpeechRate / 100));
+  EXPECT_NEAR(static_cast<double>(sound.size()), tools::kSpeechRate, tools::kSpeechRate / 100);
+
+  const test::ToolRun paced =
+      test::runKo(speak("--offline --realtime --audio " + audio_ + " --out " + movie_));
+  EXPECT_NE(paced.exitCode, 0);
+  EXPECT_NE(paced.output.find("usage: ko speak"), std::string::npos) << paced.output;
+}
+
 // What the library says of a motion directory it cannot load, through its own calls.
 std::string modelRefusal(const std::string& bundle, const std::string& motion) {
   const test::SessionHandle session(ko_create(bundle.c_str(), demo::kDemoModelKey, 1, nullptr));
@@ -148,11 +169,11 @@ TEST_F(KoSpeakRefusal, PrintsOneSentenceAndFails) {
     EXPECT_NE(run.output.find(refusal.line), std::string::npos) << refusal.line << "\n" << run.output;
   }
 
-  std::filesystem::copy_file(bundle_ + "/model_demo.onnx", bundle_ + "/model_other.onnx");
+  std::filesystem::copy_file(bundle_ + "/model_render.onnx", bundle_ + "/model_other.onnx");
   const test::ToolRun ambiguous = test::runKo(speak("--audio " + audio_ + " --out " + movie_));
   EXPECT_EQ(ambiguous.exitCode, 1);
   EXPECT_NE(ambiguous.output.find(
-                "ko speak: the bundle holds 2 directors (demo, other); choose one with --model KEY\n"),
+                "ko speak: the bundle holds 2 directors (other, render); choose one with --model KEY\n"),
             std::string::npos)
       << ambiguous.output;
 

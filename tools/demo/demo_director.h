@@ -1,4 +1,4 @@
-// The demo identity's director network ("model_demo.onnx"): a backward warp of the face by its
+// The demo identity's director network ("model_render.onnx"): a backward warp of the face by its
 // keypoints. At each point p of a coarse grid the displacement is
 //   sum over keypoints k of (ks_k - kd_k) * exp(-(dx^2 / (2 sx_k^2) + dy^2 / (2 sy_k^2))), (dx, dy) = p -
 //   kd_k,

@@ -8,6 +8,7 @@
 #include "tools/authoring/lip_template.h"
 #include "tools/demo/demo_director.h"
 #include "tools/demo/demo_face.h"
+#include "tools/demo/demo_fca.h"
 #include "tools/demo/demo_keypoints.h"
 #include "tools/demo/demo_lips.h"
 #include "tools/demo/demo_motion.h"
@@ -131,7 +132,9 @@ authoring::BundleBuilder demoBundle(const DemoRecipe& r) {
       .member("drive/xs.f32", authoring::memberBytes(idle.xs))
       .member("drive/xd.f32", authoring::memberBytes(idle.xd))
       .member("drive/si.i32", authoring::memberBytes(idle.si))
-      .member("lip_template.v1.json", lipTemplate(r, director));
+      .member("lip_template.v1.json", lipTemplate(r, director))
+      .member("xs_target.bin", authoring::memberBytes(idleTargets(r)))
+      .member("fca_stream.onnx", authoring::memberBytes(demoFcaStream(mouthReach())));
   return bundle;
 }
 

@@ -11,8 +11,9 @@
 
 namespace ko::demo {
 
-// The model key the bundle's director is stored under ("model_demo.onnx").
-inline constexpr const char* kDemoModelKey = "demo";
+// The model key the bundle's director is stored under ("model_render.onnx", the name the offline
+// stream opens).
+inline constexpr const char* kDemoModelKey = "render";
 inline constexpr const char* kDriverMovie = "target_frames.mp4";
 
 // Everything but the driver movie and the motion directory.

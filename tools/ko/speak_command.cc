@@ -14,6 +14,7 @@
 #include "tools/ko/commands.h"
 #include "tools/ko/contact_sheet.h"
 #include "tools/ko/frame_output.h"
+#include "tools/ko/offline_speech.h"
 #include "tools/ko/progress_bar.h"
 #include "tools/ko/speech_run.h"
 #include "tools/ko/stage_clock.h"
@@ -27,7 +28,7 @@ constexpr int kRampFrames = 6;  // the pipeline's default blend back to idle
 
 constexpr const char* kSpeakHelp =
     "usage: ko speak BUNDLE --motion DIR --audio FILE --out OUT.mp4 [--model KEY] [--realtime]\n"
-    "                [--sheet PNG]\n"
+    "                [--sheet PNG] [--offline]\n"
     "Speaks FILE (anything FFmpeg reads: WAV, MP3, ...; converted to 16 kHz mono) as one utterance\n"
     "through the utterance pipeline, with the audio model of the motion directory DIR and the director\n"
     "model_KEY.onnx, and writes every frame the pipeline delivers, up to the end of the blend back to\n"
@@ -36,6 +37,10 @@ constexpr const char* kSpeakHelp =
     "  --realtime   push the speech 40 ms at a time as it would arrive live, and pull a frame every\n"
     "               40 ms (default: push it all at once and pull frames as fast as they come)\n"
     "  --sheet PNG  also write a contact sheet: a grid of 12 speech frames picked evenly\n"
+    "  --offline    render the whole utterance through the offline stream instead: the FCA model of\n"
+    "               the bundle's fca_stream.onnx, the director model_render.onnx, every frame speech\n"
+    "               (no idle lead or blend), rendering and pasting overlapped; not with --model or\n"
+    "               --realtime\n"
     "When DIR holds w2v_8s.onnx and W2V_ONNX is unset, the speech encoder is that file. A summary of\n"
     "the frames by kind, the first speech frame's latency, the sustained frame rate and the library's\n"
     "render and paste times ends the run.\n";
@@ -43,11 +48,12 @@ constexpr const char* kSpeakHelp =
 struct SpeakJob {
   std::string bundle, motion, audio, out, model, sheet;
   bool realtime = false;
+  bool offline = false;
 };
 
 std::optional<SpeakJob> speakJob(const std::vector<std::string>& args) {
   const std::optional<Arguments> parsed =
-      parseArguments(args, {"motion", "audio", "out", "model", "sheet"}, {"realtime"});
+      parseArguments(args, {"motion", "audio", "out", "model", "sheet"}, {"realtime", "offline"});
   if (!parsed || parsed->positional.size() != 1) return std::nullopt;
   const auto& options = parsed->options;
   for (const char* required : {"motion", "audio", "out"}) {
@@ -61,6 +67,8 @@ std::optional<SpeakJob> speakJob(const std::vector<std::string>& args) {
   if (options.contains("model")) job.model = options.at("model");
   if (options.contains("sheet")) job.sheet = options.at("sheet");
   job.realtime = options.contains("realtime");
+  job.offline = options.contains("offline");
+  if (job.offline && (job.realtime || !job.model.empty())) return std::nullopt;
   return job;
 }
 
@@ -195,8 +203,20 @@ int speakWith(const SpeakJob& job, ko_ctx* ctx, const std::vector<int16_t>& spee
   return 0;
 }
 
+// The offline stream takes the 8 s encoder's path rather than reading the environment.
+int speakWholeUtterance(const SpeakJob& job, const std::vector<int16_t>& speech) {
+  const char* encoder = std::getenv("W2V_ONNX");
+  if (!encoder || !*encoder) {
+    std::fprintf(stderr,
+                 "ko speak: --offline needs the 8 s speech encoder: set W2V_ONNX or put w2v_8s.onnx in %s\n",
+                 job.motion.c_str());
+    return 1;
+  }
+  return speakOffline({job.bundle, encoder, job.out, job.sheet}, speech);
+}
+
 int speak(SpeakJob job) {
-  if (job.model.empty()) {
+  if (job.model.empty() && !job.offline) {
     const std::optional<std::string> key = soleDirector(job.bundle);
     if (!key) return 1;
     job.model = *key;
@@ -208,6 +228,7 @@ int speak(SpeakJob job) {
       return 1;
     }
     prepareEnvironment(job.motion);
+    if (job.offline) return speakWholeUtterance(job, speech);
     const Session session(ko_create(job.bundle.c_str(), job.model.c_str(), 0, nullptr));
     if (!session) return libraryError();
     return speakWith(job, session.get(), speech);
