@@ -6,6 +6,7 @@
 #include "audio/audio.h"
 #include "simd/half.h"
 #include "tools/authoring/model_writer.h"
+#include "tools/demo/demo_opening.h"
 
 namespace ko::demo {
 namespace {
@@ -17,11 +18,6 @@ using authoring::ModelBuilder;
 // A sounding frame's features lie 0.2 to 0.4 (mean square) from the silent row, which this gain maps
 // to gates of 0.65 to 0.9: still below the rail, so what the features show of voicing still counts.
 constexpr float kGateGain = 4.0f;
-// Sustained voicing settles the state near 0.65, an opening of about 0.6 of the idle loop's widest,
-// and a lone syllable short of the band opens less; in silence the state halves every frame, so the
-// mouth is shut within about 300 ms.
-constexpr float kDriveGain = 0.6f;
-constexpr float kCarry = 0.5f;
 // One hidden value per frame: the smoothed gate.
 constexpr int kHidden = 1;
 // The positional table's rows; the gate needs no clock, so they are all zero.
@@ -89,17 +85,9 @@ std::vector<uint8_t> decoder(const std::vector<float>& reach) {
       .input("h", {1, 1, kHidden})
       .initializer("dec_row_shape", int64Tensor({2}, {1, kHidden}))
       .initializer("dec_state_shape", int64Tensor({3}, {1, 1, kHidden}))
-      .initializer("dec_drive", floatTensor({}, {kDriveGain}))
-      .initializer("dec_carry", floatTensor({}, {kCarry}))
-      .initializer("dec_directions", floatTensor({1, kKeypointValues}, directions(reach)))
-      .node("Reshape", {"h", "dec_row_shape"}, {"dec_prev_state"})
-      .node("Mul", {"ctx_t", "dec_drive"}, {"dec_driven"})
-      .node("Mul", {"dec_prev_state", "dec_carry"}, {"dec_carried"})
-      .node("Add", {"dec_driven", "dec_carried"}, {"dec_pre"})
-      .node("Tanh", {"dec_pre"}, {"dec_state"})
-      .node("Tanh", {"dec_state"}, {"dec_opening"})
-      .node("Mul", {"dec_opening", "dec_directions"}, {"m"})
-      .node("Reshape", {"dec_state", "dec_state_shape"}, {"h_out"})
+      .node("Reshape", {"h", "dec_row_shape"}, {"dec_prev_state"});
+  addMouthOpening(m, "dec_", "ctx_t", "dec_prev_state", directions(reach));
+  m.node("Reshape", {"dec_state", "dec_state_shape"}, {"h_out"})
       .output("m", {1, kKeypointValues})
       .output("h_out", {1, 1, kHidden});
   return m.bytes();

@@ -2,6 +2,7 @@
 
 #include "audio/audio.h"
 #include "tools/authoring/model_writer.h"
+#include "tools/demo/demo_opening.h"
 
 namespace ko::demo {
 namespace {
@@ -13,8 +14,6 @@ using authoring::ModelBuilder;
 constexpr int kContextFrames = static_cast<int>(kFcaContextOffsets.size());
 // Maps the mean squared change of speech's features onto gates below the rail.
 constexpr float kGateGain = 8.0f;
-constexpr float kDriveGain = 0.6f;
-constexpr float kCarry = 0.5f;
 
 // "cond" -> "gate" [1, 1]: tanh of the gain times the mean squared change between neighbouring frames.
 void addChangeGate(ModelBuilder& m) {
@@ -52,18 +51,10 @@ std::vector<uint8_t> demoFcaStream(const std::vector<float>& reach) {
   m.initializer("fca_state_first", int64Tensor({1}, {0}))
       .initializer("fca_state_end", int64Tensor({1}, {1}))
       .initializer("fca_state_axis", int64Tensor({1}, {1}))
-      .initializer("fca_drive", floatTensor({}, {kDriveGain}))
-      .initializer("fca_carry", floatTensor({}, {kCarry}))
       .initializer("fca_state_slot", floatTensor({1, kFcaStateValues}, carried))
-      .initializer("fca_reach", floatTensor({1, kKeypointValues}, reach))
-      .node("Slice", {"h", "fca_state_first", "fca_state_end", "fca_state_axis"}, {"fca_prev_state"})
-      .node("Mul", {"gate", "fca_drive"}, {"fca_driven"})
-      .node("Mul", {"fca_prev_state", "fca_carry"}, {"fca_carried"})
-      .node("Add", {"fca_driven", "fca_carried"}, {"fca_pre"})
-      .node("Tanh", {"fca_pre"}, {"fca_state"})
-      .node("Tanh", {"fca_state"}, {"fca_opening"})
-      .node("Mul", {"fca_opening", "fca_reach"}, {"m"})
-      .node("MatMul", {"fca_state", "fca_state_slot"}, {"hn"})
+      .node("Slice", {"h", "fca_state_first", "fca_state_end", "fca_state_axis"}, {"fca_prev_state"});
+  addMouthOpening(m, "fca_", "gate", "fca_prev_state", reach);
+  m.node("MatMul", {"fca_state", "fca_state_slot"}, {"hn"})
       .output("m", {1, kKeypointValues})
       .output("hn", {1, kFcaStateValues});
   return m.bytes();

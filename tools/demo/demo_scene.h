@@ -1,7 +1,7 @@
 // The room the demo face is pasted into: the driver frames (a gradient wall with a window and a
-// shelf, shoulders in a shirt, a neck and the head, face and all, where the rendered face is pasted), the paste transform
-// that places the crop above the shoulders with a slight sway per source frame, and the feathered
-// paste mask.
+// shelf, shoulders in a shirt, a neck and the head, face and all, where the rendered face is pasted), the
+// paste transform that places the crop above the shoulders with a slight sway per source frame, and the
+// feathered paste mask.
 #pragma once
 
 #include <array>
