@@ -9,7 +9,9 @@
 //     must hear before it can make frame 0, which no pipeline can avoid).
 //   - BM_UttInterrupt: ko_utt_interrupt during speech to the first blend frame pulled.
 //   - BM_OfflineStreamSpeech against BM_UttSpeechThroughput: the same utterance rendered whole through
-//     ko_stream_run (FCA deltas first, then rendering and pasting overlapped) against the live path.
+//     ko_stream_run (FCA deltas first, then rendering and pasting overlapped) against the live path;
+//     fca_ms is the FCA phase of one run, ort_ms the director's run per frame, outside_ort_ms the rest
+//     of a frame's time on the render worker's critical path once the FCA phase is done.
 //   - in each pipeline run, where a speech frame's time goes outside ONNX Runtime's runs:
 //     render_outside_ort_ms (the keypoint hand-off, the bound-buffer copies and the lip feed around
 //     the director's run) and paste_ms (driver frame and composite, on the paste thread).
@@ -27,6 +29,7 @@
 #include "ko/ko.h"
 #include "ko/ko_a2x.h"
 #include "ko/session.h"
+#include "ko/stream_handle.h"
 #include "ko/utt_handle.h"
 #include "renderer/renderer.h"
 #include "tests/support/a2x_fixture.h"
@@ -249,6 +252,16 @@ void countFrame(void* user, int, const uint8_t*, int, int) {
   ++*static_cast<int64_t*>(user);
 }
 
+// Times one FCA pass over the utterance on the stream's own model: the phase before any rendering.
+double fcaMilliseconds(ko_stream& stream, const std::vector<float>& speech) {
+  const int count = static_cast<int>(speech.size());
+  const int frames = (count + kSamplesPerFrame - 1) / kSamplesPerFrame;
+  std::vector<float> deltas(static_cast<size_t>(frames) * 63);
+  const auto start = Clock::now();
+  ko_fca_deltas(stream.fca.get(), speech.data(), count, deltas.data(), frames);
+  return Milliseconds(Clock::now() - start).count();
+}
+
 void BM_OfflineStreamSpeech(benchmark::State& state) {
   ko_stream* stream =
       ko_stream_create(speaker().bundle.c_str(), (speaker().motion + "/w2v_8s.onnx").c_str(), 0, 0, 1.0f);
@@ -258,15 +271,26 @@ void BM_OfflineStreamSpeech(benchmark::State& state) {
   }
   const std::vector<float> speech = floats(utterance());
   int64_t frames = 0;
+  const ko::RenderStats before = ko::sessionRenderer(*stream->ctx).stats();
+  const auto start = Clock::now();
   for (auto _ : state) {
     if (ko_stream_run(stream, speech.data(), static_cast<int>(speech.size()), countFrame, &frames) < 0) {
       state.SkipWithError(ko_stream_last_error());
       break;
     }
   }
+  const double wallMs = Milliseconds(Clock::now() - start).count();
+  const ko::RenderStats after = ko::sessionRenderer(*stream->ctx).stats();
+  const double fcaMs = fcaMilliseconds(*stream, speech);
   ko_stream_destroy(stream);
+  const double perFrame = frames > 0 ? 1.0 / static_cast<double>(frames) : 0.0;
+  const double ortMs = (after.runMs - before.runMs) * perFrame;
   state.counters["frames_per_s"] =
       benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+  state.counters["fca_ms"] = fcaMs;
+  state.counters["ort_ms"] = ortMs;
+  state.counters["outside_ort_ms"] =
+      (wallMs - fcaMs * static_cast<double>(state.iterations())) * perFrame - ortMs;
 }
 
 }  // namespace

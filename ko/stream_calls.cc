@@ -1,7 +1,6 @@
 // The exported offline stream calls: a session of its own, an FCA model and the bundle's idle
 // keypoints, run through ko::utt::OfflineRunner with the session's own render and paste calls.
 #include <cmath>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -11,18 +10,11 @@
 #include "ko/ko_a2x.h"
 #include "ko/last_error.h"
 #include "ko/session.h"
-#include "utt/offline_run.h"
+#include "ko/stream_handle.h"
 
 namespace {
 
 constexpr ko::ErrorFamily kFamily = ko::ErrorFamily::Stream;
-
-struct SessionCloser {
-  void operator()(ko_ctx* ctx) const { ko_destroy(ctx); }
-};
-struct FcaCloser {
-  void operator()(ko_fca* fca) const { ko_fca_destroy(fca); }
-};
 
 // Raised with a whole text that already names its call, so it is kept as it stands.
 struct WholeText : std::runtime_error {
@@ -45,16 +37,16 @@ class SessionSteps final : public ko::utt::OfflineSteps {
   size_t frameBytes_;
 };
 
-std::unique_ptr<ko_ctx, SessionCloser> openStreamSession(const char* bundle, int threads) {
-  std::unique_ptr<ko_ctx, SessionCloser> ctx(ko_create(bundle, "render", threads, ""));
+std::unique_ptr<ko_ctx, ko::SessionCloser> openStreamSession(const char* bundle, int threads) {
+  std::unique_ptr<ko_ctx, ko::SessionCloser> ctx(ko_create(bundle, "render", threads, ""));
   if (!ctx) throw WholeText(std::string("ko_create: ") + ko_last_error());
   return ctx;
 }
 
-std::unique_ptr<ko_fca, FcaCloser> openStreamFca(const char* encoderPath, const std::string& bundleDir,
-                                                 int threads) {
+std::unique_ptr<ko_fca, ko::FcaCloser> openStreamFca(const char* encoderPath, const std::string& bundleDir,
+                                                     int threads) {
   const std::string model = bundleDir + "/fca_stream.onnx";
-  std::unique_ptr<ko_fca, FcaCloser> fca(ko_fca_create(encoderPath, model.c_str(), threads));
+  std::unique_ptr<ko_fca, ko::FcaCloser> fca(ko_fca_create(encoderPath, model.c_str(), threads));
   if (!fca) throw WholeText(std::string("ko_fca_create: ") + ko_fca_last_error());
   return fca;
 }
@@ -87,27 +79,18 @@ Result guarded(const char* call, Result onFailure, Body&& body) noexcept {
 
 }  // namespace
 
-struct ko_stream {
-  ko_stream(const char* bundle, const char* encoderPath, int threads, int32_t skipFrames, float deltaGain)
-      : ctx(openStreamSession(bundle, threads)),
-        fca(openStreamFca(encoderPath, ctx->manifest.dir, threads)),
-        xs_target(readIdleKeypoints(ctx->manifest.dir, ctx->manifest.NT)),
-        NT(ctx->manifest.NT),
-        W(ctx->manifest.W),
-        H(ctx->manifest.H),
-        crop(ctx->manifest.crop),
-        skip(skipFrames),
-        gain(deltaGain),
-        runner(static_cast<size_t>(crop) * static_cast<size_t>(crop) * 3, frameBytesOf(*ctx)) {}
-
-  std::unique_ptr<ko_ctx, SessionCloser> ctx;
-  std::unique_ptr<ko_fca, FcaCloser> fca;
-  std::vector<float> xs_target;
-  int32_t NT, W, H, crop;
-  int32_t skip;
-  float gain;
-  ko::utt::OfflineRunner runner;  // the ring of crops and the frame buffer every run reuses
-};
+ko_stream::ko_stream(const char* bundle, const char* encoderPath, int threads, int32_t skipFrames,
+                     float deltaGain)
+    : ctx(openStreamSession(bundle, threads)),
+      fca(openStreamFca(encoderPath, ctx->manifest.dir, threads)),
+      xs_target(readIdleKeypoints(ctx->manifest.dir, ctx->manifest.NT)),
+      NT(ctx->manifest.NT),
+      W(ctx->manifest.W),
+      H(ctx->manifest.H),
+      crop(ctx->manifest.crop),
+      skip(skipFrames),
+      gain(deltaGain),
+      runner(static_cast<size_t>(crop) * static_cast<size_t>(crop) * 3, frameBytesOf(*ctx)) {}
 
 extern "C" {
 
