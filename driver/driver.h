@@ -3,5 +3,6 @@
 #pragma once
 
 #include "driver/cursor.h"
+#include "driver/ff_handles.h"  // FFmpeg's owning handles, for decoders of other subsystems
 #include "driver/image_io.h"
 #include "driver/source.h"

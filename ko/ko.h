@@ -11,6 +11,7 @@
  *     last-error call (ko_last_error for this header's families). A call that can fail clears it on
  *     entry; a failure on one thread never touches another thread's text.
  *   - No C++ exception ever leaves a call.
+ *   - The teeth-member calls alone hand their sentence to the caller's err buffer instead.
  *
  * Bundles: wherever a call takes a bundle path it accepts a bundle directory, an IMX container
  * (x.imx), the container's path without ".imx", or the directory a container was unpacked into. A
@@ -178,6 +179,91 @@ KO_API const char* ko_prior_backend(const ko_prior* prior);
 
 /* Stops the decoding thread and frees the handle. NULL is ignored. */
 KO_API void ko_prior_close(ko_prior* prior);
+
+/* ---------------------------------------------------------------------------------------------
+ * Teeth members: what a bundle carries for borrowed teeth
+ *
+ * Borrowed teeth need four members in a bundle, the slots in this order: "bank_track" (the donor
+ * bank's video track, "tessera_bank.v1.mp4"), "bank_sidecar" (its JSON sidecar,
+ * "tessera_bank.v1.json"), "head_weights" (the blend head's weights archive, "tessera_head.v1.pt")
+ * and "head_config" (its JSON configuration, "tessera_head.v1.json"); the manifest's
+ * tessera.members object may rename any of them. All four arm the borrow; any one missing refuses
+ * it. A carriage says which members a bundle carries; a members handle holds all four loaded and
+ * cross-checked. Both handles are immutable once open and may be read from any thread; every call
+ * tolerates NULL. The calls that can fail write their whole sentence into the caller's err buffer
+ * (at most err_len - 1 bytes and a terminating zero; nothing when err is NULL or err_len < 1)
+ * instead of a last-error text.
+ * ------------------------------------------------------------------------------------------- */
+
+typedef struct ko_tessera_carriage ko_tessera_carriage;
+typedef struct ko_tessera_members ko_tessera_members;
+
+/* 4, and slot key i (0 <= i < 4), or NULL for any other i. */
+KO_API int ko_tessera_slot_count(void);
+KO_API const char* ko_tessera_slot_key(int i);
+
+/* Which members the bundle carries. Never fails on a missing member or an unreadable manifest; a
+ * bundle that cannot be resolved gives a carriage with every slot missing. NULL for a NULL bundle or
+ * when memory runs out. Free with ko_tessera_carriage_close. */
+KO_API ko_tessera_carriage* ko_tessera_carriage_open(const char* bundle_dir);
+KO_API void ko_tessera_carriage_close(ko_tessera_carriage* carriage);
+
+/* 1 when all four members are present / when the manifest declares a "tessera" block; else 0. */
+KO_API int ko_tessera_carriage_complete(const ko_tessera_carriage* carriage);
+KO_API int ko_tessera_carriage_declared(const ko_tessera_carriage* carriage);
+
+/* The resolved path of a slot, present or not; "" for NULL or an unknown key. The text stays valid
+ * until the next ko_tessera_carriage_path call on this carriage. */
+KO_API const char* ko_tessera_carriage_path(ko_tessera_carriage* carriage, const char* slot_key);
+
+/* The missing slots: their number, and the key of the i-th in slot order (NULL when out of range). */
+KO_API int ko_tessera_carriage_missing_count(const ko_tessera_carriage* carriage);
+KO_API const char* ko_tessera_carriage_missing(const ko_tessera_carriage* carriage, int i);
+
+/* Loads and cross-checks all four members. Returns a handle to free with ko_tessera_members_close, or
+ * NULL with the refusal in err: "ko_tessera_members_open: null bundle_dir", "missing teeth member(s):
+ * bank_track (tessera_bank.v1.mp4) — carries 3 of 4. ..." naming every missing member, the sidecar's
+ * and the manifest's refusals (format, geometry, n_donors above 1024, track_order, counts, pixel
+ * format), or "ko_tessera_members_open: out of memory". */
+KO_API ko_tessera_members* ko_tessera_members_open(const char* bundle_dir, char* err, int err_len);
+KO_API void ko_tessera_members_close(ko_tessera_members* members);
+
+/* Donors (1..1024; 0 for NULL); per donor its mouth centre (x, y) interleaved (2 x n doubles), the
+ * bank's canonical centre (2 doubles), per donor its mouth aperture (n doubles); NULL when empty. */
+KO_API int ko_tessera_members_n_donors(const ko_tessera_members* members);
+KO_API const double* ko_tessera_members_cent(const ko_tessera_members* members);
+KO_API const double* ko_tessera_members_c_canon(const ko_tessera_members* members);
+KO_API const double* ko_tessera_members_aperture(const ko_tessera_members* members);
+
+/* The sidecar's geometry stamp, twelve ints: canvas_w, canvas_h, window_x0, window_y0, window_w,
+ * window_h, pad, band_r0, band_r1, band_c0, band_c1, shift_margin. */
+KO_API const int32_t* ko_tessera_members_stamp(const ko_tessera_members* members);
+
+/* The raw weights archive and its length; the raw head configuration and manifest texts. */
+KO_API const uint8_t* ko_tessera_members_head_pt(const ko_tessera_members* members);
+KO_API uint32_t ko_tessera_members_head_pt_len(const ko_tessera_members* members);
+KO_API const char* ko_tessera_members_head_json(const ko_tessera_members* members);
+KO_API const char* ko_tessera_members_manifest_json(const ko_tessera_members* members);
+
+/* How the bank travels: its track's path, container ("mp4"), codec, pixel format (never "") and
+ * packing ("rgb24_frames"); "" for NULL. */
+KO_API const char* ko_tessera_members_bank_track_path(const ko_tessera_members* members);
+KO_API const char* ko_tessera_members_bank_container(const ko_tessera_members* members);
+KO_API const char* ko_tessera_members_bank_codec(const ko_tessera_members* members);
+KO_API const char* ko_tessera_members_bank_pix_fmt(const ko_tessera_members* members);
+KO_API const char* ko_tessera_members_bank_packing(const ko_tessera_members* members);
+
+/* The stored patch per donor (band_w x band_h pixels) and the whole bank in bytes
+ * (n_donors x band_h x band_w x 3). */
+KO_API int ko_tessera_members_band_w(const ko_tessera_members* members);
+KO_API int ko_tessera_members_band_h(const ko_tessera_members* members);
+KO_API uint64_t ko_tessera_members_band_bytes(const ko_tessera_members* members);
+
+/* Copies a decoded bank track (ko_tessera_members_band_bytes of packed RGB24 patches, in track order)
+ * into donor order. Returns 0, or 1 with the reason in err ("ko_tessera_members_reorder: null
+ * argument", ...). */
+KO_API int ko_tessera_members_reorder(const ko_tessera_members* members, const uint8_t* track, uint8_t* donor,
+                                      char* err, int err_len);
 
 /* ---------------------------------------------------------------------------------------------
  * Utterance family: live speech in, finished full frames out at the host's display rate

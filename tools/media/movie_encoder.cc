@@ -1,6 +1,7 @@
 #include "tools/media/movie_encoder.h"
 
 extern "C" {
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -54,7 +55,7 @@ MuxerHandle openMuxer(const std::string& path) {
 
 // Settings that make the two x26x encoders fast and quiet, and lossless unless a quantizer is asked for.
 void encoderOptions(const MovieSettings& settings, AVDictionary** options) {
-  if (settings.codec == "libx264") {
+  if (settings.codec == "libx264" || settings.codec == "libx264rgb") {
     av_dict_set(options, "preset", "ultrafast", 0);
     av_dict_set(options, "qp", std::to_string(settings.quantizer).c_str(), 0);
   } else if (settings.codec == "libx265") {
@@ -72,6 +73,11 @@ CodecHandle openEncoder(const std::string& path, const MovieSettings& settings,
   encoder->width = settings.width;
   encoder->height = settings.height;
   encoder->pix_fmt = settings.fullChroma ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+  if (!settings.pixFmt.empty()) {
+    encoder->pix_fmt = av_get_pix_fmt(settings.pixFmt.c_str());
+    if (encoder->pix_fmt == AV_PIX_FMT_NONE)
+      throw failure(path, "no pixel format " + settings.pixFmt, AVERROR(EINVAL));
+  }
   encoder->time_base = AVRational{1, settings.fps};
   encoder->framerate = AVRational{settings.fps, 1};
   encoder->thread_count = 1;

@@ -15,6 +15,9 @@ struct MovieSettings {
   int fps = 25;
   std::string codec = "libx264";  // any FFmpeg encoder name; libx264 and libx265 run lossless
   bool fullChroma = false;        // yuv444p instead of yuv420p
+  // The encoder's pixel format by FFmpeg's name ("rgb24" for libx264rgb); "" follows fullChroma. Only
+  // encodeRgb feeds a format that is not YUV.
+  std::string pixFmt = "";
   // libx264 only: the constant quantizer, 0 lossless; larger values keep big movies small.
   int quantizer = 0;
   // .mp4 / .mov only: the index (moov) ahead of the media data, so a cut file keeps its index.
