@@ -13,7 +13,7 @@
 JOBS   ?= $(shell nproc)
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = onnx_codec tessera_json lip_template compose_v2
+FUZZ_TARGETS = onnx_codec tessera_json lip_template compose_v2 head_archive tessera_members bank_track
 CMAKE_CONFIGURE = cmake -S . -G Ninja -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 DEMO_BUNDLE = out/demo-bundle

@@ -6,19 +6,13 @@
 #include <utility>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/version.h>
-}
-
+#include "driver/decoder_build.h"
 #include "driver/ff_convert.h"
 #include "driver/ff_decoding.h"
 #include "driver/source.h"
 
 namespace ko::driver {
 namespace {
-
-// The libavcodec these sources were compiled against (the loaded one may differ).
-constexpr const char* kBuiltAvcodecVersion = AV_STRINGIFY(LIBAVCODEC_VERSION);
 
 std::string sourceName(SourceKind kind, const AVCodecContext& decoder) {
   const std::string prefix = kind == SourceKind::Prior ? "hevc444/libavcodec " : "mp4/libavcodec ";
@@ -182,11 +176,3 @@ std::unique_ptr<Source> openPriorHevc(const std::string& path, int32_t NT, int32
 }
 
 }  // namespace ko::driver
-
-namespace ko {
-
-std::string movieDecoderBuild() {
-  return std::string("libavcodec ") + driver::kBuiltAvcodecVersion + " / " + avcodec_configuration();
-}
-
-}  // namespace ko

@@ -1,12 +1,16 @@
 // Writes the starting corpora of the teeth subsystem's fuzz targets, one directory per target:
 // manifests and JSON edge cases, lip templates (with and without a lip map) for the canvases the
-// template target reads at, and compose-v2 blocks with base64 structures.
+// template target reads at, compose-v2 blocks with base64 structures, blend head archives and
+// configurations, sidecars with their manifests, and bank tracks in the bank target's geometry.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "tools/authoring/bank_sidecar.h"
+#include "tools/authoring/bank_track.h"
+#include "tools/authoring/head_archive.h"
 #include "tools/authoring/lip_template.h"
 
 namespace {
@@ -73,5 +77,28 @@ int main(int argc, char** argv) {
   write(compose, "template.json", ko::authoring::lipTemplateJson(lips));
   write(compose, "base64.txt", "SGVsbG8sIHdvcmxkIQ==");
   write(compose, "pad1.txt", "QUI=");
+
+  const fs::path head = root / "head_archive";
+  write(head, "full.pt", ko::authoring::headArchive(ko::authoring::blendHeadTensors(true, 1)));
+  write(head, "candidates.pt",
+        ko::authoring::zipArchive(
+            ko::authoring::headArchiveMembers(ko::authoring::blendHeadTensors(false, 2)), "note"));
+  write(head, "config.json", ko::authoring::headConfigJson());
+
+  const fs::path members = root / "tessera_members";
+  using ko::authoring::BankSidecarSpec;
+  const std::string manifest = R"({"tessera": {"bank_pix_fmt": "rgb24", "geometry": )" +
+                               ko::authoring::stampJson(BankSidecarSpec::smallStamp()) + "}}";
+  write(members, "two.json",
+        ko::authoring::bankSidecarJson(BankSidecarSpec{}) + std::string(1, '\0') + manifest);
+  write(members, "nine.json",
+        ko::authoring::bankSidecarJson(BankSidecarSpec::withDonors(9)) + std::string(1, '\0') + "{}");
+
+  const fs::path bank = root / "bank_track";
+  fs::create_directories(bank);
+  std::vector<ko::authoring::RgbPatch> donors = ko::authoring::paintedDonors(4, 28, 16);
+  ko::authoring::writeBankTrack((bank / "four.mp4").string(), {donors.rbegin(), donors.rend()}, 28, 16);
+  donors.pop_back();
+  ko::authoring::writeBankTrack((bank / "three.mp4").string(), donors, 28, 16);
   return 0;
 }

@@ -11,6 +11,7 @@
 
 #include "simd/half.h"
 #include "tests/support/temp_dir.h"
+#include "tools/authoring/teeth_members.h"
 
 namespace ko::test {
 namespace {
@@ -96,6 +97,11 @@ IdentityBuilder::IdentityBuilder(IdentityRecipe recipe) : recipe_(recipe) {
     add("P_hevc.mov", movieBytes(priorMovieRecipe(), ".mov"));
   }
   if (s.driverMovie) member("target_frames.mp4", movieBytes(driverMovieRecipe(), ".mp4"));
+  if (s.teeth) {
+    const authoring::TeethMembersSpec teeth;
+    keys_.set("tessera", authoring::tesseraBlockJson(teeth));
+    for (authoring::Member& m : authoring::teethMembers(teeth)) member(m.first, std::move(m.second));
+  }
   add("M.f32", memberBytes(authoredM()));
   add("drive/xs.f32", memberBytes(keypointTable(s.frames, 0.25f)));
   add("drive/xd.f32", memberBytes(keypointTable(s.frames, -0.5f)));

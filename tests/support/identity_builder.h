@@ -28,6 +28,7 @@ struct IdentityRecipe {
   bool driverFrames = true;   // "target_frames/frame_%06d.jpg", NT frames of W x H
   bool driverMovie = false;   // "target_frames.mp4": driverMovieRecipe(), lossless H.264 yuv420p
   bool pasteMask = true;      // "mask_512.u8" (current name "paste_mask.u8")
+  bool teeth = false;         // the four teeth members of authoring::teethMembers and their "tessera" block
 };
 
 class IdentityBuilder {

@@ -7,10 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "bundle/bundle.h"
 #include "ko/ko.h"
+#include "tessera/bank_track.h"
 #include "tests/support/failure_text.h"
+#include "tests/support/identity_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tools/authoring/bank_sidecar.h"
+#include "tools/authoring/bank_track.h"
 #include "tools/authoring/bundle_builder.h"
 
 namespace ko::tessera {
@@ -76,7 +80,7 @@ TEST_F(TesseraMembers, LoadsEveryFieldAndTheCCallsServeTheSameRecord) {
   EXPECT_EQ(inputs.band_w, 28);
   EXPECT_EQ(inputs.band_h, 16);
   EXPECT_EQ(inputs.bank_codec, "hevc");  // the manifest's value wins over the sidecar's
-  EXPECT_EQ(inputs.bank_pix_fmt, "yuv444p");
+  EXPECT_EQ(inputs.bank_pix_fmt, "rgb24");
   EXPECT_EQ(inputs.bank_container, "mp4");
   EXPECT_EQ(inputs.bank_packing, "rgb24_frames");
   EXPECT_EQ(inputs.head_json, "{\"retrieval\": {}}");
@@ -279,6 +283,36 @@ TEST_F(TesseraMembers, EverySidecarAndManifestRuleRefusesInItsOwnWords) {
       noManifest +
           " carries no manifest.json or meta.json \xe2\x80\x94 the compose descriptor (unified.pi) the pass "
           "places its window by lives there, and placing a borrow window without it is guessing.");
+}
+
+TEST_F(TesseraMembers, ABundleBuiltWithTeethArmsAndItsTrackDecodesToThePaintedDonors) {
+  const std::string dir = tmp_ / "identity";
+  test::IdentityBuilder({.teeth = true}).writeDirectory(dir);
+  const TesseraAttachInputs inputs = loadTesseraMembers(dir);
+  const std::string track = readFile(inputs.bank_track_path);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(track.data());
+  const std::vector<uint8_t> donors =
+      decodeBankTrack(bytes, track.size(), inputs.n_donors, inputs.band_h, inputs.band_w, inputs.track_order);
+  std::vector<uint8_t> painted;
+  for (const authoring::RgbPatch& patch :
+       authoring::paintedDonors(inputs.n_donors, inputs.band_w, inputs.band_h)) {
+    painted.insert(painted.end(), patch.begin(), patch.end());
+  }
+  EXPECT_EQ(donors, painted);
+
+  // A host decoding in track order and reordering through the C call gets the same bank.
+  std::vector<int32_t> trackOrder(static_cast<size_t>(inputs.n_donors));
+  std::iota(trackOrder.begin(), trackOrder.end(), 0);
+  const std::vector<uint8_t> asStored =
+      decodeBankTrack(bytes, track.size(), inputs.n_donors, inputs.band_h, inputs.band_w, trackOrder);
+  char err[128];
+  ko_tessera_members* members = ko_tessera_members_open(dir.c_str(), err, sizeof err);
+  ASSERT_NE(members, nullptr) << err;
+  std::vector<uint8_t> reordered(ko_tessera_members_band_bytes(members));
+  EXPECT_EQ(ko_tessera_members_reorder(members, asStored.data(), reordered.data(), err, sizeof err), 0)
+      << err;
+  EXPECT_EQ(reordered, painted);
+  ko_tessera_members_close(members);
 }
 
 }  // namespace

@@ -165,6 +165,19 @@ TEST_F(KoRender, InfoNamesMembersStoredUnderCurrentNames) {
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_NE(run.output.find("  M.f32                paste_transform.f32\n"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("  drive/si.i32         idle_loop/source_index.i32\n"), std::string::npos);
+  EXPECT_NE(run.output.find("  head_weights         tessera_head.v1.pt (missing)\n"), std::string::npos);
+  EXPECT_NE(
+      run.output.find("borrow     refused: missing teeth member(s): bank_track (tessera_bank.v1.mp4), "),
+      std::string::npos);
+}
+
+TEST_F(KoRender, InfoSaysTheTeethBorrowArmsWhenAllFourMembersAreThere) {
+  const std::string dir = bundles_.write(IdentityBuilder({.teeth = true}));
+  const test::ToolRun run = test::runKo("info " + dir);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("  bank_track           tessera_bank.v1.mp4\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("borrow     arms: 4 donors, stored patch 28x16, bank h264 rgb24 in mp4\n"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ struct BankSidecarSpec {
   std::vector<double> aperture = {0.2, 0.6};
   double cCanon[2] = {32.0, 40.0};
   std::string codec = "h264";
-  std::string pixFmt = "yuv444p";  // "" leaves the sidecar without a codec block
+  std::string pixFmt = "rgb24";  // "" leaves the sidecar without a codec block
 
   // A coherent stamp on a 64 x 64 crop whose stored patch is 28 x 16.
   static tessera::GeometryStamp smallStamp();

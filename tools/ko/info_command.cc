@@ -17,6 +17,7 @@ constexpr const char* kInfoHelp =
     "library reads with the name it was found under (legacy or current), the director networks, the\n"
     "prior's backend, whether a lip template shapes the mouth's compose and, with --model KEY, loads that\n"
     "director so the library reports its backend and load-time rewrites (the compose path among them).\n"
+    "It lists the four teeth members and says whether the borrow would arm, or why it is refused.\n"
     "The library's own reports go to standard error.\n";
 
 // The members a session reads, by legacy name; the library maps each to its current name.
@@ -77,6 +78,34 @@ void printCompose(const std::string& bundle) {
   std::printf("compose    no lip template: the director composes the mouth with its own ellipse\n");
 }
 
+// The four teeth members and whether the borrow would arm: all four loaded and cross-checked, or the
+// library's refusal sentence.
+void printTeeth(const std::string& bundle, const std::string& dir) {
+  ko_tessera_carriage* carriage = ko_tessera_carriage_open(bundle.c_str());
+  std::printf("teeth\n");
+  for (int slot = 0; slot < ko_tessera_slot_count(); ++slot) {
+    const char* key = ko_tessera_slot_key(slot);
+    bool present = true;
+    for (int i = 0; i < ko_tessera_carriage_missing_count(carriage); ++i) {
+      present = present && std::string(ko_tessera_carriage_missing(carriage, i)) != key;
+    }
+    std::printf("  %-20s %s%s\n", key, relativeTo(dir, ko_tessera_carriage_path(carriage, key)).c_str(),
+                present ? "" : " (missing)");
+  }
+  ko_tessera_carriage_close(carriage);
+  char err[2048];
+  ko_tessera_members* members = ko_tessera_members_open(bundle.c_str(), err, sizeof err);
+  if (!members) {
+    std::printf("borrow     refused: %s\n", err);
+    return;
+  }
+  std::printf("borrow     arms: %d donors, stored patch %dx%d, bank %s %s in %s\n",
+              ko_tessera_members_n_donors(members), ko_tessera_members_band_w(members),
+              ko_tessera_members_band_h(members), ko_tessera_members_bank_codec(members),
+              ko_tessera_members_bank_pix_fmt(members), ko_tessera_members_bank_container(members));
+  ko_tessera_members_close(members);
+}
+
 // Building the renderer is what makes the library report its backend and rewrites.
 int loadDirector(ko_ctx* ctx, const std::string& model) {
   std::printf("director   model_%s.onnx: loading; the library's report follows on standard error\n",
@@ -111,6 +140,7 @@ int runInfo(const std::vector<std::string>& args) {
   printDirectors(*dir);
   printPrior(bundle);
   printCompose(bundle);
+  printTeeth(bundle, *dir);
   return key.empty() ? 0 : loadDirector(ctx, key);
 }
 
