@@ -1,11 +1,18 @@
-// The teeth subsystem's readers and mouth geometry: the JSON reader, the geometry stamp, the unified
-// compose geometry, the lip contour and the compose-v2 structure a lip template carries.
+// The teeth subsystem's door: the teeth members and their carriage, the blend head's weights and
+// serving configuration, the bank track decode, and the mouth geometry (JSON reader, geometry stamp,
+// unified compose geometry, lip contour, compose-v2 structure).
 #pragma once
 
+#include "tessera/attach_inputs.h"
+#include "tessera/bank_track.h"
 #include "tessera/base64.h"
+#include "tessera/carriage.h"
 #include "tessera/compose_v2_template.h"
 #include "tessera/corpus_geometry.h"
 #include "tessera/geometry_stamp.h"
+#include "tessera/head_weights.h"
 #include "tessera/json.h"
 #include "tessera/lip_contour.h"
+#include "tessera/members.h"
+#include "tessera/serve_config.h"
 #include "tessera/unified_pi.h"

@@ -12,8 +12,10 @@ int main(void) {
   if (ko_last_error() == NULL || strcmp(ko_last_error(), "") != 0) return 3;
   if (ko_prior_row_bytes(NULL) != 0 || strcmp(ko_prior_backend(NULL), "") != 0) return 4;
   ko_prior_close(NULL);
-  if (ko_prior_open(NULL, 2, 11) != NULL || strcmp(ko_last_error(), "ko_prior_open: NULL bundle_dir") != 0) return 5;
-  if (ko_a2x_create(NULL, 1) != NULL || strcmp(ko_a2x_last_error(), "ko_a2x_create: NULL bundle") != 0) return 6;
+  if (ko_prior_open(NULL, 2, 11) != NULL || strcmp(ko_last_error(), "ko_prior_open: NULL bundle_dir") != 0)
+    return 5;
+  if (ko_a2x_create(NULL, 1) != NULL || strcmp(ko_a2x_last_error(), "ko_a2x_create: NULL bundle") != 0)
+    return 6;
   if (ko_a2x_nt(NULL) != 0 || ko_a2x_w2v8_lazy() != 1) return 7;
   ko_a2x_destroy(NULL);
   if (ko_motion_create(NULL, 1, NULL) != NULL ||
@@ -28,6 +30,19 @@ int main(void) {
       strcmp(ko_stream_last_error(), "ko_stream_run: NULL stream/callback") != 0)
     return 10;
   ko_stream_destroy(NULL);
+  {
+    char err[64];
+    if (ko_tessera_slot_count() != 4 || ko_tessera_slot_key(4) != NULL ||
+        ko_tessera_carriage_open(NULL) != NULL)
+      return 11;
+    if (ko_tessera_members_open(NULL, err, (int)sizeof err) != NULL ||
+        strcmp(err, "ko_tessera_members_open: null bundle_dir") != 0)
+      return 12;
+    if (ko_tessera_members_band_bytes(NULL) != 0 || strcmp(ko_tessera_members_head_json(NULL), "") != 0)
+      return 13;
+    ko_tessera_members_close(NULL);
+    ko_tessera_carriage_close(NULL);
+  }
   puts("c header ok");
   return 0;
 }
