@@ -84,7 +84,7 @@ void sizeBand(TesseraAttachInputs& inputs) {
   if (w < 1 || h < 1)
     throw std::runtime_error("teeth stamp yields a non-positive stored patch (" + size + ")");
   // A patch this wide could not be indexed by the 32-bit strides every reader of the bank uses.
-  if (w * h > (int64_t{1} << 30))
+  if (w > (int64_t{1} << 30) || h > (int64_t{1} << 30) || w * h > (int64_t{1} << 30))
     throw std::runtime_error("teeth stamp yields an oversized stored patch (" + size + ")");
   inputs.band_w = static_cast<int32_t>(w);
   inputs.band_h = static_cast<int32_t>(h);
