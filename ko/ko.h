@@ -265,6 +265,34 @@ KO_API uint64_t ko_tessera_members_band_bytes(const ko_tessera_members* members)
 KO_API int ko_tessera_members_reorder(const ko_tessera_members* members, const uint8_t* track, uint8_t* donor,
                                       char* err, int err_len);
 
+/* Runs the teeth pass offline over n_frames crops and the compose masks the caller supplies.
+ *
+ * bank: n_donors stored patches in donor order, band_h x band_w packed RGB24 each (as
+ * ko_tessera_members_reorder delivers them); cent: 2 x n_donors mouth centres (x, y); c_canon: the
+ * canonical centre (x, y); aperture: n_donors values; stamp: the twelve geometry fields
+ * (ko_tessera_members_stamp); head_pt/head_pt_len: the blend head's weights archive; head_json: its
+ * configuration. crops: n_frames crops of canvas_w x canvas_h packed RGB24; pis: n_frames masks of
+ * canvas_w x canvas_h bytes; shifts: per frame the mouth shift (sy, sx), a pair starting -10000 for
+ * none, or NULL to let the pass find every mouth in its mask.
+ *
+ * out_windows receives n_frames windows of window_h x window_w packed RGB24 and out_skipped one flag
+ * per frame: 0 when its window was written, 1 when the frame had no usable mouth (its slot is left
+ * as it was). Returns 0, or 1 with the refusal in err (at most err_len - 1 bytes and a terminating
+ * zero): "ko_tessera_run_shift: null argument", a stamp, bank, weights or configuration refusal,
+ * "teeth: emitted N of M frames", "teeth: unknown failure". */
+KO_API int ko_tessera_run_shift(const uint8_t* bank, int32_t n_donors, const double* cent,
+                                const double* c_canon, const double* aperture, const int32_t* stamp,
+                                const uint8_t* head_pt, uint32_t head_pt_len, const char* head_json,
+                                const uint8_t* crops, const uint8_t* pis, const int32_t* shifts,
+                                int32_t n_frames, uint8_t* out_windows, uint32_t* out_skipped, char* err,
+                                int32_t err_len);
+/* ko_tessera_run_shift with shifts NULL ("ko_tessera_run: null argument" names this call). */
+KO_API int ko_tessera_run(const uint8_t* bank, int32_t n_donors, const double* cent, const double* c_canon,
+                          const double* aperture, const int32_t* stamp, const uint8_t* head_pt,
+                          uint32_t head_pt_len, const char* head_json, const uint8_t* crops,
+                          const uint8_t* pis, int32_t n_frames, uint8_t* out_windows, uint32_t* out_skipped,
+                          char* err, int32_t err_len);
+
 /* ---------------------------------------------------------------------------------------------
  * Utterance family: live speech in, finished full frames out at the host's display rate
  *

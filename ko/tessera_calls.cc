@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "ko/err_buffer.h"
 #include "ko/ko.h"
 #include "tessera/members.h"
 
@@ -15,38 +16,16 @@ struct ko_tessera_carriage {
 
 struct ko_tessera_members {
   explicit ko_tessera_members(ko::tessera::TesseraAttachInputs loaded) : inputs(std::move(loaded)) {
-    const ko::tessera::GeometryStamp& s = inputs.stamp;
-    const int32_t fields[] = {s.canvas_w, s.canvas_h, s.window_x0, s.window_y0, s.window_w, s.window_h,
-                              s.pad,      s.band_r0,  s.band_r1,   s.band_c0,   s.band_c1,  s.shift_margin};
-    std::copy(std::begin(fields), std::end(fields), stamp);
+    inputs.stamp.toFields(stamp);
   }
   ko::tessera::TesseraAttachInputs inputs;
-  int32_t stamp[12];
+  int32_t stamp[ko::tessera::GeometryStamp::kFieldCount];
 };
 
+using ko::fill_err;
+using ko::withErr;
+
 namespace {
-
-void fill_err(char* buf, int len, const std::string& text) {
-  if (!buf || len <= 0) return;
-  const size_t n = std::min(text.size(), static_cast<size_t>(len) - 1);
-  std::memcpy(buf, text.data(), n);
-  buf[n] = '\0';
-}
-
-// Runs body, turning every exception into its sentence in err and the failure value.
-template <class Result, class Body>
-Result withErr(const char* call, char* err, int errLen, Result onFailure, Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    fill_err(err, errLen, std::string(call) + ": out of memory");
-  } catch (const std::exception& failure) {
-    fill_err(err, errLen, failure.what());
-  } catch (...) {
-    fill_err(err, errLen, std::string(call) + ": unknown failure");
-  }
-  return onFailure;
-}
 
 const char* text(const ko_tessera_members* members, std::string ko::tessera::TesseraAttachInputs::*field) {
   return members ? (members->inputs.*field).c_str() : "";

@@ -70,6 +70,9 @@ void sharpenRow(const float* blurred, size_t stride, const float* taps, int32_t 
 void conv3x3Range(const float* in, int32_t n, int32_t cin, int32_t h, int32_t w, const float* weights,
                   const float* bias, int32_t cout, float* out, int32_t begin, int32_t end);
 
+// data[i] = max(data[i], 0) for i in [0, count): the rectifier between convolutions. A NaN becomes 0.
+void reluInPlace(float* data, size_t count);
+
 // Teeth-retrieval distance terms. `a` and `b` hold three planes of `count` halves each. Per element
 // the mean absolute difference m = half((|half(a0-b0)| + |half(a1-b1)| + |half(a2-b2)|) / 3) is
 // weighted, and the terms are summed in one float accumulator in ascending index order.

@@ -1,5 +1,7 @@
 #include "tessera/geometry_stamp.h"
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -21,6 +23,16 @@ bool storedInsidePatch(int64_t first, int64_t last, int64_t pad, int64_t margin,
 }
 
 }  // namespace
+
+GeometryStamp GeometryStamp::fromFields(const int32_t* f) {
+  return {f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9], f[10], f[11]};
+}
+
+void GeometryStamp::toFields(int32_t* f) const {
+  const int32_t fields[kFieldCount] = {canvas_w, canvas_h, window_x0, window_y0, window_w, window_h,
+                                       pad,      band_r0,  band_r1,   band_c0,   band_c1,  shift_margin};
+  std::copy(std::begin(fields), std::end(fields), f);
+}
 
 void GeometryStamp::validate() const {
   std::string phrases;

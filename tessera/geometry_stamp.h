@@ -21,6 +21,11 @@ struct GeometryStamp {
   int32_t band_c1 = 0;
   int32_t shift_margin = 0;
 
+  static constexpr int kFieldCount = 12;
+  // The twelve fields in declaration order, as the exported calls pass them.
+  static GeometryStamp fromFields(const int32_t* fields);
+  void toFields(int32_t* fields) const;
+
   // Throws "teeth: GeometryStamp incoherent:" followed by every broken rule's phrase.
   void validate() const;
   // {canvas_w=512, canvas_h=512, ...}, the form messages quote.

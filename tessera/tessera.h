@@ -1,6 +1,7 @@
 // The teeth subsystem's door: the teeth members and their carriage, the blend head's weights and
-// serving configuration, the bank track decode, and the mouth geometry (JSON reader, geometry stamp,
-// unified compose geometry, lip contour, compose-v2 structure).
+// serving configuration, the bank track decode, the mouth geometry (JSON reader, geometry stamp,
+// unified compose geometry, lip contour, compose-v2 structure), the teeth pass and the stream borrow
+// that drives it.
 #pragma once
 
 #include "tessera/attach_inputs.h"
@@ -15,4 +16,6 @@
 #include "tessera/lip_contour.h"
 #include "tessera/members.h"
 #include "tessera/serve_config.h"
+#include "tessera/stream_borrow.h"
+#include "tessera/teeth_pass.h"
 #include "tessera/unified_pi.h"

@@ -217,17 +217,12 @@ void UnifiedPi::piU8ShrunkBy(const float* kp, const float* limit, const Box& box
   }
 }
 
-bool UnifiedPi::piU8Centroid(const uint8_t* mask, double* xOut, double* yOut) const {
-  return piU8Centroid(mask, {0, 0, canvas, canvas}, xOut, yOut);
-}
-
-bool UnifiedPi::piU8Centroid(const uint8_t* mask, const Box& box, double* xOut, double* yOut) const {
-  const Box region = intersect(box, {0, 0, canvas, canvas});
+bool maskCentroid(const uint8_t* mask, int32_t width, const Box& region, double* xOut, double* yOut) {
   int64_t count = 0;
   int64_t sumX = 0;
   int64_t sumY = 0;
   for (int32_t r = region.y0; r < region.y1; ++r) {
-    const uint8_t* row = mask + static_cast<size_t>(r) * static_cast<size_t>(canvas);
+    const uint8_t* row = mask + static_cast<size_t>(r) * static_cast<size_t>(width);
     for (int32_t c = region.x0; c < region.x1; ++c) {
       if (row[c] < 128) continue;
       ++count;
@@ -239,6 +234,14 @@ bool UnifiedPi::piU8Centroid(const uint8_t* mask, const Box& box, double* xOut, 
   *xOut = static_cast<double>(sumX) / static_cast<double>(count);
   *yOut = static_cast<double>(sumY) / static_cast<double>(count);
   return true;
+}
+
+bool UnifiedPi::piU8Centroid(const uint8_t* mask, double* xOut, double* yOut) const {
+  return piU8Centroid(mask, {0, 0, canvas, canvas}, xOut, yOut);
+}
+
+bool UnifiedPi::piU8Centroid(const uint8_t* mask, const Box& box, double* xOut, double* yOut) const {
+  return maskCentroid(mask, canvas, intersect(box, {0, 0, canvas, canvas}), xOut, yOut);
 }
 
 bool UnifiedPi::piU8AndShift(const float* kp, const double cCanon[2], uint8_t* out, int* shiftYOut,

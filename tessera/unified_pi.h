@@ -37,6 +37,10 @@ struct Box {
 
 Box intersect(const Box& a, const Box& b);
 
+// Mean column and row of the bytes >= 128 of a mask `width` bytes wide, over `region` (which must lie
+// inside the mask); false when there are none.
+bool maskCentroid(const uint8_t* mask, int32_t width, const Box& region, double* xOut, double* yOut);
+
 class UnifiedPi {
  public:
   int32_t canvas = 0;

@@ -42,6 +42,10 @@ int main(void) {
       return 13;
     ko_tessera_members_close(NULL);
     ko_tessera_carriage_close(NULL);
+    if (ko_tessera_run(NULL, 1, NULL, NULL, NULL, NULL, NULL, 0, NULL, NULL, NULL, 1, NULL, NULL, err,
+                       (int32_t)sizeof err) != 1 ||
+        strcmp(err, "ko_tessera_run: null argument") != 0)
+      return 14;
   }
   puts("c header ok");
   return 0;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -17,8 +19,8 @@ struct ConvShape {
 TEST(Conv3x3, EveryPlaneOfAnyRangeMatchesTheDirectSum) {
   std::mt19937 rng(23);
   std::uniform_real_distribution<float> value(-2.0f, 2.0f);
-  const ConvShape shapes[] = {
-      {1, 1, 1, 1, 1}, {2, 3, 5, 7, 4}, {2, 7, 4, 17, 3}, {1, 16, 6, 33, 2}, {3, 2, 9, 65, 2}};
+  const ConvShape shapes[] = {{1, 1, 1, 1, 1},   {2, 3, 5, 7, 4},  {2, 7, 4, 17, 3},
+                              {1, 16, 6, 33, 2}, {3, 2, 9, 65, 2}, {3, 5, 4, 40, 6}};
   test::forEachTarget([&] {
     for (const ConvShape& s : shapes) {
       const size_t plane = static_cast<size_t>(s.h) * s.w;
@@ -45,6 +47,22 @@ TEST(Conv3x3, RangeBeyondTheBatchStopsAtTheLastPlane) {
   std::vector<float> out(8, -1.0f);
   simd::conv3x3Range(in.data(), 1, 1, 2, 2, weights.data(), bias.data(), 1, out.data(), 0, 2);
   EXPECT_EQ(out, (std::vector<float>{4.5f, 4.5f, 4.5f, 4.5f, -1.0f, -1.0f, -1.0f, -1.0f}));
+}
+
+TEST(Relu, KeepsPositivesAndZeroesTheRestOnEveryTarget) {
+  std::vector<float> data(67);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<float>(i % 7) - 3.0f;
+  data[5] = std::numeric_limits<float>::quiet_NaN();
+  data[66] = std::numeric_limits<float>::quiet_NaN();
+  data[9] = -0.0f;
+  test::forEachTarget([&] {
+    std::vector<float> out = data;
+    simd::reluInPlace(out.data(), out.size());
+    for (size_t i = 0; i < data.size(); ++i) {
+      EXPECT_EQ(std::bit_cast<uint32_t>(out[i]), std::bit_cast<uint32_t>(data[i] > 0.0f ? data[i] : 0.0f))
+          << i;
+    }
+  });
 }
 
 }  // namespace

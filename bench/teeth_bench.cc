@@ -1,0 +1,141 @@
+// The teeth pass on a full-size mouth (a 512 crop, a 128 x 96 window, 512 donors, the serving knobs'
+// usual values): one frame through the pass, and its blend head against ONNX Runtime running the
+// same three convolutions on the same candidates.
+#include <benchmark/benchmark.h>
+#include <onnxruntime_cxx_api.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench/support/ratio_report.h"
+#include "pool/pool.h"
+#include "simd/simd.h"
+#include "tessera/teeth_pass.h"
+#include "tests/support/ort_run.h"
+#include "tests/support/teeth_scene.h"
+#include "tools/authoring/model_writer.h"
+
+namespace {
+
+using ko::tessera::FrameResult;
+
+constexpr int32_t kDonors = 512;
+constexpr int32_t kCandidates = 64;
+
+ko::tessera::GeometryStamp fullStamp() {
+  ko::tessera::GeometryStamp s;
+  s.canvas_w = s.canvas_h = 512;
+  s.window_x0 = 192;
+  s.window_y0 = 320;
+  s.window_w = 128;
+  s.window_h = 96;
+  s.pad = 8;
+  s.band_r0 = 16;
+  s.band_r1 = 80;
+  s.band_c0 = 16;
+  s.band_c1 = 112;
+  s.shift_margin = 4;
+  return s;
+}
+
+struct Scene {
+  ko::test::TeethScene teeth = [] {
+    ko::test::TeethScene scene = ko::test::teethScene(kDonors, 3, fullStamp());
+    scene.config = ko::tessera::ServeConfig();
+    return scene;
+  }();
+  ko::test::TeethFrame frames[2] = {ko::test::teethFrame(teeth.bank, {0, 0}, 1),
+                                    ko::test::teethFrame(teeth.bank, {1, -1}, 2)};
+};
+
+const Scene& scene() {
+  static const Scene instance;
+  return instance;
+}
+
+void BM_TeethPassFrame(benchmark::State& state) {
+  const Scene& s = scene();
+  ko::tessera::TeethPass pass(s.teeth.bank, s.teeth.weights, s.teeth.config);
+  FrameResult result;
+  int32_t frame = 0;
+  for (auto _ : state) {
+    const ko::test::TeethFrame& f = s.frames[frame % 2];
+    pass.push(frame++, f.crop.data(), f.pi.data(), nullptr, result);
+    benchmark::DoNotOptimize(result.window.data());
+  }
+  state.counters["candidates"] = result.n_chosen;
+}
+
+struct HeadInputs {
+  std::vector<float> candidates;
+  std::vector<float> query = std::vector<float>(3 * 96 * 128, 0.5f);
+  std::vector<uint8_t> valid = std::vector<uint8_t>(96 * 128, 1);
+
+  explicit HeadInputs(const ko::tessera::TeethPass& pass) {
+    std::vector<int32_t> donors(kCandidates);
+    for (int32_t k = 0; k < kCandidates; ++k) donors[k] = k;
+    candidates = pass.gatherWindowsU8(donors, {0, 0});
+  }
+};
+
+void BM_TeethHeadForward(benchmark::State& state) {
+  const Scene& s = scene();
+  const ko::tessera::TeethPass pass(s.teeth.bank, s.teeth.weights, s.teeth.config);
+  const HeadInputs in(pass);
+  std::vector<float> Y(3 * 96 * 128), w((kCandidates + 1) * 96 * 128);
+  for (auto _ : state) {
+    pass.headForward(in.candidates.data(), kCandidates, in.query.data(), in.valid.data(), Y.data(), w.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+// The head's three convolutions as an ONNX graph over the 7-channel half-size inputs.
+std::vector<uint8_t> headConvModel(const ko::tessera::HeadWeights& wt) {
+  ko::authoring::ModelBuilder m;
+  m.input("X", {kCandidates, 7, 48, 64}).output("L", {kCandidates, 1, 48, 64});
+  m.initializer("w0", ko::authoring::floatTensor({16, 7, 3, 3}, wt.cand0_w))
+      .initializer("b0", ko::authoring::floatTensor({16}, wt.cand0_b))
+      .initializer("w2", ko::authoring::floatTensor({16, 16, 3, 3}, wt.cand2_w))
+      .initializer("b2", ko::authoring::floatTensor({16}, wt.cand2_b))
+      .initializer("w4", ko::authoring::floatTensor({1, 16, 3, 3}, wt.cand4_w))
+      .initializer("b4", ko::authoring::floatTensor({1}, wt.cand4_b));
+  const auto conv = [&m](const char* in, const char* w, const char* b, const char* out) {
+    m.node("Conv", {in, w, b}, {out}).attrInts("pads", {1, 1, 1, 1});
+  };
+  conv("X", "w0", "b0", "c0");
+  m.node("Relu", {"c0"}, {"r0"});
+  conv("r0", "w2", "b2", "c2");
+  m.node("Relu", {"c2"}, {"r2"});
+  conv("r2", "w4", "b4", "L");
+  return m.bytes();
+}
+
+void BM_OrtHeadConvs(benchmark::State& state) {
+  const Scene& s = scene();
+  Ort::SessionOptions options;
+  options.SetIntraOpNumThreads(ko::pool::threads());
+  const std::vector<uint8_t> model = headConvModel(s.teeth.weights);
+  Ort::Session session(ko::test::ortEnv(), model.data(), model.size(), options);
+  std::vector<float> x(static_cast<size_t>(kCandidates) * 7 * 48 * 64, 0.25f);
+  const std::vector<int64_t> shape{kCandidates, 7, 48, 64};
+  const auto memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+  const Ort::Value input =
+      Ort::Value::CreateTensor<float>(memory, x.data(), x.size(), shape.data(), shape.size());
+  const char* inputName = "X";
+  const char* outputName = "L";
+  for (auto _ : state)
+    benchmark::DoNotOptimize(session.Run(Ort::RunOptions(), &inputName, &input, 1, &outputName, 1));
+}
+
+BENCHMARK(BM_TeethPassFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TeethHeadForward)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OrtHeadConvs)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::printf("kernels run on %s, %d pool threads, ONNX Runtime %s\n", ko::simd::target(),
+              ko::pool::threads(), Ort::GetVersionString().c_str());
+  return ko::bench::runWithRatios(argc, argv, {{"BM_TeethHeadForward", "BM_OrtHeadConvs"}});
+}
