@@ -1,6 +1,7 @@
-// The teeth pass on a full-size mouth (a 512 crop, a 128 x 96 window, 512 donors, the serving knobs'
-// usual values): one frame through the pass, and its blend head against ONNX Runtime running the
-// same three convolutions on the same candidates.
+// The teeth pass on a full-size mouth (a 512 crop, a 128 x 96 window with a pad of 16, 1024 donors,
+// the serving knobs' usual values) at 1 and 2 pool threads: one frame through the pass, its stages
+// (retrieval with and without the exact shortlist, the candidate gather, the blend head), and the
+// head against ONNX Runtime running the same three convolutions on the same candidates.
 #include <benchmark/benchmark.h>
 #include <onnxruntime_cxx_api.h>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "bench/support/ratio_report.h"
+#include "bench/support/thread_runs.h"
 #include "pool/pool.h"
 #include "simd/simd.h"
 #include "tessera/teeth_pass.h"
@@ -20,7 +22,7 @@ namespace {
 
 using ko::tessera::FrameResult;
 
-constexpr int32_t kDonors = 512;
+constexpr int32_t kDonors = 1024;
 constexpr int32_t kCandidates = 64;
 
 ko::tessera::GeometryStamp fullStamp() {
@@ -30,12 +32,12 @@ ko::tessera::GeometryStamp fullStamp() {
   s.window_y0 = 320;
   s.window_w = 128;
   s.window_h = 96;
-  s.pad = 8;
+  s.pad = 16;
   s.band_r0 = 16;
   s.band_r1 = 80;
   s.band_c0 = 16;
   s.band_c1 = 112;
-  s.shift_margin = 4;
+  s.shift_margin = 8;
   return s;
 }
 
@@ -54,6 +56,9 @@ const Scene& scene() {
   return instance;
 }
 
+// Multiply-adds of the head's three convolutions per candidate at half size (48 x 64).
+constexpr double kHeadFlops = 2.0 * 48 * 64 * (16 * 7 * 9 + 16 * 16 * 9 + 16 * 9) * kCandidates;
+
 void BM_TeethPassFrame(benchmark::State& state) {
   const Scene& s = scene();
   ko::tessera::TeethPass pass(s.teeth.bank, s.teeth.weights, s.teeth.config);
@@ -65,6 +70,20 @@ void BM_TeethPassFrame(benchmark::State& state) {
     benchmark::DoNotOptimize(result.window.data());
   }
   state.counters["candidates"] = result.n_chosen;
+}
+
+// Retrieval alone; with a shortlist of one, the exact scores cost next to nothing and what is left is
+// the pooled scores over every donor.
+void BM_TeethRetrieve(benchmark::State& state) {
+  const Scene& s = scene();
+  ko::tessera::ServeConfig config = s.teeth.config;
+  config.kshort = static_cast<int32_t>(state.range(0));
+  ko::tessera::TeethPass pass(s.teeth.bank, s.teeth.weights, config);
+  const ko::test::TeethFrame& f = s.frames[0];
+  for (auto _ : state) {
+    const ko::tessera::RetrievalQuery query = pass.retrievePrepare(f.crop.data(), f.pi.data(), {0, 0});
+    benchmark::DoNotOptimize(pass.retrieve(query).selected.data());
+  }
 }
 
 struct HeadInputs {
@@ -79,6 +98,18 @@ struct HeadInputs {
   }
 };
 
+void BM_TeethGather(benchmark::State& state) {
+  const Scene& s = scene();
+  const ko::tessera::TeethPass pass(s.teeth.bank, s.teeth.weights, s.teeth.config);
+  std::vector<int32_t> donors(kCandidates);
+  for (int32_t k = 0; k < kCandidates; ++k) donors[k] = 2 * k;
+  std::vector<float> planes;
+  for (auto _ : state) {
+    pass.gatherWindowsU8(donors, {1, -1}, planes);
+    benchmark::DoNotOptimize(planes.data());
+  }
+}
+
 void BM_TeethHeadForward(benchmark::State& state) {
   const Scene& s = scene();
   const ko::tessera::TeethPass pass(s.teeth.bank, s.teeth.weights, s.teeth.config);
@@ -88,6 +119,8 @@ void BM_TeethHeadForward(benchmark::State& state) {
     pass.headForward(in.candidates.data(), kCandidates, in.query.data(), in.valid.data(), Y.data(), w.data());
     benchmark::ClobberMemory();
   }
+  state.counters["conv_flops"] =
+      benchmark::Counter(kHeadFlops, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // The head's three convolutions as an ONNX graph over the 7-channel half-size inputs.
@@ -129,13 +162,17 @@ void BM_OrtHeadConvs(benchmark::State& state) {
 }
 
 BENCHMARK(BM_TeethPassFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TeethRetrieve)->Arg(512)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TeethGather)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TeethHeadForward)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_OrtHeadConvs)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::printf("kernels run on %s, %d pool threads, ONNX Runtime %s\n", ko::simd::target(),
-              ko::pool::threads(), Ort::GetVersionString().c_str());
-  return ko::bench::runWithRatios(argc, argv, {{"BM_TeethHeadForward", "BM_OrtHeadConvs"}});
+  return ko::bench::forEachThreadCount({1, 2}, [&](int) {
+    std::printf("kernels run on %s, %d pool threads, ONNX Runtime %s\n", ko::simd::target(),
+                ko::pool::threads(), Ort::GetVersionString().c_str());
+    return ko::bench::runWithRatios(argc, argv, {{"BM_TeethHeadForward", "BM_OrtHeadConvs"}});
+  });
 }

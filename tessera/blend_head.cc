@@ -86,18 +86,18 @@ void softmaxPixels(float* w, int32_t kc, size_t full, size_t begin, size_t end) 
   }
 }
 
-// Y for pixels [begin, end): the weighted candidates summed in ascending order where valid, the
-// query elsewhere.
-void blendPixels(const float* candidates, const float* w, int32_t kc, const float* query,
-                 const uint8_t* valid, size_t full, size_t begin, size_t end, float* Y) {
+// Y for pixels [begin, end): the weighted candidates (candidate k is window slots[k]) summed in
+// ascending order where valid, the query elsewhere.
+void blendPixels(const float* candidates, const std::vector<int32_t>& slots, const float* w,
+                 const float* query, const uint8_t* valid, size_t full, size_t begin, size_t end, float* Y) {
   float blended[kPixelGrain];
   for (size_t b = begin; b < end; b += kPixelGrain) {
     const size_t n = std::min<size_t>(kPixelGrain, end - b);
     for (size_t ch = 0; ch < 3; ++ch) {
       std::fill_n(blended, n, 0.0f);
-      for (int32_t k = 0; k < kc; ++k) {
-        const float* weight = w + static_cast<size_t>(k) * full + b;
-        const float* value = candidates + (static_cast<size_t>(k) * 3 + ch) * full + b;
+      for (size_t k = 0; k < slots.size(); ++k) {
+        const float* weight = w + k * full + b;
+        const float* value = candidates + (static_cast<size_t>(slots[k]) * 3 + ch) * full + b;
         for (size_t i = 0; i < n; ++i) blended[i] += weight[i] * value[i];
       }
       const size_t plane = ch * full + b;
@@ -110,6 +110,15 @@ void blendPixels(const float* candidates, const float* w, int32_t kc, const floa
 
 void TeethPass::headForward(const float* candidates, int32_t kc, const float* query, const uint8_t* valid,
                             float* Y, float* w) const {
+  std::vector<int32_t> each(static_cast<size_t>(std::max(kc, 0)));
+  for (size_t k = 0; k < each.size(); ++k) each[k] = static_cast<int32_t>(k);
+  headForwardDistinct(candidates, kc, each, query, valid, Y, w);
+}
+
+void TeethPass::headForwardDistinct(const float* candidates, int32_t distinct,
+                                    const std::vector<int32_t>& slots, const float* query,
+                                    const uint8_t* valid, float* Y, float* w) const {
+  const int32_t kc = static_cast<int32_t>(slots.size());
   const int32_t h = H_ / 2;
   const int32_t w2 = W_ / 2;
   const size_t full = static_cast<size_t>(H_) * static_cast<size_t>(W_);
@@ -119,8 +128,8 @@ void TeethPass::headForward(const float* candidates, int32_t kc, const float* qu
   for (size_t ch = 0; ch < 3; ++ch) averagePool(query + ch * full, H_, W_, 2, pooledQuery.data() + ch * half);
 
   std::vector<float>& input = head_.input;
-  input.resize(static_cast<size_t>(kc) * kInputChannels * half);
-  pool::parallelRange(static_cast<uint64_t>(kc), 1, [&](uint64_t begin, uint64_t end) {
+  input.resize(static_cast<size_t>(distinct) * kInputChannels * half);
+  pool::parallelRange(static_cast<uint64_t>(distinct), 1, [&](uint64_t begin, uint64_t end) {
     for (uint64_t k = begin; k < end; ++k) {
       float* image = input.data() + k * kInputChannels * half;
       for (size_t ch = 0; ch < 3; ++ch)
@@ -135,20 +144,22 @@ void TeethPass::headForward(const float* candidates, int32_t kc, const float* qu
     }
   });
 
-  convLayer(input, kc, kInputChannels, h, w2, weights_.cand0_w, weights_.cand0_b, kHiddenChannels, true,
+  convLayer(input, distinct, kInputChannels, h, w2, weights_.cand0_w, weights_.cand0_b, kHiddenChannels, true,
             head_.hidden1);
-  convLayer(head_.hidden1, kc, kHiddenChannels, h, w2, weights_.cand2_w, weights_.cand2_b, kHiddenChannels,
-            true, head_.hidden2);
-  convLayer(head_.hidden2, kc, kHiddenChannels, h, w2, weights_.cand4_w, weights_.cand4_b, 1, false,
+  convLayer(head_.hidden1, distinct, kHiddenChannels, h, w2, weights_.cand2_w, weights_.cand2_b,
+            kHiddenChannels, true, head_.hidden2);
+  convLayer(head_.hidden2, distinct, kHiddenChannels, h, w2, weights_.cand4_w, weights_.cand4_b, 1, false,
             head_.logits);
 
   pool::parallelRange(static_cast<uint64_t>(kc), 1, [&](uint64_t begin, uint64_t end) {
-    for (uint64_t k = begin; k < end; ++k) upsample2x(head_.logits.data() + k * half, h, w2, w + k * full);
+    for (uint64_t k = begin; k < end; ++k) {
+      upsample2x(head_.logits.data() + static_cast<size_t>(slots[k]) * half, h, w2, w + k * full);
+    }
   });
   pool::parallelRange(full, kPixelGrain,
                       [&](uint64_t begin, uint64_t end) { softmaxPixels(w, kc, full, begin, end); });
   pool::parallelRange(full, kPixelGrain, [&](uint64_t begin, uint64_t end) {
-    blendPixels(candidates, w, kc, query, valid, full, begin, end, Y);
+    blendPixels(candidates, slots, w, query, valid, full, begin, end, Y);
   });
 }
 

@@ -244,13 +244,22 @@ void TeethPass::emit(const Pending& pending, const std::vector<int32_t>* nextLis
   }
   const std::vector<int32_t> candidates = candidateSet(pending.frame, pending.list, nextList);
   const int32_t kc = static_cast<int32_t>(candidates.size());
-  gatherWindowsU8(candidates, pending.shift, emit_.windows);
+  // A donor listed twice is gathered and convolved once.
+  std::vector<int32_t> distinct;
+  std::vector<int32_t> slots;
+  for (int32_t donor : candidates) {
+    const auto found = std::find(distinct.begin(), distinct.end(), donor);
+    slots.push_back(static_cast<int32_t>(found - distinct.begin()));
+    if (found == distinct.end()) distinct.push_back(donor);
+  }
+  gatherWindowsU8(distinct, pending.shift, emit_.windows);
   const std::vector<uint8_t> valid = validMask(pending, candidates);
   const std::vector<float> query = stampedQuery(pending.crop.data());
   const size_t full = area(H_, W_);
   emit_.Y.resize(3 * full);
   emit_.w.resize(static_cast<size_t>(kc + 1) * full);
-  headForward(emit_.windows.data(), kc, query.data(), valid.data(), emit_.Y.data(), emit_.w.data());
+  headForwardDistinct(emit_.windows.data(), static_cast<int32_t>(distinct.size()), slots, query.data(),
+                      valid.data(), emit_.Y.data(), emit_.w.data());
   addStats(emit_.w.data() + static_cast<size_t>(kc) * full, valid, result);
   keepMostUsed(candidates, emit_.w.data(), pending.frame);
   writeOutput(pending, query, emit_.Y, result);

@@ -110,6 +110,10 @@ class TeethPass {
   // synthesis weight, 0).
   void headForward(const float* candidates, int32_t kc, const float* query, const uint8_t* valid, float* Y,
                    float* w) const;
+  // The same over `distinct` candidate windows, candidate k being window slots[k]: a donor that
+  // appears more than once runs through the convolutions once, and the result is headForward's.
+  void headForwardDistinct(const float* candidates, int32_t distinct, const std::vector<int32_t>& slots,
+                           const float* query, const uint8_t* valid, float* Y, float* w) const;
 
   // The candidates blended for frame `frame` whose retrieved donors are `list`, given the next frame's
   // list (null when there is none) and the set carried over from the last emitted frame.

@@ -372,6 +372,23 @@ TEST(TeethPass, HeadForwardMatchesAPlainConvolutionAndBlendsOnlyValidPixels) {
   }
 }
 
+// A donor listed more than once is convolved once; the result is that of every copy run through.
+TEST(TeethPass, RepeatedCandidatesBlendAsIfEachRanThroughTheHead) {
+  const test::TeethScene scene = teethScene(5, 9);
+  const TeethPass pass(scene.bank, scene.weights, scene.config);
+  const size_t full = 16 * 32;
+  const std::vector<int32_t> slots = {0, 1, 0, 2, 1};
+  const std::vector<float> distinct = pass.gatherWindowsU8({3, 0, 4}, {0, 1});
+  const std::vector<float> expanded = pass.gatherWindowsU8({3, 0, 3, 4, 0}, {0, 1});
+  std::vector<float> query(3 * full, 0.4f);
+  const std::vector<uint8_t> valid(full, 1);
+  std::vector<float> Y1(3 * full), Y2(3 * full), w1(6 * full), w2(6 * full);
+  pass.headForwardDistinct(distinct.data(), 3, slots, query.data(), valid.data(), Y1.data(), w1.data());
+  pass.headForward(expanded.data(), 5, query.data(), valid.data(), Y2.data(), w2.data());
+  EXPECT_EQ(Y1, Y2);
+  EXPECT_EQ(w1, w2);
+}
+
 TEST(TeethPass, EmitsEachFrameWhenTheNextArrivesAndCarriesItsMostUsedDonors) {
   const test::TeethScene scene = teethScene(24, 13);
   TeethPass pass(scene.bank, scene.weights, scene.config);
