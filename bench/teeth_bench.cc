@@ -25,25 +25,13 @@ using ko::tessera::FrameResult;
 constexpr int32_t kDonors = 1024;
 constexpr int32_t kCandidates = 64;
 
-ko::tessera::GeometryStamp fullStamp() {
-  ko::tessera::GeometryStamp s;
-  s.canvas_w = s.canvas_h = 512;
-  s.window_x0 = 192;
-  s.window_y0 = 320;
-  s.window_w = 128;
-  s.window_h = 96;
-  s.pad = 16;
-  s.band_r0 = 16;
-  s.band_r1 = 80;
-  s.band_c0 = 16;
-  s.band_c1 = 112;
-  s.shift_margin = 8;
-  return s;
-}
+// canvas 512, window 128 x 96 at (192, 320), pad 16, band rows [16, 80) and columns [16, 112),
+// shift margin 8.
+constexpr ko::tessera::GeometryStamp kFullStamp{512, 512, 192, 320, 128, 96, 16, 16, 80, 16, 112, 8};
 
 struct Scene {
   ko::test::TeethScene teeth = [] {
-    ko::test::TeethScene scene = ko::test::teethScene(kDonors, 3, fullStamp());
+    ko::test::TeethScene scene = ko::test::teethScene(kDonors, 3, kFullStamp);
     scene.config = ko::tessera::ServeConfig();
     return scene;
   }();

@@ -97,6 +97,19 @@ int run(const RunArgs& a) {
   return 0;
 }
 
+// Both exported calls in one: they differ only in their name and whether shifts are given.
+int runCall(const char* call, const uint8_t* bank, int32_t n_donors, const double* cent,
+            const double* c_canon, const double* aperture, const int32_t* stamp, const uint8_t* head_pt,
+            uint32_t head_pt_len, const char* head_json, const uint8_t* crops, const uint8_t* pis,
+            const int32_t* shifts, int32_t n_frames, uint8_t* out_windows, uint32_t* out_skipped, char* err,
+            int32_t err_len) {
+  ko::fill_err(err, err_len, "");
+  const std::string_view headPt(reinterpret_cast<const char*>(head_pt), head_pt ? head_pt_len : 0u);
+  const RunArgs args{call,      bank,  n_donors, cent,   c_canon,  aperture,    stamp,      headPt,
+                     head_json, crops, pis,      shifts, n_frames, out_windows, out_skipped};
+  return ko::withErr("teeth", err, err_len, 1, [&] { return run(args); });
+}
+
 }  // namespace
 
 extern "C" {
@@ -107,23 +120,8 @@ KO_API int ko_tessera_run_shift(const uint8_t* bank, int32_t n_donors, const dou
                                 const uint8_t* crops, const uint8_t* pis, const int32_t* shifts,
                                 int32_t n_frames, uint8_t* out_windows, uint32_t* out_skipped, char* err,
                                 int32_t err_len) {
-  ko::fill_err(err, err_len, "");
-  const RunArgs args{"ko_tessera_run_shift",
-                     bank,
-                     n_donors,
-                     cent,
-                     c_canon,
-                     aperture,
-                     stamp,
-                     {reinterpret_cast<const char*>(head_pt), head_pt ? head_pt_len : 0u},
-                     head_json,
-                     crops,
-                     pis,
-                     shifts,
-                     n_frames,
-                     out_windows,
-                     out_skipped};
-  return ko::withErr("teeth", err, err_len, 1, [&] { return run(args); });
+  return runCall("ko_tessera_run_shift", bank, n_donors, cent, c_canon, aperture, stamp, head_pt, head_pt_len,
+                 head_json, crops, pis, shifts, n_frames, out_windows, out_skipped, err, err_len);
 }
 
 KO_API int ko_tessera_run(const uint8_t* bank, int32_t n_donors, const double* cent, const double* c_canon,
@@ -131,23 +129,8 @@ KO_API int ko_tessera_run(const uint8_t* bank, int32_t n_donors, const double* c
                           uint32_t head_pt_len, const char* head_json, const uint8_t* crops,
                           const uint8_t* pis, int32_t n_frames, uint8_t* out_windows, uint32_t* out_skipped,
                           char* err, int32_t err_len) {
-  ko::fill_err(err, err_len, "");
-  const RunArgs args{"ko_tessera_run",
-                     bank,
-                     n_donors,
-                     cent,
-                     c_canon,
-                     aperture,
-                     stamp,
-                     {reinterpret_cast<const char*>(head_pt), head_pt ? head_pt_len : 0u},
-                     head_json,
-                     crops,
-                     pis,
-                     nullptr,
-                     n_frames,
-                     out_windows,
-                     out_skipped};
-  return ko::withErr("teeth", err, err_len, 1, [&] { return run(args); });
+  return runCall("ko_tessera_run", bank, n_donors, cent, c_canon, aperture, stamp, head_pt, head_pt_len,
+                 head_json, crops, pis, nullptr, n_frames, out_windows, out_skipped, err, err_len);
 }
 
 }  // extern "C"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "simd/half.h"
+#include "tests/reference/simd_reference.h"
 #include "tests/support/failure_text.h"
 #include "tests/support/teeth_scene.h"
 #include "tools/authoring/bank_sidecar.h"
@@ -264,7 +265,7 @@ TEST(TeethPass, ShiftsComeFromPiUnlessGivenAndStayWithinThePad) {
 }
 
 // The head's candidate branch in plain loops: pooling, the 7-channel input, three zero-padded
-// convolutions, the half-pixel upsample, softmax and the blend.
+// convolutions (the scalar reference), the half-pixel upsample, softmax and the blend.
 struct PlainHead {
   const HeadWeights& wt;
   int32_t H, W;
@@ -273,22 +274,9 @@ struct PlainHead {
                                  const std::vector<float>& k, const std::vector<float>& bias, int32_t cout,
                                  bool relu) {
     std::vector<float> out(static_cast<size_t>(cout * h * w));
-    for (int32_t co = 0; co < cout; ++co) {
-      for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-          float sum = bias[co];
-          for (int32_t ci = 0; ci < cin; ++ci) {
-            for (int32_t ky = 0; ky < 3; ++ky) {
-              for (int32_t kx = 0; kx < 3; ++kx) {
-                const int32_t sy = y + ky - 1, sx = x + kx - 1;
-                if (sy < 0 || sx < 0 || sy >= h || sx >= w) continue;
-                sum += k[((co * cin + ci) * 3 + ky) * 3 + kx] * in[(ci * h + sy) * w + sx];
-              }
-            }
-          }
-          out[(co * h + y) * w + x] = relu ? std::max(sum, 0.0f) : sum;
-        }
-      }
+    reference::conv3x3Range(in.data(), 1, cin, h, w, k.data(), bias.data(), cout, out.data(), 0, cout);
+    if (relu) {
+      for (float& v : out) v = std::max(v, 0.0f);
     }
     return out;
   }
