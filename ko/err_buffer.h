@@ -35,4 +35,19 @@ Result withErr(const char* prefix, char* err, int errLen, Result onFailure, Body
   return onFailure;
 }
 
+// As withErr, but every sentence is prefixed with the call's name, for calls whose inner refusals do
+// not name it themselves.
+template <class Result, class Body>
+Result withNamedErr(const char* call, char* err, int errLen, Result onFailure, Body&& body) noexcept {
+  return withErr(call, err, errLen, onFailure, [&]() -> Result {
+    try {
+      return body();
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const std::exception& failure) {
+      throw std::runtime_error(std::string(call) + ": " + failure.what());
+    }
+  });
+}
+
 }  // namespace ko

@@ -265,6 +265,13 @@ KO_API uint64_t ko_tessera_members_band_bytes(const ko_tessera_members* members)
 KO_API int ko_tessera_members_reorder(const ko_tessera_members* members, const uint8_t* track, uint8_t* donor,
                                       char* err, int err_len);
 
+/* Reads the bank track and decodes it with the library's own decoder straight into donor order:
+ * ko_tessera_members_band_bytes bytes into donor (capacity bytes long). Returns 0, or 1 with the
+ * reason in err ("ko_tessera_members_decode_bank: null argument", "... the buffer holds N bytes, the
+ * bank needs M", the file's or the decoder's refusal). */
+KO_API int ko_tessera_members_decode_bank(const ko_tessera_members* members, uint8_t* donor,
+                                          uint64_t capacity, char* err, int err_len);
+
 /* Runs the teeth pass offline over n_frames crops and the compose masks the caller supplies.
  *
  * bank: n_donors stored patches in donor order, band_h x band_w packed RGB24 each (as
@@ -400,6 +407,45 @@ KO_API const char* ko_utt_last_error(void);
 /* Stops and joins every thread of the pipeline and frees it. Returns once the audio model has
  * finished loading when it is still loading. NULL is ignored. */
 KO_API void ko_utt_destroy(ko_utt* utt);
+
+/* Teeth borrowing in a running pipeline: every rendered crop (speech and blend frames) passes through
+ * a borrow that writes real teeth from the donor bank into its mouth window before it is pasted. The
+ * borrow answers a crop when the next one (or an idle frame) arrives, so with teeth attached a frame
+ * comes out one frame later. Teeth run on a thread of their own when the paste does
+ * (KO_UTT_PIPELINE_PASTE), otherwise inline on the frame loop.
+ *
+ * Attaches a borrow built from the teeth members (as ko_tessera_members_* hand them out: the bank in
+ * donor order, its arrays, the stamp, the head archive and configuration) and the bundle manifest's
+ * text. Returns 0, or 1 with the refusal in err (at most err_len - 1 bytes and a terminating zero):
+ * "ko_utt_tessera_attach: null session", "ko_utt_tessera_attach: a required member is null — this ABI
+ * has no partial-attach state", "ko_utt_tessera_attach: n_donors <= 0", "ko_utt_tessera_attach: " +
+ * the stamp's, the weights' or the configuration's refusal, "ko_utt_tessera_attach: bank canvas WxH !=
+ * this bundle's render crop N", "ko_utt_tessera_attach: xs_target.bin is absent or the wrong length,
+ * ...", "ko_utt_tessera_attach: teeth-pi: ..." (the bank's compose geometry cannot be identified). A
+ * failed attach changes nothing; a successful one replaces any earlier borrow and resets its
+ * counters.
+ *
+ * The first frame the borrow refuses (no mouth found, a shift past the pad) or any failure disarms
+ * it: that frame and the one held with it are not delivered, and later frames come without teeth. */
+KO_API int ko_utt_tessera_attach(ko_utt* utt, const uint8_t* bank, int32_t n_donors, const double* cent,
+                                 const double* c_canon, const double* aperture, const int32_t* stamp,
+                                 const uint8_t* head_pt, uint32_t head_pt_len, const char* head_json,
+                                 const char* manifest_json, char* err, int32_t err_len);
+
+/* Frames whose borrowed teeth were written (applied) and frames the borrow refused, and the latest
+ * refusal or failure text (into text, at most size - 1 bytes and a terminating zero); any pointer may
+ * be NULL. Returns 0 without a borrow, 1 with an armed one, -1 once it refused or failed. */
+KO_API int ko_utt_tessera_stats(ko_utt* utt, uint64_t* applied, uint64_t* refused, char* text, size_t size);
+
+/* The borrow's synthesis weight: the mean over its frames, the largest per-frame value and the frame
+ * count (any pointer may be NULL). Returns 1, or 0 (nothing written) without a borrow or before its
+ * first synthesised frame. */
+KO_API int ko_utt_tessera_synth_w(ko_utt* utt, double* mean, double* max, int64_t* count);
+
+/* The compose geometry the borrow was armed with, such as "corpus pi geometry v2 (pad_x 0.10, pad_y
+ * 0.08, down 0.074)", into text (at most size - 1 bytes and a terminating zero; "" without a borrow).
+ * Returns 1 with a borrow, else 0; 0 also for a NULL pipeline or text or a size below 1. */
+KO_API int ko_utt_tessera_geometry(ko_utt* utt, char* text, size_t size);
 
 /* ---------------------------------------------------------------------------------------------
  * Offline stream family: a whole utterance rendered at once

@@ -5,9 +5,10 @@
 #include <new>
 #include <string>
 
+#include "bundle/bundle.h"
 #include "ko/err_buffer.h"
 #include "ko/ko.h"
-#include "tessera/members.h"
+#include "tessera/tessera.h"
 
 struct ko_tessera_carriage {
   ko::tessera::TesseraCarriage carriage;
@@ -183,6 +184,26 @@ KO_API int ko_tessera_members_reorder(const ko_tessera_members* members, const u
     if (!members || !track || !donor)
       throw std::invalid_argument("ko_tessera_members_reorder: null argument");
     ko::tessera::reorderTrackToDonor(members->inputs, track, donor);
+    return 0;
+  });
+}
+
+KO_API int ko_tessera_members_decode_bank(const ko_tessera_members* members, uint8_t* donor,
+                                          uint64_t capacity, char* err, int err_len) {
+  fill_err(err, err_len, "");
+  return withErr("ko_tessera_members_decode_bank", err, err_len, 1, [&] {
+    if (!members || !donor) throw std::invalid_argument("ko_tessera_members_decode_bank: null argument");
+    const ko::tessera::TesseraAttachInputs& in = members->inputs;
+    if (capacity < in.bandBytes()) {
+      throw std::invalid_argument("ko_tessera_members_decode_bank: the buffer holds " +
+                                  std::to_string(capacity) + " bytes, the bank needs " +
+                                  std::to_string(in.bandBytes()));
+    }
+    const std::string track = ko::readFile(in.bank_track_path);
+    const std::vector<uint8_t> bank =
+        ko::tessera::decodeBankTrack(reinterpret_cast<const uint8_t*>(track.data()), track.size(),
+                                     in.n_donors, in.band_h, in.band_w, in.track_order);
+    std::memcpy(donor, bank.data(), bank.size());
     return 0;
   });
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "ko/bank_args.h"
 #include "ko/err_buffer.h"
 #include "ko/ko.h"
 #include "tessera/teeth_pass.h"
@@ -20,11 +21,7 @@ constexpr int32_t kNoShift = -10000;
 
 struct RunArgs {
   const char* call = "";
-  const uint8_t* bank = nullptr;
-  int32_t nDonors = 0;
-  const double* cent = nullptr;
-  const double* cCanon = nullptr;
-  const double* aperture = nullptr;
+  ko::BankArgs bank;
   const int32_t* stamp = nullptr;
   std::string_view headPt;
   const char* headJson = nullptr;
@@ -38,33 +35,18 @@ struct RunArgs {
 
 void refuseNulls(const RunArgs& a) {
   const bool frameArrays = a.nFrames == 0 || (a.crops && a.pis && a.outWindows && a.outSkipped);
-  if (!a.bank || !a.cent || !a.cCanon || !a.aperture || !a.stamp || !a.headPt.data() || !a.headJson ||
-      !frameArrays) {
+  if (!a.bank.bank || !a.bank.cent || !a.bank.cCanon || !a.bank.aperture || !a.stamp || !a.headPt.data() ||
+      !a.headJson || !frameArrays) {
     throw std::invalid_argument(std::string(a.call) + ": null argument");
   }
   if (a.nFrames < 0) throw std::invalid_argument(std::string(a.call) + ": n_frames is negative");
 }
 
-BankData bankData(const RunArgs& a) {
-  BankData bank;
-  bank.stamp = GeometryStamp::fromFields(a.stamp);
-  bank.stamp.validate();
-  bank.n_donors = a.nDonors;
-  const size_t n = a.nDonors > 0 ? static_cast<size_t>(a.nDonors) : 0;
-  const GeometryStamp& s = bank.stamp;
-  const size_t storedH = static_cast<size_t>(s.band_r1 - s.band_r0) + 2 * static_cast<size_t>(s.shift_margin);
-  const size_t storedW = static_cast<size_t>(s.band_c1 - s.band_c0) + 2 * static_cast<size_t>(s.shift_margin);
-  bank.bands.assign(a.bank, a.bank + storedH * storedW * n * 3);
-  bank.cent.assign(a.cent, a.cent + 2 * n);
-  bank.c_canon[0] = a.cCanon[0];
-  bank.c_canon[1] = a.cCanon[1];
-  bank.aperture.assign(a.aperture, a.aperture + n);
-  return bank;
-}
-
 int run(const RunArgs& a) {
   refuseNulls(a);
-  const BankData bank = bankData(a);
+  const GeometryStamp stamp = GeometryStamp::fromFields(a.stamp);
+  stamp.validate();
+  const BankData bank = ko::copyBank(a.bank, stamp);
   const ko::tessera::ServeConfig config = ko::tessera::ServeConfig::fromHeadMemberJson(a.headJson);
   ko::tessera::TeethPass pass(bank, ko::tessera::loadHeadPt(a.headPt), config);
   const GeometryStamp& s = bank.stamp;
@@ -105,8 +87,12 @@ int runCall(const char* call, const uint8_t* bank, int32_t n_donors, const doubl
             int32_t err_len) {
   ko::fill_err(err, err_len, "");
   const std::string_view headPt(reinterpret_cast<const char*>(head_pt), head_pt ? head_pt_len : 0u);
-  const RunArgs args{call,      bank,  n_donors, cent,   c_canon,  aperture,    stamp,      headPt,
-                     head_json, crops, pis,      shifts, n_frames, out_windows, out_skipped};
+  const RunArgs args{call,       {bank, n_donors, cent, c_canon, aperture},
+                     stamp,      headPt,
+                     head_json,  crops,
+                     pis,        shifts,
+                     n_frames,   out_windows,
+                     out_skipped};
   return ko::withErr("teeth", err, err_len, 1, [&] { return run(args); });
 }
 

@@ -46,7 +46,7 @@ UttPipeline::Pass UttPipeline::beginPass() {
   }
   pass.generation = generation_;
   pass.ringFill = ring_.fill();
-  pass.pasteFill = pasteQueue_.size() + static_cast<uint64_t>(pastesInFlight_);
+  pass.pasteFill = pasteQueue_.jobs.size() + teethQueue_.jobs.size() + static_cast<uint64_t>(pastesInFlight_);
   pass.model = model_.get();
   pass.chunk = chunkRenderer_.get();
   pass.lastPushMs = lastPushMs_;
@@ -206,6 +206,8 @@ void UttPipeline::beginBlend(int32_t row, const Keypoints& kp, int32_t length) {
 
 void UttPipeline::handleInterrupt(uint64_t generation) {
   loop_.generation = generation;
+  // Inline, the teeth stage is the loop's own: what it held belongs to the interrupted stream.
+  if (!settings_.pipelinedPaste) tessRestart(generation);
   bool pulled = false;
   FrameInfo last;
   Keypoints kp{};
@@ -303,7 +305,7 @@ bool UttPipeline::produceIdle() {
   job.kind = kIdle;
   job.row = loop_.idleRow;
   job.generation = loop_.generation;
-  if (!enqueueRaw(std::move(job))) return false;
+  if (!enqueue(std::move(job))) return false;
   advanceIdleRow(loop_.idleRow);
   return true;
 }

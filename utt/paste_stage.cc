@@ -1,6 +1,6 @@
-// The hand-off from the render stage and the paste stage: a job is pasted into the next free ring
-// slot, inline on the frame loop or on the paste thread behind a queue of 8 jobs. The slot is filled
-// with no lock held; a job whose generation went stale on the way is dropped.
+// The hand-off to the paste stage: a job is pasted into the next free ring slot, inline on the frame
+// loop or on the paste thread behind a queue of 8 jobs (the teeth stage's queue waits the same way). The slot
+// is filled with no lock held; a job whose generation went stale on the way is dropped.
 #include <algorithm>
 
 #include "utt/steady_clock_ms.h"
@@ -41,31 +41,26 @@ void UttPipeline::recycle(PasteJob& job) {
   spareCrops_.push_back(std::move(job.crop));
 }
 
-bool UttPipeline::enqueue(PasteJob job) {
-  return enqueueRaw(std::move(job));
-}
-
 bool UttPipeline::enqueueRaw(PasteJob job) {
-  if (settings_.pipelinedPaste) return enqueuePipe(std::move(job));
+  if (settings_.pipelinedPaste) return enqueueOn(pasteQueue_, std::move(job));
   const bool pasted = pasteInto(job);
   const std::lock_guard<std::mutex> lock(mutex_);
   recycle(job);
   return pasted;
 }
 
-bool UttPipeline::enqueuePipe(PasteJob job) {
+bool UttPipeline::enqueueOn(StageQueue& queue, PasteJob job) {
   const double start = steadyMs();
   std::unique_lock<std::mutex> lock(mutex_);
-  while (pasteQueue_.size() >= kQueueJobs && !shutdown_ && !stale(job.generation)) {
-    pasteSpace_.wait_for(lock, kPollStep);
-  }
+  while (queue.jobs.size() >= kQueueJobs && !shutdown_ && !stale(job.generation))
+    queue.space.wait_for(lock, kPollStep);
   totals_.renderWaitMs += steadyMs() - start;
   if (shutdown_ || stale(job.generation)) {
     recycle(job);
     return false;
   }
-  pasteQueue_.push_back(std::move(job));
-  pasteReady_.notify_one();
+  queue.jobs.push_back(std::move(job));
+  queue.ready.notify_one();
   return true;
 }
 
@@ -109,18 +104,22 @@ void UttPipeline::recordDelivery(const PasteJob& job) {
   }
 }
 
+std::optional<PasteJob> UttPipeline::nextJob(std::unique_lock<std::mutex>& lock, StageQueue& queue) {
+  for (;;) {
+    queue.ready.wait(lock, [&] { return queue.stop || !queue.jobs.empty(); });
+    if (queue.stop) return std::nullopt;
+    PasteJob job = std::move(queue.jobs.front());
+    queue.jobs.pop_front();
+    queue.space.notify_all();
+    if (!stale(job.generation)) return job;
+    recycle(job);
+  }
+}
+
 void UttPipeline::pasteLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    pasteReady_.wait(lock, [&] { return pasteStop_ || !pasteQueue_.empty(); });
-    if (pasteStop_) return;
-    PasteJob job = std::move(pasteQueue_.front());
-    pasteQueue_.pop_front();
-    pasteSpace_.notify_all();
-    if (stale(job.generation)) {
-      recycle(job);
-      continue;
-    }
+  while (std::optional<PasteJob> next = nextJob(lock, pasteQueue_)) {
+    PasteJob& job = *next;
     ++pastesInFlight_;
     lock.unlock();
     const double start = steadyMs();

@@ -1,5 +1,5 @@
 // Construction, destruction, warm-up and the host's calls. The frame loop is in frame_loop.cc, the
-// hand-off and the paste stage in paste_stage.cc.
+// teeth stage in teeth_stage.cc, the hand-off and the paste stage in paste_stage.cc.
 #include "utt/utt_pipeline.h"
 
 #include <algorithm>
@@ -55,11 +55,16 @@ UttPipeline::~UttPipeline() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     shutdown_ = true;
-    pasteStop_ = true;
+    pasteQueue_.stop = true;
+    teethQueue_.stop = true;
   }
   cv_.notify_all();
-  pasteReady_.notify_all();
-  pasteSpace_.notify_all();
+  for (StageQueue* queue : {&teethQueue_, &pasteQueue_}) {
+    queue->ready.notify_all();
+    queue->space.notify_all();
+  }
+  // The teeth thread hands jobs to the paste queue, so it stops first.
+  if (tessThread_.joinable()) tessThread_.join();
   if (pasteThread_.joinable()) pasteThread_.join();
   runThread_.join();
   warmThread_.join();
@@ -146,7 +151,7 @@ void UttPipeline::pushAudio(const int16_t* samples, int64_t count) {
     }
   }
   cv_.notify_all();
-  pasteReady_.notify_all();
+  pasteQueue_.ready.notify_all();
 }
 
 void UttPipeline::endUtterance() {
@@ -164,12 +169,15 @@ void UttPipeline::interrupt() {
     endFlag_ = false;
     firstPushSet_ = false;
     ring_.clear();
-    for (PasteJob& job : pasteQueue_) recycle(job);
-    pasteQueue_.clear();
+    for (StageQueue* queue : {&teethQueue_, &pasteQueue_}) {
+      for (PasteJob& job : queue->jobs) recycle(job);
+      queue->jobs.clear();
+    }
     ++generation_;
   }
   cv_.notify_all();
-  pasteSpace_.notify_all();
+  teethQueue_.space.notify_all();
+  pasteQueue_.space.notify_all();
 }
 
 int32_t UttPipeline::framesAvailable() {

@@ -4,7 +4,8 @@
 //   - the frame loop (run): takes the host's audio, schedules the model, renders, hands frames on;
 //   - warm-up (warm): loads the audio model and the chunk renderer, then exits;
 //   - the audio dispatcher: runs the model (utt/audio_dispatcher.h);
-//   - the paste thread (pasteLoop), when pasting is pipelined.
+//   - the paste thread (pasteLoop), when pasting is pipelined;
+//   - the teeth thread (tessLoop), from the first teeth attach when pasting is pipelined.
 // Every wait is a poll of at most 2 ms that re-checks shutdown and the interrupt generation, so no
 // stage blocks destruction or an interrupt. Network runs and pastes happen with no lock held.
 #pragma once
@@ -24,6 +25,7 @@
 #include "driver/cursor.h"
 #include "paste/paste.h"
 #include "renderer/renderer.h"
+#include "tessera/stream_borrow.h"
 #include "utt/audio_dispatcher.h"
 #include "utt/audio_model.h"
 #include "utt/frame_ring.h"
@@ -86,6 +88,20 @@ class UttPipeline {
   bool renderStatus(std::string* text, int64_t* count);
   void noteRenderFail(const char* stage, const std::string& text, bool sticky);
 
+  // Arms the teeth stage with `borrow`, replacing any earlier one: the counters, text and failure
+  // are reset, `geometry` is kept for teethGeometry, and the teeth thread starts when pasting is
+  // pipelined.
+  void attachTeeth(std::shared_ptr<tessera::StreamBorrow> borrow, std::string geometry);
+  // 0 without a borrow, 1 with one, -1 once it refused or failed; the counters and the latest text.
+  int32_t teethStats(uint64_t* applied, uint64_t* refused, std::string* text);
+  // The borrow's synthesis statistics; false without a borrow or before its first synthesised frame.
+  bool teethSynth(double* mean, double* largest, int64_t* frames);
+  // False without a borrow.
+  bool teethGeometry(std::string* text);
+  // The idle keypoints of every driver frame (nt x 63), empty when the motion directory has none.
+  const std::vector<float>& xsTarget() const { return xsTarget_; }
+
+  const Manifest& manifest() const { return session_.manifest; }
   size_t frameBytes() const { return frameBytes_; }
   const UttSettings& settings() const { return settings_; }
 
@@ -158,9 +174,34 @@ class UttPipeline {
   bool produceIdle();
   bool enqueue(PasteJob job);
   bool enqueueRaw(PasteJob job);
-  bool enqueuePipe(PasteJob job);
   bool pasteInto(PasteJob& job);
   void recordDelivery(const PasteJob& job);
+
+  // The teeth stage (teeth_stage.cc): between render and paste, inline or on the teeth thread.
+  bool routesToTeeth();
+  bool enqueueTess(PasteJob job);
+  void tessLoop();
+  bool tessStage(PasteJob& job);
+  bool tessEmitHeld(tessera::StreamBorrow& borrow, tessera::FrameResult& result);
+  bool tessDrain(tessera::StreamBorrow& borrow);
+  // A new interrupt generation: the held crop is discarded and the borrow flushed.
+  void tessRestart(uint64_t generation);
+  void tessDiscardHeld();
+  void tessFail(const std::string& text, bool refusal);
+  // Adds the time of a push since start to the teeth time, counts the job and copies the borrow's
+  // synthesis statistics where the host's calls can read them.
+  void timedTeeth(double start, const tessera::StreamBorrow& pushedInto);
+  // A stage's jobs between the thread that makes them and the thread that takes them, under mutex_.
+  struct StageQueue {
+    std::deque<PasteJob> jobs;
+    std::condition_variable ready;
+    std::condition_variable space;
+    bool stop = false;
+  };
+  bool enqueueOn(StageQueue& queue, PasteJob job);
+  // The next job of the current generation (stale ones are recycled on the way), or nothing once the
+  // stage stops; lock holds mutex_.
+  std::optional<PasteJob> nextJob(std::unique_lock<std::mutex>& lock, StageQueue& queue);
 
   int32_t startingEager() const;
   std::unique_ptr<Renderer> buildChunkRenderer();
@@ -180,13 +221,10 @@ class UttPipeline {
 
   std::mutex mutex_;  // the main mutex
   std::condition_variable cv_;
-  std::condition_variable pasteReady_;
-  std::condition_variable pasteSpace_;
   std::vector<float> input_;
   bool endFlag_ = false;
   std::atomic<uint64_t> generation_{0};
   std::atomic<bool> shutdown_{false};
-  bool pasteStop_ = false;
   double lastPushMs_ = 0;
   double firstPushMs_ = 0;
   bool firstPushSet_ = false;
@@ -203,17 +241,34 @@ class UttPipeline {
   int64_t renderFailures_ = 0;
   std::string renderFailText_;
   bool renderFailed_ = false;
-  std::deque<PasteJob> pasteQueue_;
+  StageQueue pasteQueue_;
   int32_t pastesInFlight_ = 0;  // jobs the paste thread took and has not finished
   std::vector<std::vector<float>> spareCrops_;
   StageTotals totals_;
   std::atomic<int32_t> state_{0};
+
+  std::shared_ptr<tessera::StreamBorrow> borrow_;
+  StageQueue teethQueue_;
+  uint64_t teethApplied_ = 0;
+  uint64_t teethRefused_ = 0;
+  std::string teethText_;
+  bool teethFailed_ = false;
+  std::string teethGeometry_;
+  tessera::TeethStats teethSynth_;
+  // The stage's own: only the thread that runs it (the teeth thread, or the frame loop) touches them.
+  struct Held {
+    bool held = false;
+    PasteJob job;
+    std::shared_ptr<tessera::StreamBorrow> borrow;  // the borrow the held crop went into
+    uint64_t generation = 0;
+  } tess_;
 
   Loop loop_;  // the frame loop's alone
   std::unique_ptr<AudioDispatcher> dispatcher_;
   std::thread runThread_;
   std::thread warmThread_;
   std::thread pasteThread_;
+  std::thread tessThread_;
 };
 
 }  // namespace ko::utt

@@ -46,6 +46,17 @@ int main(void) {
                        (int32_t)sizeof err) != 1 ||
         strcmp(err, "ko_tessera_run: null argument") != 0)
       return 14;
+    if (ko_tessera_members_decode_bank(NULL, NULL, 0, err, (int)sizeof err) != 1 ||
+        strcmp(err, "ko_tessera_members_decode_bank: null argument") != 0)
+      return 15;
+    if (ko_utt_tessera_attach(NULL, NULL, 0, NULL, NULL, NULL, NULL, NULL, 0, NULL, NULL, err,
+                              (int32_t)sizeof err) != 1 ||
+        strcmp(err, "ko_utt_tessera_attach: null session") != 0)
+      return 16;
+    if (ko_utt_tessera_stats(NULL, NULL, NULL, NULL, 0) != 0 ||
+        ko_utt_tessera_synth_w(NULL, NULL, NULL, NULL) != 0 ||
+        ko_utt_tessera_geometry(NULL, err, sizeof err) != 0)
+      return 17;
   }
   puts("c header ok");
   return 0;

@@ -13,6 +13,7 @@
 #include "tools/demo/demo_lips.h"
 #include "tools/demo/demo_motion.h"
 #include "tools/demo/demo_scene.h"
+#include "tools/demo/demo_teeth.h"
 #include "tools/media/movie_encoder.h"
 
 namespace ko::demo {
@@ -135,6 +136,7 @@ authoring::BundleBuilder demoBundle(const DemoRecipe& r) {
       .member("lip_template.v1.json", lipTemplate(r, director))
       .member("xs_target.bin", authoring::memberBytes(idleTargets(r)))
       .member("fca_stream.onnx", authoring::memberBytes(demoFcaStream(mouthReach())));
+  if (r.teeth) addDemoTeeth(bundle, r, idleTargets(r));
   return bundle;
 }
 

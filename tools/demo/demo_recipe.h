@@ -11,6 +11,8 @@ struct DemoRecipe {
   int frames = 125;    // idle-loop rows: 5 s at 25 fps
   int coarse = 64;     // side of the director's coarse displacement grid
   int quantizer = 18;  // the driver movie's H.264 quantizer
+  bool teeth = true;   // the teeth members (demo_teeth.h); a crop under 128 cannot tell the bank's
+                       // compose geometry from its neighbours, so the miniature goes without
 };
 
 inline DemoRecipe fullRecipe() {
@@ -19,7 +21,7 @@ inline DemoRecipe fullRecipe() {
 
 // Crop 64 in a 160 x 96 frame, 4 source frames and 12 idle rows: the same bundle in miniature.
 inline DemoRecipe smallRecipe() {
-  return {4, 160, 96, 64, 12, 32, 18};
+  return {4, 160, 96, 64, 12, 32, 18, false};
 }
 
 }  // namespace ko::demo

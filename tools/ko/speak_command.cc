@@ -18,6 +18,7 @@
 #include "tools/ko/progress_bar.h"
 #include "tools/ko/speech_run.h"
 #include "tools/ko/stage_clock.h"
+#include "tools/ko/teeth_attach.h"
 #include "tools/media/speech_reader.h"
 
 namespace ko::cli {
@@ -28,7 +29,7 @@ constexpr int kRampFrames = 6;  // the pipeline's default blend back to idle
 
 constexpr const char* kSpeakHelp =
     "usage: ko speak BUNDLE --motion DIR --audio FILE --out OUT.mp4 [--model KEY] [--realtime]\n"
-    "                [--sheet PNG] [--offline]\n"
+    "                [--sheet PNG] [--teeth | --no-teeth] [--offline]\n"
     "Speaks FILE (anything FFmpeg reads: WAV, MP3, ...; converted to 16 kHz mono) as one utterance\n"
     "through the utterance pipeline, with the audio model of the motion directory DIR and the director\n"
     "model_KEY.onnx, and writes every frame the pipeline delivers, up to the end of the blend back to\n"
@@ -37,10 +38,13 @@ constexpr const char* kSpeakHelp =
     "  --realtime   push the speech 40 ms at a time as it would arrive live, and pull a frame every\n"
     "               40 ms (default: push it all at once and pull frames as fast as they come)\n"
     "  --sheet PNG  also write a contact sheet: a grid of 12 speech frames picked evenly\n"
+    "  --teeth      borrow teeth from the bundle's teeth members, and stop if the bundle refuses them\n"
+    "               (default: borrow them when the bundle declares them, else speak without)\n"
+    "  --no-teeth   speak without borrowed teeth\n"
     "  --offline    render the whole utterance through the offline stream instead: the FCA model of\n"
     "               the bundle's fca_stream.onnx, the director model_render.onnx, every frame speech\n"
     "               (no idle lead or blend), rendering and pasting overlapped; not with --model or\n"
-    "               --realtime\n"
+    "               --realtime, --teeth\n"
     "When DIR holds w2v_8s.onnx and W2V_ONNX is unset, the speech encoder is that file. A summary of\n"
     "the frames by kind, the first speech frame's latency, the sustained frame rate and the library's\n"
     "render and paste times ends the run.\n";
@@ -49,11 +53,12 @@ struct SpeakJob {
   std::string bundle, motion, audio, out, model, sheet;
   bool realtime = false;
   bool offline = false;
+  TeethChoice teeth = TeethChoice::Auto;
 };
 
 std::optional<SpeakJob> speakJob(const std::vector<std::string>& args) {
-  const std::optional<Arguments> parsed =
-      parseArguments(args, {"motion", "audio", "out", "model", "sheet"}, {"realtime", "offline"});
+  const std::optional<Arguments> parsed = parseArguments(args, {"motion", "audio", "out", "model", "sheet"},
+                                                         {"realtime", "offline", "teeth", "no-teeth"});
   if (!parsed || parsed->positional.size() != 1) return std::nullopt;
   const auto& options = parsed->options;
   for (const char* required : {"motion", "audio", "out"}) {
@@ -68,7 +73,10 @@ std::optional<SpeakJob> speakJob(const std::vector<std::string>& args) {
   if (options.contains("sheet")) job.sheet = options.at("sheet");
   job.realtime = options.contains("realtime");
   job.offline = options.contains("offline");
-  if (job.offline && (job.realtime || !job.model.empty())) return std::nullopt;
+  if (options.contains("teeth") && options.contains("no-teeth")) return std::nullopt;
+  if (options.contains("teeth")) job.teeth = TeethChoice::Required;
+  if (options.contains("no-teeth") || job.offline) job.teeth = TeethChoice::Off;
+  if (job.offline && (job.realtime || !job.model.empty() || options.contains("teeth"))) return std::nullopt;
   return job;
 }
 
@@ -186,6 +194,7 @@ void printSummary(const SpeakJob& job, const SpeechRunReport& run, const ko_utt_
 int speakWith(const SpeakJob& job, ko_ctx* ctx, const std::vector<int16_t>& speech) {
   Pipeline utt(ko_utt_open(ctx, job.motion.c_str()));
   if (!utt || !waitForModel(utt.get())) return uttError();
+  if (!armTeeth(utt.get(), job.bundle, job.teeth)) return 1;
   SpokenMovie movie(job, ko_width(ctx), ko_height(ctx), speech);
   const size_t frameBytes = static_cast<size_t>(ko_width(ctx)) * static_cast<size_t>(ko_height(ctx)) * 3;
   SpeechRun run(utt.get(), frameBytes,
@@ -197,6 +206,7 @@ int speakWith(const SpeakJob& job, ko_ctx* ctx, const std::vector<int16_t>& spee
   movie.finish(job.sheet);
   ko_utt_stats stats{};
   ko_utt_get_stats(utt.get(), &stats);
+  printTeethSummary(utt.get());
   utt.reset();  // prints the library's stage report
   std::fflush(stderr);
   printSummary(job, run.report(), stats, movie.clock(), speech.size());
