@@ -1,7 +1,9 @@
 # The two set-up commands and their helpers. Every target installs what is missing first.
 #   make demo         generate the demo identity, render its idle loop to out/demo.mp4 and out/demo.png,
-#                     and make it speak a sentence to out/demo-speech.mp4 and out/demo-speech.png, live,
-#                     and to out/demo-speech-offline.mp4 and .png through the offline stream
+#                     and make it speak a sentence to out/demo-speech.mp4 and out/demo-speech.png, live
+#                     with borrowed teeth, again without them (out/demo-speech-noteeth.*; the mouth two
+#                     seconds in, without and with, side by side in out/demo-teeth-compare.png), and to
+#                     out/demo-speech-offline.mp4 and .png through the offline stream
 #   make test         build and run the test suite (what CI runs)
 #   make test-asan    the suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   make test-tsan    the suite under ThreadSanitizer
@@ -17,6 +19,8 @@ FUZZ_TARGETS = onnx_codec tessera_json lip_template compose_v2 head_archive tess
 CMAKE_CONFIGURE = cmake -S . -G Ninja -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 DEMO_BUNDLE = out/demo-bundle
+# The demo face's mouth in its driver frame, for the close-up of the same frame without and with teeth.
+DEMO_MOUTH_BOX = iw*0.16:ih*0.17:iw*0.42:ih*0.47
 DEMO_SENTENCE = Hello! I am the demo face of libko core. I listen to speech and move my lips with it, \
   twenty five frames a second, on your C P U.
 
@@ -38,6 +42,11 @@ demo: deps
 	@espeak-ng -w out/demo-sentence.wav "$(DEMO_SENTENCE)"
 	@build-demo/tools/ko speak $(DEMO_BUNDLE) --motion $(DEMO_BUNDLE)/motion --audio out/demo-sentence.wav \
 	  --out out/demo-speech.mp4 --sheet out/demo-speech.png
+	@build-demo/tools/ko speak $(DEMO_BUNDLE) --motion $(DEMO_BUNDLE)/motion --audio out/demo-sentence.wav \
+	  --no-teeth --out out/demo-speech-noteeth.mp4 --sheet out/demo-speech-noteeth.png
+	@ffmpeg -loglevel error -y -ss 2 -i out/demo-speech-noteeth.mp4 -ss 2 -i out/demo-speech.mp4 -frames:v 1 \
+	  -filter_complex "[0]crop=$(DEMO_MOUTH_BOX),scale=iw*2:ih*2[a];[1]crop=$(DEMO_MOUTH_BOX),scale=iw*2:ih*2[b];[a][b]hstack" \
+	  out/demo-teeth-compare.png
 	@build-demo/tools/ko speak $(DEMO_BUNDLE) --motion $(DEMO_BUNDLE)/motion --audio out/demo-sentence.wav \
 	  --offline --out out/demo-speech-offline.mp4 --sheet out/demo-speech-offline.png
 

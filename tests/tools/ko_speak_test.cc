@@ -134,6 +134,44 @@ TEST_F(KoSpeakOffline, WritesOneSpeechFramePerPeriodWithTheSpeechFromTheFirstFra
   EXPECT_NE(paced.output.find("usage: ko speak"), std::string::npos) << paced.output;
 }
 
+// The smallest demo identity whose teeth bank arms: crop 128.
+class KoSpeakTeeth : public KoSpeak {
+ protected:
+  KoSpeakTeeth() {
+    demo::DemoRecipe toothed{4, 256, 160, 128, 12, 32, 18, true};
+    demo::writeDemoBundle(toothed, toothed_);
+  }
+  std::string toothed_ = dir_ / "toothed";
+};
+
+TEST_F(KoSpeakTeeth, ArmsTheBundlesTeethOnlyWhenItCarriesThem) {
+  const std::string motion = " --motion " + toothed_ + "/" + demo::kMotionDir + " --audio " + audio_;
+  const test::ToolRun armed = test::runKo("speak " + toothed_ + motion + " --out " + movie_);
+  ASSERT_EQ(armed.exitCode, 0) << armed.output;
+  EXPECT_NE(armed.output.find("teeth      armed: 32 donors, corpus pi geometry "), std::string::npos)
+      << armed.output;
+  const Counts counts = summaryCounts(armed.output);
+  const std::string applied =
+      "  teeth   applied to " + std::to_string(counts.speech + counts.blend) + " frames\n";
+  EXPECT_NE(armed.output.find(applied), std::string::npos) << armed.output;
+
+  const test::ToolRun plain = test::runKo("speak " + toothed_ + motion + " --no-teeth --out " + movie_);
+  ASSERT_EQ(plain.exitCode, 0) << plain.output;
+  EXPECT_EQ(plain.output.find("teeth"), std::string::npos) << plain.output;
+
+  char refusal[512] = "";
+  EXPECT_EQ(ko_tessera_members_open(bundle_.c_str(), refusal, sizeof refusal), nullptr);
+  const test::ToolRun required = test::runKo(speak("--teeth --audio " + audio_ + " --out " + movie_));
+  EXPECT_EQ(required.exitCode, 1);
+  EXPECT_NE(required.output.find(std::string("ko speak: teeth refused: ") + refusal + "\n"),
+            std::string::npos)
+      << required.output;
+  const test::ToolRun offline =
+      test::runKo(speak("--teeth --offline --audio " + audio_ + " --out " + movie_));
+  EXPECT_EQ(offline.exitCode, 2);
+  EXPECT_NE(offline.output.find("usage: ko speak"), std::string::npos) << offline.output;
+}
+
 // What the library says of a motion directory it cannot load, through its own calls.
 std::string modelRefusal(const std::string& bundle, const std::string& motion) {
   const test::SessionHandle session(ko_create(bundle.c_str(), demo::kDemoModelKey, 1, nullptr));
