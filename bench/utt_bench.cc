@@ -4,6 +4,9 @@
 //     fast as frames come, against the loop a host would otherwise write on the public calls
 //     (ko_a2x_* for the keypoints, then ko_render_kp_crop and ko_paste_last frame by frame on one
 //     thread). The ratio is the pipeline's gain.
+//   - BM_UttSpeechThroughputTeeth against BM_UttSpeechThroughput: the same with the demo's teeth bank
+//     attached (32 donors on the 512 crop), as ko speak arms it; teeth_ms is the teeth stage's time
+//     per frame on its own thread, the ratio what borrowed teeth cost the sustained rate.
 //   - BM_UttRealtimeSpeech: speech pushed 40 ms at a time as it is spoken; delivered_fps over the
 //     utterance, and the first speech frame's latency less the audio look-ahead (the audio the model
 //     must hear before it can make frame 0, which no pipeline can avoid).
@@ -37,6 +40,7 @@
 #include "tests/support/utt_fixture.h"
 #include "tools/demo/demo_identity.h"
 #include "tools/demo/demo_motion.h"
+#include "tools/ko/teeth_attach.h"
 
 namespace {
 
@@ -69,7 +73,8 @@ const std::vector<int16_t>& utterance() {
 // A session and a pipeline on it whose model has loaded.
 class Pipeline {
  public:
-  Pipeline() : session_(ko_create(speaker().bundle.c_str(), ko::demo::kDemoModelKey, 0, nullptr)) {
+  explicit Pipeline(bool teeth = false)
+      : session_(ko_create(speaker().bundle.c_str(), ko::demo::kDemoModelKey, 0, nullptr)) {
     if (!session_) throw std::runtime_error(ko_last_error());
     ko_utt_opts opts{};
     opts.motion_dir = speaker().motion.c_str();
@@ -78,6 +83,10 @@ class Pipeline {
     if (!utt_) throw std::runtime_error(ko_utt_last_error());
     while (ko_utt_ready(utt_) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     if (ko_utt_ready(utt_) != 1) throw std::runtime_error(ko_utt_last_error());
+    if (teeth) {
+      const ko::cli::TeethArming arming = ko::cli::attachBundleTeeth(utt_, speaker().bundle);
+      if (!arming.refusal.empty()) throw std::runtime_error(arming.refusal);
+    }
     frame_.resize(static_cast<size_t>(ko_width(session_.get())) * ko_height(session_.get()) * 3);
   }
   ~Pipeline() { ko_utt_destroy(utt_); }
@@ -119,12 +128,14 @@ void reportStages(benchmark::State& state, Pipeline& pipeline, const ko::RenderS
   state.counters["ort_ms"] = ortMs;
   state.counters["render_outside_ort_ms"] = rendered > 0 ? renderWork / rendered - ortMs : 0.0;
   state.counters["paste_ms"] = pastes > 0 ? (to.pasteMs - from.pasteMs) / pastes : 0.0;
+  const double teethJobs = static_cast<double>(to.teethJobs - from.teethJobs);
+  if (teethJobs > 0) state.counters["teeth_ms"] = (to.teethMs - from.teethMs) / teethJobs;
   state.counters["outside_ort_ms"] =
       state.counters["render_outside_ort_ms"].value + state.counters["paste_ms"].value;
 }
 
-void BM_UttSpeechThroughput(benchmark::State& state) {
-  Pipeline pipeline;
+void speechThroughput(benchmark::State& state, bool teeth) {
+  Pipeline pipeline(teeth);
   const std::vector<int16_t>& speech = utterance();
   const ko::RenderStats before = pipeline.renderStats();
   const ko::utt::StageTotals from = pipeline.stages();
@@ -139,6 +150,14 @@ void BM_UttSpeechThroughput(benchmark::State& state) {
       static_cast<double>(state.iterations() * static_cast<int64_t>(speech.size() / kSamplesPerFrame)),
       benchmark::Counter::kIsRate);
   reportStages(state, pipeline, before, from);
+}
+
+void BM_UttSpeechThroughput(benchmark::State& state) {
+  speechThroughput(state, false);
+}
+
+void BM_UttSpeechThroughputTeeth(benchmark::State& state) {
+  speechThroughput(state, true);
 }
 
 std::vector<float> floats(const std::vector<int16_t>& samples) {
@@ -301,6 +320,9 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("BM_UttSpeechThroughput", BM_UttSpeechThroughput)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_UttSpeechThroughputTeeth", BM_UttSpeechThroughputTeeth)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("BM_HostSerialSpeech", BM_HostSerialSpeech)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
@@ -317,6 +339,7 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond);
     return ko::bench::runWithRatios(argc, argv,
                                     {{"BM_UttSpeechThroughput", "BM_HostSerialSpeech"},
+                                     {"BM_UttSpeechThroughputTeeth", "BM_UttSpeechThroughput"},
                                      {"BM_OfflineStreamSpeech", "BM_UttSpeechThroughput"}});
   });
 }

@@ -9,6 +9,14 @@
 
 namespace ko::cli {
 
+struct TeethArming {
+  std::string refusal;  // empty once the pipeline is armed
+  int donors = 0;
+};
+
+// Opens the teeth members of a bundle directory, decodes the bank and attaches the borrow to utt.
+TeethArming attachBundleTeeth(ko_utt* utt, const std::string& dir);
+
 // Auto: arm the teeth when the bundle declares them, and speak without them if it refuses (saying
 // why). Required: a refusal stops the run. Off: never arm them.
 enum class TeethChoice { Auto, Required, Off };
