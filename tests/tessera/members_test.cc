@@ -312,6 +312,15 @@ TEST_F(TesseraMembers, ABundleBuiltWithTeethArmsAndItsTrackDecodesToThePaintedDo
   EXPECT_EQ(ko_tessera_members_reorder(members, asStored.data(), reordered.data(), err, sizeof err), 0)
       << err;
   EXPECT_EQ(reordered, painted);
+  // The library's own decode goes straight to donor order, into a buffer that must hold the bank.
+  std::vector<uint8_t> decoded(reordered.size());
+  EXPECT_EQ(ko_tessera_members_decode_bank(members, decoded.data(), decoded.size(), err, sizeof err), 0)
+      << err;
+  EXPECT_EQ(decoded, painted);
+  EXPECT_EQ(ko_tessera_members_decode_bank(members, decoded.data(), decoded.size() - 1, err, sizeof err), 1);
+  EXPECT_EQ(std::string(err), "ko_tessera_members_decode_bank: the buffer holds " +
+                                  std::to_string(decoded.size() - 1) + " bytes, the bank needs " +
+                                  std::to_string(decoded.size()));
   ko_tessera_members_close(members);
 }
 
