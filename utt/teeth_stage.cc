@@ -106,16 +106,9 @@ bool UttPipeline::tessStage(PasteJob& job) {
   }
   timedTeeth(start, *borrow);
   if (produced && !tessEmitHeld(*borrow, result)) return dropJob();
-  std::swap(tess_.job.crop, job.crop);
-  tess_.job.kind = job.kind;
-  tess_.job.row = job.row;
-  tess_.job.ordinal = job.ordinal;
-  tess_.job.kp = job.kp;
-  tess_.job.generation = job.generation;
-  tess_.job.stampMs = job.stampMs;
+  tess_.job = std::move(job);
   tess_.held = true;
   tess_.borrow = borrow;
-  dropJob();  // what is left of the job is the crop buffer the held slot gave up
   return true;
 }
 
@@ -139,11 +132,15 @@ bool UttPipeline::tessEmitHeld(tessera::StreamBorrow& borrow, tessera::FrameResu
     ++teethApplied_;
     teethSynth_ = borrow.pass().stats();
   }
+  tessPassHeld();
+  return true;
+}
+
+void UttPipeline::tessPassHeld() {
   tess_.held = false;
   tess_.borrow.reset();
   enqueueRaw(std::move(tess_.job));
   tess_.job = PasteJob();
-  return true;
 }
 
 bool UttPipeline::tessDrain(tessera::StreamBorrow& borrow) {
@@ -161,10 +158,8 @@ bool UttPipeline::tessDrain(tessera::StreamBorrow& borrow) {
     tessFail(kNoPendingFrame, false);
     return false;
   }
-  tess_.held = false;
-  tess_.borrow.reset();
-  enqueueRaw(std::move(tess_.job));
-  tess_.job = PasteJob();
+  // Pipelined, the held crop goes on as it is.
+  tessPassHeld();
   return true;
 }
 

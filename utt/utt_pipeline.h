@@ -184,6 +184,8 @@ class UttPipeline {
   bool tessStage(PasteJob& job);
   bool tessEmitHeld(tessera::StreamBorrow& borrow, tessera::FrameResult& result);
   bool tessDrain(tessera::StreamBorrow& borrow);
+  // Hands the held crop to the paste as it now is and empties the held slot.
+  void tessPassHeld();
   // A new interrupt generation: the held crop is discarded and the borrow flushed.
   void tessRestart(uint64_t generation);
   void tessDiscardHeld();
