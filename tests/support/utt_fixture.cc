@@ -93,6 +93,17 @@ std::vector<PulledFrame> pullUntil(ko_utt* utt,
   return frames;
 }
 
+std::vector<PulledFrame> pullAvailable(ko_utt* utt) {
+  std::vector<PulledFrame> frames;
+  PulledFrame frame;
+  frame.pixels.resize(utt->pipeline.frameBytes());
+  while (utt->pipeline.pull(frame.pixels.data(), frame.pixels.size(), &frame.info, frame.kp.data()) ==
+         utt::PullResult::Copied) {
+    frames.push_back(frame);
+  }
+  return frames;
+}
+
 size_t countKind(const std::vector<PulledFrame>& frames, int32_t kind) {
   return static_cast<size_t>(
       std::count_if(frames.begin(), frames.end(), [&](const PulledFrame& f) { return f.info.kind == kind; }));

@@ -54,6 +54,8 @@ struct PulledFrame {
 std::vector<PulledFrame> pullUntil(ko_utt* utt,
                                    const std::function<bool(const std::vector<PulledFrame>&)>& done,
                                    double seconds = 30);
+// Every frame the ring holds now, without waiting.
+std::vector<PulledFrame> pullAvailable(ko_utt* utt);
 // Pulls until `count` frames of `kind` arrived.
 std::vector<PulledFrame> pullKind(ko_utt* utt, int32_t kind, size_t count);
 size_t countKind(const std::vector<PulledFrame>& frames, int32_t kind);

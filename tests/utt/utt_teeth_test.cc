@@ -3,8 +3,10 @@
 // failing attach changes nothing.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ko/utt_handle.h"
@@ -195,6 +197,37 @@ TEST(UttTeethAttach, RefusesInOneSentenceAndAFailedAttachKeepsTheBorrow) {
   utt->pipeline.attachTeeth(parts.borrow(), "second");
   EXPECT_EQ(ko_utt_tessera_geometry(utt.get(), geometry, sizeof geometry), 1);
   EXPECT_STREQ(geometry, "second");
+}
+
+// The borrow answers a crop when the next one arrives: while an open utterance waits for speech the
+// last rendered frame stays held, and ending the utterance lets it out ahead of the blend.
+TEST(UttTeethLatency, TheLastRenderedFrameWaitsForTheNextOne) {
+  ScopedEnv paste("KO_UTT_PIPELINE_PASTE", "1");
+  UttFixture fixture;
+  UttHandle utt = fixture.start(fixture.options());
+  const BorrowParts parts(fixture, 0.0);
+  utt->pipeline.attachTeeth(parts.borrow(), "held");
+  pushSpeech(utt.get(), speechSamples(32000));
+  std::vector<PulledFrame> frames = pullKind(utt.get(), kSpeech, 1);
+  // Pull until nothing new has been rendered or delivered for half a second: the model has served
+  // what the audio allows.
+  int64_t rendered = -1;
+  for (auto quiet = std::chrono::steady_clock::now();
+       std::chrono::steady_clock::now() - quiet < std::chrono::milliseconds(500);) {
+    const std::vector<PulledFrame> more = pullAvailable(utt.get());
+    const int64_t now = utt->pipeline.stageTotals().speechRendered;
+    if (!more.empty() || now != rendered) quiet = std::chrono::steady_clock::now();
+    rendered = now;
+    frames.insert(frames.end(), more.begin(), more.end());
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(static_cast<int64_t>(countKind(frames, kSpeech)), rendered - 1);
+  ko_utt_end_utterance(utt.get());
+  const std::vector<PulledFrame> rest = pullKind(utt.get(), kBlend, 1);
+  ASSERT_FALSE(rest.empty());
+  EXPECT_EQ(rest.front().info.kind, kSpeech);
+  EXPECT_EQ(static_cast<int64_t>(countKind(frames, kSpeech) + countKind(rest, kSpeech)),
+            utt->pipeline.stageTotals().speechRendered);
 }
 
 // Interrupting or destroying while the teeth thread holds a frame neither leaks nor hangs; after
