@@ -199,14 +199,19 @@ TEST(UttTeethAttach, RefusesInOneSentenceAndAFailedAttachKeepsTheBorrow) {
   EXPECT_STREQ(geometry, "second");
 }
 
-// The borrow answers a crop when the next one arrives: while an open utterance waits for speech the
-// last rendered frame stays held, and ending the utterance lets it out ahead of the blend.
-TEST(UttTeethLatency, TheLastRenderedFrameWaitsForTheNextOne) {
-  ScopedEnv paste("KO_UTT_PIPELINE_PASTE", "1");
+// A pipeline whose teeth run on the teeth thread, armed with the idle poses' own centre.
+class ThreadedTeeth : public testing::Test {
+ protected:
+  ThreadedTeeth() { utt->pipeline.attachTeeth(parts.borrow(), "held"); }
+  ScopedEnv paste{"KO_UTT_PIPELINE_PASTE", "1"};
   UttFixture fixture;
   UttHandle utt = fixture.start(fixture.options());
-  const BorrowParts parts(fixture, 0.0);
-  utt->pipeline.attachTeeth(parts.borrow(), "held");
+  const BorrowParts parts{fixture, 0.0};
+};
+
+// The borrow answers a crop when the next one arrives: while an open utterance waits for speech the
+// last rendered frame stays held, and ending the utterance lets it out ahead of the blend.
+TEST_F(ThreadedTeeth, TheLastRenderedFrameWaitsForTheNextOne) {
   pushSpeech(utt.get(), speechSamples(32000));
   std::vector<PulledFrame> frames = pullKind(utt.get(), kSpeech, 1);
   // Pull until nothing new has been rendered or delivered for half a second: the model has served
@@ -232,12 +237,7 @@ TEST(UttTeethLatency, TheLastRenderedFrameWaitsForTheNextOne) {
 
 // Interrupting or destroying while the teeth thread holds a frame neither leaks nor hangs; after
 // an interrupt the borrow starts empty and the blend back to idle still comes.
-TEST(UttTeethAttach, InterruptAndDestroyWhileAFrameIsHeld) {
-  ScopedEnv paste("KO_UTT_PIPELINE_PASTE", "1");
-  UttFixture fixture;
-  UttHandle utt = fixture.start(fixture.options());
-  const BorrowParts parts(fixture, 0.0);
-  utt->pipeline.attachTeeth(parts.borrow(), "held");
+TEST_F(ThreadedTeeth, InterruptAndDestroyWhileAFrameIsHeld) {
   pushSpeech(utt.get(), speechSamples(64000));
   ko_utt_end_utterance(utt.get());
   pullKind(utt.get(), kSpeech, 3);
