@@ -215,7 +215,9 @@ Retrieval TeethPass::retrieve(const RetrievalQuery& query) const {
 }
 
 std::vector<float> TeethPass::gatherWindowsU8(const std::vector<int32_t>& donors, FrameShift shift) const {
-  std::vector<float> planes;
+  // Sized here rather than grown from empty by the overload: GCC's -O3 inlining of that growth into a
+  // fresh vector reports a null dereference that cannot happen.
+  std::vector<float> planes(donors.size() * 3 * area(H_, W_));
   gatherWindowsU8(donors, shift, planes);
   return planes;
 }

@@ -241,8 +241,7 @@ std::vector<uint8_t> recurrentStep(const RecurrentStepShape& shape) {
     return std::sqrt(static_cast<float>(width) / static_cast<float>(c + h + k));
   };
   const float outGain = std::sqrt(0.5f);
-  std::vector<Dim> stateDims{1, h};
-  if (shape.stateRank3) stateDims.insert(stateDims.begin(), 1);
+  const std::vector<Dim> stateDims = shape.stateRank3 ? std::vector<Dim>{1, 1, h} : std::vector<Dim>{1, h};
   std::vector<int64_t> stateShape(stateDims.size(), 1);
   stateShape.back() = h;
   ModelBuilder m;
