@@ -17,6 +17,7 @@ debian_packages=(
   g++ cmake ninja-build make pkg-config git clang-format binutils
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg espeak-ng
   libhwy-dev libstb-dev libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
+  python3 python3-numpy python3-pytest
   npm
 )
 

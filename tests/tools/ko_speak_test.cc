@@ -134,12 +134,10 @@ TEST_F(KoSpeakOffline, WritesOneSpeechFramePerPeriodWithTheSpeechFromTheFirstFra
   EXPECT_NE(paced.output.find("usage: ko speak"), std::string::npos) << paced.output;
 }
 
-// The smallest demo identity whose teeth bank arms: crop 128.
 class KoSpeakTeeth : public KoSpeak {
  protected:
   KoSpeakTeeth() {
-    demo::DemoRecipe toothed{4, 256, 160, 128, 12, 32, 18, true};
-    demo::writeDemoBundle(toothed, toothed_);
+    demo::writeDemoBundle(demo::toothedSmallRecipe(), toothed_);
   }
   std::string toothed_ = dir_ / "toothed";
 };

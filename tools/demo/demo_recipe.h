@@ -24,4 +24,9 @@ inline DemoRecipe smallRecipe() {
   return {4, 160, 96, 64, 12, 32, 18, false};
 }
 
+// The smallest miniature whose teeth bank arms: crop 128 in a 256 x 160 frame.
+inline DemoRecipe toothedSmallRecipe() {
+  return {4, 256, 160, 128, 12, 32, 18, true};
+}
+
 }  // namespace ko::demo

@@ -1,11 +1,13 @@
-// ko_demo_bundle OUT_DIR [--small]: writes the procedurally drawn demo identity as a bundle directory
-// (the full 1280 x 720 one, or the miniature the tests use) and prints one line saying what it wrote.
+// ko_demo_bundle OUT_DIR [--small | --small-teeth]: writes the procedurally drawn demo identity as a
+// bundle directory (the full 1280 x 720 one, the miniature the tests use, or the smallest one that
+// carries a teeth bank) and prints one line saying what it wrote.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "tools/demo/demo_identity.h"
@@ -17,7 +19,7 @@ extern "C" {
 namespace {
 
 int usage() {
-  std::fprintf(stderr, "usage: ko_demo_bundle OUT_DIR [--small]\n");
+  std::fprintf(stderr, "usage: ko_demo_bundle OUT_DIR [--small | --small-teeth]\n");
   return 2;
 }
 
@@ -29,13 +31,20 @@ uintmax_t directoryBytes(const std::string& dir) {
   return total;
 }
 
+std::optional<ko::demo::DemoRecipe> recipeNamed(const char* option) {
+  if (!option) return ko::demo::fullRecipe();
+  if (std::strcmp(option, "--small") == 0) return ko::demo::smallRecipe();
+  if (std::strcmp(option, "--small-teeth") == 0) return ko::demo::toothedSmallRecipe();
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3 || argv[1][0] == '\0') return usage();
-  const bool small = argc == 3;
-  if (small && std::strcmp(argv[2], "--small") != 0) return usage();
-  const ko::demo::DemoRecipe recipe = small ? ko::demo::smallRecipe() : ko::demo::fullRecipe();
+  const std::optional<ko::demo::DemoRecipe> chosen = recipeNamed(argc == 3 ? argv[2] : nullptr);
+  if (!chosen) return usage();
+  const ko::demo::DemoRecipe recipe = *chosen;
   const std::string dir = argv[1];
   // The encoder's statistics would bury the one line this tool prints.
   av_log_set_level(AV_LOG_ERROR);
