@@ -165,6 +165,8 @@ _PROTOTYPES = {
     "ko_a2x_reset": (cint, [vp, cint, cint, cint]),
     "ko_a2x_nt": (cint, [vp]),
     "ko_a2x_deltas": (cint, [vp, c_float_p, cint, c_float_p, cint]),
+    "ko_a2x_set_eager": (None, [vp, cint]),
+    "ko_a2x_preload_w2v": (cint, [cs]),
     "ko_a2x_last_error": (cs, []),
     "ko_a2x_destroy": (None, [vp]),
     # audio to motion
@@ -176,6 +178,7 @@ _PROTOTYPES = {
     "ko_motion_pull": (cint, [vp, c_int_p, c_float_p, c_float_p, cint]),
     "ko_motion_reset": (cint, [vp, cint, cint, cint]),
     "ko_motion_nt": (cint, [vp]),
+    "ko_motion_set_eager": (None, [vp, cint]),
     "ko_motion_last_error": (cs, []),
     "ko_motion_destroy": (None, [vp]),
     # whole-utterance expression

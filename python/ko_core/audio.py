@@ -64,6 +64,10 @@ class _LiveStream(Handle):
             raise self._fail()
         return rows[:got].copy(), xs[:got].copy(), kp[:got].copy()
 
+    def set_eager(self, value):
+        """How much new audio makes a live pull run the networks (frames; below 1: automatic)."""
+        self._call("set_eager")(self.ptr, int(value))
+
     def reset(self, start=0, direction=1, loop=True):
         """Starts a new utterance at row `start`, walking forward (direction >= 0) or back, wrapping
         at the table's ends when loop, else bouncing."""
@@ -117,6 +121,13 @@ class Fca(Handle):
     def deltas(self, samples):
         """The expression delta of every frame, float32 [frames, 63]."""
         return _deltas(lambda *args: lib.ko_fca_deltas(self.ptr, *args), samples, lib.ko_fca_last_error)
+
+
+def preload_speech_encoder(encoder_path=None):
+    """Loads the process-wide 8 s speech encoder now (None: $W2V_ONNX) instead of at the first
+    stream that needs it; the first one loaded serves the whole process."""
+    if not lib.ko_a2x_preload_w2v(None if encoder_path is None else path(encoder_path, "encoder_path")):
+        raise failure(lib.ko_a2x_last_error)
 
 
 def _deltas(call, samples, last_error):

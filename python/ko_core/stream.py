@@ -47,26 +47,24 @@ class OfflineStream(Handle):
         done = object()
         outcome = {}
 
-        def deliver(_user, _index, rgb, width, height):
-            frame = _arrays.copy_out(rgb, ctypes.c_uint8, (height, width, 3))
+        def offer(item):
+            # Waits for room while the consumer still iterates; once it left, the item is dropped.
             while not abandoned.is_set():
                 try:
-                    frames.put(frame, timeout=0.05)
+                    frames.put(item, timeout=0.05)
                     return
                 except queue.Full:
                     continue
+
+        def deliver(_user, _index, rgb, width, height):
+            offer(_arrays.copy_out(rgb, ctypes.c_uint8, (height, width, 3)))
 
         callback = FrameCallback(deliver)
 
         def work():
             got = lib.ko_stream_run(self.ptr, _arrays.pointer(samples, ctypes.c_float), samples.size, callback, None)
             outcome["failure"] = text(lib.ko_stream_last_error()) if got < 0 else None
-            while not abandoned.is_set():
-                try:
-                    frames.put(done, timeout=0.05)
-                    return
-                except queue.Full:
-                    continue
+            offer(done)
 
         worker = threading.Thread(target=work, name="ko_core offline run")
         worker.start()

@@ -8,7 +8,9 @@ from conftest import speech
 
 
 def test_a2x_serves_one_keypoint_set_per_frame(small_bundle):
+    ko_core.preload_speech_encoder(os.environ["W2V_ONNX"])
     with ko_core.A2x(small_bundle / "motion") as a2x:
+        a2x.set_eager(2)
         assert a2x.total is None
         a2x.push(speech())
         a2x.finish()
@@ -55,5 +57,9 @@ def test_audio_refusals_carry_the_librarys_sentence(small_bundle):
         with pytest.raises(ko_core.Error) as raised:
             call()
         assert str(raised.value) == sentence
+    assert ko_core.resolve_bundle(small_bundle) == str(small_bundle)
+    assert ko_core.resolve_member(small_bundle, "M.f32") == f"{small_bundle}/M.f32"
+    with pytest.raises(ko_core.Error, match="^ko_bundle_resolve_member: .*/nothing.bin does not open$"):
+        ko_core.resolve_member(small_bundle, "nothing.bin")
     with pytest.raises(ValueError, match="one-dimensional"):
         ko_core.A2x(small_bundle / "motion").push(np.zeros((4, 4), np.float32))
