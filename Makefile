@@ -10,7 +10,8 @@
 #   make test-long    the long runs CI skips
 #   make bench        build and run the benchmarks
 #   make fuzz         run every libFuzzer target for FUZZ_SECONDS each (clang; CI never does)
-#   make install      install into PREFIX (default /usr/local)
+#   make install      install the library, its headers, the ko tool and the Python package into PREFIX
+#                     (default /usr/local)
 
 JOBS   ?= $(shell nproc)
 PREFIX ?= /usr/local
