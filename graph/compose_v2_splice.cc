@@ -24,10 +24,6 @@ constexpr size_t kGrowthReserve = 256;
 
 using Names = std::unordered_set<std::string>;
 
-bool isMessage(const GsField& field, uint32_t number) {
-  return field.number == number && field.wireType == kGsLengthDelimited;
-}
-
 std::string shown(const std::string& digest) {
   return digest.substr(0, kDigestShown);
 }
@@ -61,10 +57,10 @@ StructureTop readStructureTop(GsSlice structure) {
   GsReader reader(structure);
   GsField field;
   while (reader.next(field)) {
-    if (isMessage(field, onnx::kModelGraph)) {
+    if (gsIsMessage(field, onnx::kModelGraph)) {
       ++top.graphCount;
       top.graph = field.payload;
-    } else if (isMessage(field, onnx::kModelMetadataProps) &&
+    } else if (gsIsMessage(field, onnx::kModelMetadataProps) &&
                gsLastText(field.payload, onnx::kEntryKey) == kCv2SourceKey) {
       top.source = std::string(gsLastText(field.payload, onnx::kEntryValue));
     }
@@ -85,7 +81,7 @@ Member readMember(GsSlice graph) {
   GsReader reader(graph);
   GsField field;
   while (reader.next(field)) {
-    if (isMessage(field, onnx::kGraphInitializer))
+    if (gsIsMessage(field, onnx::kGraphInitializer))
       member.initializers.emplace_back(gsFirstStr(field.payload, onnx::kTensorName), field.raw);
   }
   return member;
@@ -138,13 +134,13 @@ std::string walkStructure(GsSlice graph, const Member& member, StructureWalk& wa
   GsField field;
   while (reader.next(field)) {
     const size_t start = static_cast<size_t>(field.raw.data - graph.data);
-    if (isMessage(field, onnx::kGraphNode)) {
+    if (gsIsMessage(field, onnx::kGraphNode)) {
       std::string fault = emitNode(field, member, walk);
       if (!fault.empty()) return fault;
-    } else if (isMessage(field, onnx::kGraphInitializer)) {
+    } else if (gsIsMessage(field, onnx::kGraphInitializer)) {
       walk.initializers.insert(gsFirstStr(field.payload, onnx::kTensorName));
       walk.pastLastInitializer = start + field.raw.size;
-    } else if (isMessage(field, onnx::kGraphInput)) {
+    } else if (gsIsMessage(field, onnx::kGraphInput)) {
       walk.inputs.insert(gsFirstStr(field.payload, onnx::kValueInfoName));
     }
     if (field.number > onnx::kGraphInitializer && !walk.firstLateField) walk.firstLateField = start;
@@ -199,7 +195,7 @@ std::vector<uint8_t> splicedGraph(GsSlice graph, const StructureWalk& walk,
       putAll(body, carried);
       inserted = true;
     }
-    const GsSlice bytes = isMessage(field, onnx::kGraphNode) ? walk.emitted[node++] : field.raw;
+    const GsSlice bytes = gsIsMessage(field, onnx::kGraphNode) ? walk.emitted[node++] : field.raw;
     gsPutRaw(body, bytes.data, bytes.size);
   }
   if (!inserted) putAll(body, carried);
@@ -212,7 +208,7 @@ std::vector<uint8_t> splicedModel(GsSlice structure, const std::vector<uint8_t>&
   GsReader reader(structure);
   GsField field;
   while (reader.next(field)) {
-    if (isMessage(field, onnx::kModelGraph)) {
+    if (gsIsMessage(field, onnx::kModelGraph)) {
       gsPutBytes(model, onnx::kModelGraph, graphBody.data(), graphBody.size());
     } else {
       gsPutRaw(model, field.raw.data, field.raw.size);
@@ -233,7 +229,7 @@ std::string selfCheckFault(GsSlice model, size_t expectedNodes, const Names& str
   GsReader reader(graph);
   GsField field;
   while (reader.next(field)) {
-    if (!isMessage(field, onnx::kGraphNode)) continue;
+    if (!gsIsMessage(field, onnx::kGraphNode)) continue;
     ++count;
     if (cv2ReadNode(field.raw).placeholder) ++left;
   }

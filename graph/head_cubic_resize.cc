@@ -25,10 +25,6 @@ constexpr int64_t kWindow = 5;
 constexpr int64_t kPhases = 4;  // two rows by two columns of output per source sample
 constexpr size_t kGraphGrowth = 1024;
 
-bool isMessage(const GsField& field, uint32_t number) {
-  return field.number == number && field.wireType == kGsLengthDelimited;
-}
-
 // What the rewrite needs to know of the graph, read in one pass; views into the model's bytes.
 class GraphSurvey {
  public:
@@ -55,14 +51,14 @@ class GraphSurvey {
     GsReader reader(graph);
     GsField field;
     while (reader.next(field)) {
-      if (isMessage(field, onnx::kGraphNode)) addNode(field.payload);
-      if (isMessage(field, onnx::kGraphInitializer)) {
+      if (gsIsMessage(field, onnx::kGraphNode)) addNode(field.payload);
+      if (gsIsMessage(field, onnx::kGraphInitializer)) {
         const std::string_view name = gsLastText(field.payload, onnx::kTensorName);
         initializers_[name].push_back(field.payload);
         names_.insert(name);
       }
-      if (isMessage(field, onnx::kGraphInput) || isMessage(field, onnx::kGraphOutput) ||
-          isMessage(field, onnx::kGraphValueInfo)) {
+      if (gsIsMessage(field, onnx::kGraphInput) || gsIsMessage(field, onnx::kGraphOutput) ||
+          gsIsMessage(field, onnx::kGraphValueInfo)) {
         const std::string_view name = gsLastText(field.payload, onnx::kValueInfoName);
         if (field.number == onnx::kGraphInput) graphInputs_.insert(name);
         names_.insert(name);
@@ -131,7 +127,7 @@ std::optional<int64_t> convGroup(GsSlice conv) {
   GsReader reader(conv);
   GsField field;
   while (reader.next(field)) {
-    if (!isMessage(field, onnx::kNodeAttribute)) continue;
+    if (!gsIsMessage(field, onnx::kNodeAttribute)) continue;
     const GsAttribute attribute = gsReadAttribute(field.payload);
     if (attribute.name != "group") continue;
     if (stated) return std::nullopt;

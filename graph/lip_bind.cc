@@ -22,10 +22,6 @@ constexpr size_t kMaxPassThroughSteps = 4;
 constexpr size_t kMaxVisited = 64;
 constexpr size_t kGrowthReserve = 256;
 
-bool isMessage(const GsField& field, uint32_t number) {
-  return field.number == number && field.wireType == kGsLengthDelimited;
-}
-
 // A side or batch the outs can carry.
 bool usableDim(int64_t dim) {
   return dim > 0 && dim <= std::numeric_limits<int32_t>::max();
@@ -45,7 +41,7 @@ class GraphIndex {
     GsReader reader(graph);
     GsField field;
     while (reader.next(field)) {
-      if (isMessage(field, onnx::kGraphInitializer))
+      if (gsIsMessage(field, onnx::kGraphInitializer))
         initializers_.emplace(gsFirstStr(field.payload, onnx::kTensorName), field.payload);
     }
   }

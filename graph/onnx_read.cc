@@ -8,10 +8,6 @@
 namespace ko {
 namespace {
 
-bool isMessage(const GsField& field, uint32_t number) {
-  return field.number == number && field.wireType == kGsLengthDelimited;
-}
-
 std::string asString(GsSlice span) {
   return span.empty() ? std::string() : std::string(reinterpret_cast<const char*>(span.data), span.size);
 }
@@ -45,8 +41,8 @@ GsNodeInfo nodeInfo(const GsField& field) {
   GsReader reader(field.payload);
   GsField part;
   while (reader.next(part)) {
-    if (isMessage(part, onnx::kNodeInput)) node.inputs.push_back(asString(part.payload));
-    if (isMessage(part, onnx::kNodeOutput)) node.outputs.push_back(asString(part.payload));
+    if (gsIsMessage(part, onnx::kNodeInput)) node.inputs.push_back(asString(part.payload));
+    if (gsIsMessage(part, onnx::kNodeOutput)) node.outputs.push_back(asString(part.payload));
   }
   return node;
 }
@@ -60,7 +56,7 @@ std::vector<GsSlice> shapeDims(GsSlice valueInfo) {
   GsReader reader(shape);
   GsField field;
   while (reader.next(field)) {
-    if (isMessage(field, onnx::kShapeDim)) dims.push_back(field.payload);
+    if (gsIsMessage(field, onnx::kShapeDim)) dims.push_back(field.payload);
   }
   return dims;
 }
@@ -86,7 +82,7 @@ GsSlice gsFirstMsg(GsSlice message, uint32_t field) {
   GsReader reader(message);
   GsField current;
   while (reader.next(current)) {
-    if (isMessage(current, field)) return current.payload;
+    if (gsIsMessage(current, field)) return current.payload;
   }
   return {};
 }
@@ -100,7 +96,7 @@ void gsAllStr(GsSlice message, uint32_t field, std::vector<std::string>& out) {
   GsReader reader(message);
   GsField current;
   while (reader.next(current)) {
-    if (isMessage(current, field)) out.push_back(asString(current.payload));
+    if (gsIsMessage(current, field)) out.push_back(asString(current.payload));
   }
 }
 
@@ -111,11 +107,11 @@ void gsReadGraph(GsSlice graph, std::vector<GsNodeInfo>& nodes,
   GsReader reader(graph);
   GsField field;
   while (reader.next(field)) {
-    if (isMessage(field, onnx::kGraphNode)) {
+    if (gsIsMessage(field, onnx::kGraphNode)) {
       nodes.push_back(nodeInfo(field));
-    } else if (isMessage(field, onnx::kGraphInitializer)) {
+    } else if (gsIsMessage(field, onnx::kGraphInitializer)) {
       initializerNames.insert(gsFirstStr(field.payload, onnx::kTensorName));
-    } else if (isMessage(field, onnx::kGraphInput)) {
+    } else if (gsIsMessage(field, onnx::kGraphInput)) {
       inputNames.insert(gsFirstStr(field.payload, onnx::kValueInfoName));
     }
   }
@@ -150,14 +146,14 @@ bool hcTensorFloats(GsSlice tensor, std::vector<float>& out) {
   while (reader.next(field)) {
     // data_type and raw_data are singular: the last occurrence is the one protobuf keeps.
     if (field.number == onnx::kTensorDataType && field.wireType == kGsVarint) dataType = field.varint;
-    if (isMessage(field, onnx::kTensorRawData)) {
+    if (gsIsMessage(field, onnx::kTensorRawData)) {
       hasRaw = true;
       raw = field.payload;
     }
     if (field.number == onnx::kTensorFloatData && field.wireType == kGsFixed32) {
       floatData.push_back(fixed32Float(field));
     }
-    if (isMessage(field, onnx::kTensorFloatData)) appendFloats(field.payload, floatData);
+    if (gsIsMessage(field, onnx::kTensorFloatData)) appendFloats(field.payload, floatData);
   }
   if (dataType != static_cast<uint64_t>(onnx::kFloat)) return false;
   if (hasRaw) {
@@ -172,7 +168,7 @@ GsSlice hcConstValue(GsSlice node) {
   GsReader reader(node);
   GsField field;
   while (reader.next(field)) {
-    if (isMessage(field, onnx::kNodeAttribute) && gsFirstStr(field.payload, onnx::kAttrName) == "value") {
+    if (gsIsMessage(field, onnx::kNodeAttribute) && gsFirstStr(field.payload, onnx::kAttrName) == "value") {
       return gsFirstMsg(field.payload, onnx::kAttrT);
     }
   }
@@ -184,7 +180,7 @@ void ldInputDims(GsSlice graph, const std::string& name, int64_t& first, int64_t
   GsReader reader(graph);
   GsField field;
   while (reader.next(field)) {
-    if (!isMessage(field, onnx::kGraphInput) || gsFirstStr(field.payload, onnx::kValueInfoName) != name)
+    if (!gsIsMessage(field, onnx::kGraphInput) || gsFirstStr(field.payload, onnx::kValueInfoName) != name)
       continue;
     const std::vector<GsSlice> dims = shapeDims(field.payload);
     rank = static_cast<int64_t>(dims.size());

@@ -35,6 +35,11 @@ struct GsField {
   GsSlice raw;          // key, length prefix and payload as they stood in the input
 };
 
+// Whether the field is the embedded message (or string) of that number.
+inline bool gsIsMessage(const GsField& field, uint32_t number) {
+  return field.number == number && field.wireType == kGsLengthDelimited;
+}
+
 // A cursor over one message. Decoding errors throw std::runtime_error with "onnx: bad varint",
 // "onnx: truncated" or "onnx: bad wire type"; no read ever leaves the span.
 class GsReader {

@@ -12,10 +12,6 @@ namespace {
 constexpr size_t kGrowthReserve = 256;
 const std::string kPrgb = "P_rgb";
 
-bool isMessage(const GsField& field, uint32_t number) {
-  return field.number == number && field.wireType == kGsLengthDelimited;
-}
-
 bool keepInput(const GsField& input, const GsGraphEdit& edit) {
   const bool isPrgb = gsFirstStr(input.payload, onnx::kValueInfoName) == kPrgb;
   if (edit.keepOnlyPrgbInput) return isPrgb && !edit.dropPrgbInput;
@@ -49,10 +45,10 @@ class GraphEditor {
 
  private:
   bool keep(const GsField& field) {
-    if (isMessage(field, onnx::kGraphNode)) return !dropNode(nodeIndex_++);
-    if (isMessage(field, onnx::kGraphInput)) return keepInput(field, edit_);
-    if (isMessage(field, onnx::kGraphOutput)) return !edit_.dropOutputs;
-    if (isMessage(field, onnx::kGraphValueInfo)) return keepValueInfo(field, edit_);
+    if (gsIsMessage(field, onnx::kGraphNode)) return !dropNode(nodeIndex_++);
+    if (gsIsMessage(field, onnx::kGraphInput)) return keepInput(field, edit_);
+    if (gsIsMessage(field, onnx::kGraphOutput)) return !edit_.dropOutputs;
+    if (gsIsMessage(field, onnx::kGraphValueInfo)) return keepValueInfo(field, edit_);
     return true;
   }
 
@@ -76,7 +72,7 @@ void gsRebuild(GsSlice model, const GsGraphEdit& edit, std::vector<uint8_t>& out
   GsReader reader(model);
   GsField field;
   while (reader.next(field)) {
-    if (isMessage(field, onnx::kModelGraph)) {
+    if (gsIsMessage(field, onnx::kModelGraph)) {
       graphs.push_back(field.payload);
     } else {
       gsPutRaw(rebuilt, field.raw.data, field.raw.size);

@@ -16,10 +16,6 @@ constexpr uint64_t kFirstOpsetWithOptionalC = 11;
 // Gemm lives in the default domain, which a node states by naming none.
 constexpr GsRetype kToGemm{"Gemm", "", true};
 
-bool isMessage(const GsField& field, uint32_t number) {
-  return field.number == number && field.wireType == kGsLengthDelimited;
-}
-
 bool isDefaultDomain(std::string_view domain) {
   return domain.empty() || domain == "ai.onnx";
 }
@@ -32,11 +28,11 @@ std::optional<size_t> declaredRank(GsSlice valueInfo) {
   GsReader reader(tensorType);
   GsField field;
   while (reader.next(field)) {
-    if (!isMessage(field, onnx::kTensorTypeShape)) continue;
+    if (!gsIsMessage(field, onnx::kTensorTypeShape)) continue;
     rank = rank.value_or(0);
     GsReader dims(field.payload);
     GsField dim;
-    while (dims.next(dim)) *rank += isMessage(dim, onnx::kShapeDim) ? 1u : 0u;
+    while (dims.next(dim)) *rank += gsIsMessage(dim, onnx::kShapeDim) ? 1u : 0u;
   }
   return rank;
 }
@@ -55,12 +51,12 @@ class NonMatrixValues {
     GsReader reader(graph);
     GsField field;
     while (reader.next(field)) {
-      if (isMessage(field, onnx::kGraphInput) || isMessage(field, onnx::kGraphOutput) ||
-          isMessage(field, onnx::kGraphValueInfo)) {
+      if (gsIsMessage(field, onnx::kGraphInput) || gsIsMessage(field, onnx::kGraphOutput) ||
+          gsIsMessage(field, onnx::kGraphValueInfo)) {
         const std::optional<size_t> rank = declaredRank(field.payload);
         if (rank && *rank != 2) names_.insert(gsLastText(field.payload, onnx::kValueInfoName));
       }
-      if (isMessage(field, onnx::kGraphInitializer)) {
+      if (gsIsMessage(field, onnx::kGraphInitializer)) {
         std::vector<int64_t> dims;
         hcTensorDims(field.payload, dims);
         if (dims.size() != 2) names_.insert(gsLastText(field.payload, onnx::kTensorName));
@@ -86,7 +82,7 @@ bool importsOldDefaultOpset(GsSlice model) {
   GsReader reader(model);
   GsField field;
   while (reader.next(field)) {
-    if (isMessage(field, onnx::kModelOpsetImport) &&
+    if (gsIsMessage(field, onnx::kModelOpsetImport) &&
         isDefaultDomain(gsLastText(field.payload, onnx::kOpsetDomain)) &&
         gsLastVarint(field.payload, onnx::kOpsetVersion) < kFirstOpsetWithOptionalC)
       return true;

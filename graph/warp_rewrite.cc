@@ -21,15 +21,11 @@ const std::string kDirectorName = "ko_warp_director";
 const std::string kDirectorOpType = "WarpDirector";
 const std::string kDirectorDomain = "com.quandrel";
 
-bool isMessage(const GsField& field, uint32_t number) {
-  return field.number == number && field.wireType == kGsLengthDelimited;
-}
-
 size_t graphFieldCount(GsSlice model) {
   size_t count = 0;
   GsReader reader(model);
   GsField field;
-  while (reader.next(field)) count += isMessage(field, onnx::kModelGraph) ? 1 : 0;
+  while (reader.next(field)) count += gsIsMessage(field, onnx::kModelGraph) ? 1 : 0;
   return count;
 }
 
@@ -46,7 +42,7 @@ GraphView readGraph(GsSlice graph) {
   GsReader reader(graph);
   GsField field;
   while (reader.next(field)) {
-    if (isMessage(field, onnx::kGraphOutput))
+    if (gsIsMessage(field, onnx::kGraphOutput))
       view.outputs.insert(gsFirstStr(field.payload, onnx::kValueInfoName));
   }
   return view;
