@@ -15,4 +15,5 @@ set(KO_GRAPH_CODEC_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/resize_attrs.cc
   ${CMAKE_CURRENT_LIST_DIR}/student_blend.cc
   ${CMAKE_CURRENT_LIST_DIR}/source_cone.cc
+  ${CMAKE_CURRENT_LIST_DIR}/unread_initializers.cc
   ${CMAKE_CURRENT_LIST_DIR}/warp_rewrite.cc)

@@ -22,5 +22,6 @@
 #include "graph/sha256.h"
 #include "graph/source_cone.h"
 #include "graph/student_blend.h"
+#include "graph/unread_initializers.h"
 #include "graph/warp_director.h"
 #include "graph/warp_rewrite.h"

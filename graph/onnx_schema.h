@@ -44,8 +44,10 @@ inline constexpr uint32_t kAttrF = 2;
 inline constexpr uint32_t kAttrI = 3;
 inline constexpr uint32_t kAttrS = 4;
 inline constexpr uint32_t kAttrT = 5;
+inline constexpr uint32_t kAttrG = 6;
 inline constexpr uint32_t kAttrFloats = 7;
 inline constexpr uint32_t kAttrInts = 8;
+inline constexpr uint32_t kAttrGraphs = 11;
 inline constexpr uint32_t kAttrType = 20;
 
 // AttributeProto.AttributeType

@@ -61,7 +61,7 @@ std::string splitSourceCone(Renderer::Impl& impl, const std::vector<uint8_t>& mo
   std::vector<uint8_t> prepGraph;
   std::string reason;
   if (buildSourceConePrep(model, boundary, prepGraph, reason) == 0) return reason;
-  auto prep = std::make_unique<Ort::Session>(impl.env, prepGraph.data(), prepGraph.size(), prepOptions());
+  std::unique_ptr<Ort::Session> prep = sessionOnWritten(impl.env, prepGraph, prepOptions());
   const std::vector<int64_t> in = prep->GetInputTypeInfo(0).GetTensorTypeAndShapeInfo().GetShape();
   if (in.size() != 4 || in[0] != 1) {
     return "batch-1 lever; this graph declares batch " + std::to_string(in.empty() ? 0 : in[0]);
@@ -72,8 +72,7 @@ std::string splitSourceCone(Renderer::Impl& impl, const std::vector<uint8_t>& mo
   std::vector<uint8_t> perFrameGraph;
   if (buildSourceConePerFrame(model, boundary, out.data(), out.size(), perFrameGraph, reason) == 0)
     return reason;
-  impl.session = std::make_unique<Ort::Session>(impl.env, perFrameGraph.data(), perFrameGraph.size(),
-                                                impl.sessionOptions);
+  impl.session = sessionOnWritten(impl.env, perFrameGraph, impl.sessionOptions);
   impl.prepSession = std::move(prep);
   impl.boundaryName = boundary;
   impl.boundaryElems = out[0] * out[1] * out[2] * out[3];
@@ -261,6 +260,12 @@ bool runRewriteSequence(Renderer::Impl& impl, std::vector<uint8_t>& model, const
   if (spliced || bound) reportLipContour(*impl.lipContour, spliced, key);
   impl.lipBound = spliced || bound;
   return changed;
+}
+
+std::unique_ptr<Ort::Session> sessionOnWritten(Ort::Env& env, std::vector<uint8_t>& model,
+                                               const Ort::SessionOptions& options) {
+  gsDropUnreadInitializers(model);
+  return std::make_unique<Ort::Session>(env, model.data(), model.size(), options);
 }
 
 }  // namespace ko

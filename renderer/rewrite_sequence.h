@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,9 @@ void prepareLipContour(Renderer::Impl& impl, const Manifest& manifest);
 // graph when impl has one, which sets impl.lipBound. May create impl's prep session and, with it, the
 // per-frame session from the per-frame graph. Returns whether the bytes changed.
 bool runRewriteSequence(Renderer::Impl& impl, std::vector<uint8_t>& model, const RewriteRequest& request);
+
+// A session on a graph the sequence wrote, without the initializers its rewrites left unread.
+std::unique_ptr<Ort::Session> sessionOnWritten(Ort::Env& env, std::vector<uint8_t>& model,
+                                               const Ort::SessionOptions& options);
 
 }  // namespace ko

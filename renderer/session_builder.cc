@@ -117,9 +117,8 @@ void buildDirectorSessions(Renderer::Impl& impl, int threads, const Manifest& ma
                                            .provider = provider,
                                            .gridSampleRewrite = gridSampleRewrite});
   if (!impl.session) {
-    impl.session =
-        changed ? std::make_unique<Ort::Session>(impl.env, model.data(), model.size(), impl.sessionOptions)
-                : std::make_unique<Ort::Session>(impl.env, path.c_str(), impl.sessionOptions);
+    impl.session = changed ? sessionOnWritten(impl.env, model, impl.sessionOptions)
+                           : std::make_unique<Ort::Session>(impl.env, path.c_str(), impl.sessionOptions);
   }
   impl.ep = ep.empty() ? "cpu" : ep;
   std::fprintf(stderr, "[ko] director ep=%s (%s)\n", impl.ep.c_str(),

@@ -248,6 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ko::rewriteGridSample(input);
   ko::rewriteOnce(input, ko::rewriteHeadCubicResize);
   ko::rewriteOnce(input, ko::normaliseStudentBlend);
+  ko::rewriteOnce(input, ko::gsDropUnreadInitializers);
   ko::splitCone(input);
   ko::rewriteWarpBlock(input);
   ko::bindLipContour(input);
