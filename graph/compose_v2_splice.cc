@@ -36,14 +36,9 @@ bool isCodecError(const std::runtime_error& error) {
 // An integer attribute named "k": its value, else nothing.
 std::optional<int64_t> kOf(GsSlice attribute) {
   if (gsLastText(attribute, onnx::kAttrName) != "k") return std::nullopt;
-  std::optional<int64_t> value;
-  GsReader reader(attribute);
-  GsField field;
-  while (reader.next(field)) {
-    if (field.number == onnx::kAttrI && field.wireType == kGsVarint)
-      value = static_cast<int64_t>(field.varint);
-  }
-  return value;
+  const std::optional<uint64_t> value = gsFindLastVarint(attribute, onnx::kAttrI);
+  if (!value) return std::nullopt;
+  return static_cast<int64_t>(*value);
 }
 
 struct StructureTop {

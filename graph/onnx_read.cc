@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "graph/onnx_schema.h"
+#include "graph/onnx_view.h"
 
 namespace ko {
 namespace {
@@ -62,14 +63,7 @@ std::vector<GsSlice> shapeDims(GsSlice valueInfo) {
 }
 
 int64_t dimValue(GsSlice dim) {
-  int64_t value = 0;
-  GsReader reader(dim);
-  GsField field;
-  while (reader.next(field)) {
-    if (field.number == onnx::kDimValue && field.wireType == kGsVarint)
-      value = static_cast<int64_t>(field.varint);
-  }
-  return value;
+  return static_cast<int64_t>(gsLastVarint(dim, onnx::kDimValue));
 }
 
 }  // namespace

@@ -37,14 +37,18 @@ std::string_view gsLastText(GsSlice message, uint32_t field) {
   return text;
 }
 
-uint64_t gsLastVarint(GsSlice message, uint32_t field) {
-  uint64_t value = 0;
+std::optional<uint64_t> gsFindLastVarint(GsSlice message, uint32_t field) {
+  std::optional<uint64_t> value;
   GsReader reader(message);
   GsField current;
   while (reader.next(current)) {
     if (current.number == field && current.wireType == kGsVarint) value = current.varint;
   }
   return value;
+}
+
+uint64_t gsLastVarint(GsSlice message, uint32_t field) {
+  return gsFindLastVarint(message, field).value_or(0);
 }
 
 }  // namespace ko

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,9 @@ GsNodeView gsViewNode(GsSlice node);
 
 // The last length-delimited occurrence of `field`, or an empty view.
 std::string_view gsLastText(GsSlice message, uint32_t field);
+
+// The last varint occurrence of `field`, or nothing.
+std::optional<uint64_t> gsFindLastVarint(GsSlice message, uint32_t field);
 
 // The last varint occurrence of `field`, or 0.
 uint64_t gsLastVarint(GsSlice message, uint32_t field);

@@ -12,23 +12,15 @@ namespace {
 
 using ko::ErrorFamily;
 
-bool validSource(const ko_ctx* ctx, int si) {
-  return si >= 0 && si < ctx->manifest.NT;
-}
-
-size_t pixels(const ko_ctx* ctx) {
-  return static_cast<size_t>(ctx->manifest.W) * static_cast<size_t>(ctx->manifest.H);
-}
-
 // Paste-to-RGBA shared by both RGBA calls; the crop is already rendered.
 int pasteLastRGBA(ko_ctx* ctx, int si, uint8_t* out, size_t cap) {
-  if (!out || cap < pixels(ctx) * 4) {
+  if (!out || cap < ctx->framePixels() * 4) {
     ko::setLastError(ErrorFamily::Session, "ko_render_*_rgba", "out buffer too small");
     return 0;
   }
   const uint8_t* rgb = ko_paste_last(ctx, si);
   if (!rgb) return 0;
-  for (size_t p = 0; p < pixels(ctx); ++p) {
+  for (size_t p = 0; p < ctx->framePixels(); ++p) {
     std::copy_n(rgb + 3 * p, 3, out + 4 * p);
     out[4 * p + 3] = 255;
   }
@@ -41,7 +33,7 @@ extern "C" {
 
 KO_API const float* ko_render_kp_crop(ko_ctx* ctx, int si, const float* kp_source, const float* kp_driving) {
   ko::clearLastError(ErrorFamily::Session);
-  if (!ctx || !kp_source || !kp_driving || !validSource(ctx, si)) {
+  if (!ctx || !kp_source || !kp_driving || !ctx->hasSource(si)) {
     ko::setLastError(ErrorFamily::Session, "ko_render_kp_crop", "bad args");
     return nullptr;
   }
@@ -66,7 +58,7 @@ KO_API const float* ko_render_drive_crop(ko_ctx* ctx, int t) {
 
 KO_API const uint8_t* ko_paste_last(ko_ctx* ctx, int si) {
   ko::clearLastError(ErrorFamily::Session);
-  if (!ctx || !ctx->lastCrop || !validSource(ctx, si)) {
+  if (!ctx || !ctx->lastCrop || !ctx->hasSource(si)) {
     ko::setLastError(ErrorFamily::Session, "ko_paste_last", "bad args / no prior render");
     return nullptr;
   }

@@ -4,6 +4,7 @@
 // by the first render call, sits before the paste so it is freed after it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +28,9 @@ struct ko_ctx {
   std::unique_ptr<ko::DriverCursor> driver;
   std::vector<uint8_t> frame;  // W x H x 3, what ko_paste_last pastes into
   const float* lastCrop = nullptr;
+
+  bool hasSource(int si) const { return si >= 0 && si < manifest.NT; }
+  size_t framePixels() const { return static_cast<size_t>(manifest.W) * static_cast<size_t>(manifest.H); }
 };
 
 namespace ko {

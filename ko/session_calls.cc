@@ -6,19 +6,7 @@
 #include "ko/last_error.h"
 #include "ko/session.h"
 
-namespace {
-
 using ko::ErrorFamily;
-
-bool validSource(const ko_ctx* ctx, int si) {
-  return si >= 0 && si < ctx->manifest.NT;
-}
-
-size_t rgbBytes(const ko_ctx* ctx) {
-  return static_cast<size_t>(ctx->manifest.W) * static_cast<size_t>(ctx->manifest.H) * 3;
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -54,7 +42,7 @@ KO_API int ko_drive_frames(const ko_ctx* ctx) {
 
 KO_API int ko_paste_crop(ko_ctx* ctx, int si, const float* crop, uint8_t* out, size_t cap) {
   ko::clearLastError(ErrorFamily::Session);
-  if (!ctx || !crop || !out || !validSource(ctx, si) || cap < rgbBytes(ctx)) {
+  if (!ctx || !crop || !out || !ctx->hasSource(si) || cap < ctx->framePixels() * 3) {
     ko::setLastError(ErrorFamily::Session, "ko_paste_crop", "bad args / out too small");
     return 0;
   }
@@ -67,7 +55,7 @@ KO_API int ko_paste_crop(ko_ctx* ctx, int si, const float* crop, uint8_t* out, s
 
 KO_API const uint8_t* ko_target_frame(ko_ctx* ctx, int si) {
   ko::clearLastError(ErrorFamily::Session);
-  if (!ctx || !validSource(ctx, si)) {
+  if (!ctx || !ctx->hasSource(si)) {
     ko::setLastError(ErrorFamily::Session, "ko_target_frame", "bad args");
     return nullptr;
   }
