@@ -10,7 +10,10 @@ bool opensForReading(const std::string& path) {
   return openFile(path, "rb") != nullptr;
 }
 
-std::string readFile(const std::string& path) {
+namespace {
+
+template <class Buffer>
+Buffer readWhole(const std::string& path) {
   File file = openFile(path, "rb");
   // A directory opens for reading too, but has no size to read in one call.
   struct stat st {};
@@ -19,11 +22,21 @@ std::string readFile(const std::string& path) {
   if (std::fseek(file.get(), 0, SEEK_END) != 0) throw std::runtime_error("short read " + path);
   const long size = std::ftell(file.get());
   if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) throw std::runtime_error("short read " + path);
-  std::string text(static_cast<size_t>(size), '\0');
-  if (std::fread(text.data(), 1, text.size(), file.get()) != text.size()) {
+  Buffer contents(static_cast<size_t>(size), 0);
+  if (std::fread(contents.data(), 1, contents.size(), file.get()) != contents.size()) {
     throw std::runtime_error("short read " + path);
   }
-  return text;
+  return contents;
+}
+
+}  // namespace
+
+std::string readFile(const std::string& path) {
+  return readWhole<std::string>(path);
+}
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+  return readWhole<std::vector<uint8_t>>(path);
 }
 
 std::string readText(const std::string& path) {

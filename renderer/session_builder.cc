@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -16,16 +15,12 @@ namespace ko {
 namespace {
 
 std::vector<uint8_t> readModel(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) throw std::runtime_error("Renderer: cannot open " + path);
-  const std::streamoff size = in.tellg();
-  if (size < 0) throw std::runtime_error("Renderer: short read on " + path);
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  in.seekg(0);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
-    throw std::runtime_error("Renderer: short read on " + path);
+  try {
+    return readBytes(path);
+  } catch (const std::runtime_error& failure) {
+    const bool opened = !std::string_view(failure.what()).starts_with("cannot open");
+    throw std::runtime_error((opened ? "Renderer: short read on " : "Renderer: cannot open ") + path);
   }
-  return bytes;
 }
 
 void freshOptions(Renderer::Impl& impl, int threads) {
