@@ -45,8 +45,8 @@ KO_API int ko_bundle_resolve_handle(const char* bundle, char* out, size_t cap) {
 }
 
 KO_API int ko_bundle_resolve_member(const char* bundle, const char* member, char* out, size_t cap) {
-  if (!bundle || !member || !out || cap == 0) return -1;
   ko::clearLastError(ErrorFamily::Session);
+  if (!bundle || !member || !out || cap == 0) return -1;
   out[0] = '\0';
   return ko::guardedCall(ErrorFamily::Session, "ko_bundle_resolve_member", -1, [&] {
     const std::string path = ko::resolveMember(ko::resolveBundlePath(bundle), member);

@@ -138,9 +138,9 @@ KO_API int ko_bundle_resolve_handle(const char* bundle, char* out, size_t cap);
  *   out     caller's buffer receiving the zero-terminated path; must not be NULL.
  *   cap     size of out in bytes, at least 1.
  * Returns 1 when the path was written and the file opens for reading, 0 when the path was written
- * but the file does not open, -1 on failure. A NULL argument or cap 0 returns -1 and leaves the last
- * error untouched; otherwise the last error is cleared, and an unpacking failure or a too-small
- * buffer ("ko_bundle_resolve_member: buffer too small") writes "" to out and sets it. */
+ * but the file does not open, -1 on failure. Clears the last error on entry; a NULL argument or cap 0
+ * returns -1 and sets no text; an unpacking failure or a too-small buffer
+ * ("ko_bundle_resolve_member: buffer too small") writes "" to out and sets it. */
 KO_API int ko_bundle_resolve_member(const char* bundle, const char* member, char* out, size_t cap);
 
 /* ---------------------------------------------------------------------------------------------

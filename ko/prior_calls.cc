@@ -39,13 +39,10 @@ KO_API int ko_prior_row(ko_prior* prior, int index, uint16_t* out, size_t cap) {
     ko::setLastError(ErrorFamily::Session, "ko_prior_row", "NULL prior/out");
     return 0;
   }
-  const size_t rowBytes = prior->cursor->frameBytes();
-  if (cap < rowBytes) {
-    const std::string reason = "cap " + std::to_string(cap) + " < row bytes " + std::to_string(rowBytes);
-    ko::setLastError(ErrorFamily::Session, "ko_prior_row", reason.c_str());
-    return 0;
-  }
   return ko::guardedCall(ErrorFamily::Session, "ko_prior_row", 0, [&] {
+    const size_t rowBytes = prior->cursor->frameBytes();
+    if (cap < rowBytes)
+      throw std::invalid_argument("cap " + std::to_string(cap) + " < row bytes " + std::to_string(rowBytes));
     prior->cursor->pullAt(index, reinterpret_cast<uint8_t*>(out));
     return 1;
   });

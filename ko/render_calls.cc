@@ -72,12 +72,12 @@ KO_API const uint8_t* ko_paste_last(ko_ctx* ctx, int si) {
 
 KO_API int ko_render_kp_rgba(ko_ctx* ctx, int si, const float* kp_source, const float* kp_driving,
                              uint8_t* out, size_t cap) {
-  if (!ctx || !ko_render_kp_crop(ctx, si, kp_source, kp_driving)) return 0;
+  if (!ko_render_kp_crop(ctx, si, kp_source, kp_driving)) return 0;
   return pasteLastRGBA(ctx, si, out, cap);
 }
 
 KO_API int ko_render_drive_rgba(ko_ctx* ctx, int t, uint8_t* out, size_t cap) {
-  if (!ctx || !ko_render_drive_crop(ctx, t)) return 0;
+  if (!ko_render_drive_crop(ctx, t)) return 0;
   return pasteLastRGBA(ctx, ctx->drive.si[static_cast<size_t>(t)], out, cap);
 }
 

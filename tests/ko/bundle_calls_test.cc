@@ -1,6 +1,7 @@
 // The exported resolve calls against the C++ functions they wrap.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -57,20 +58,24 @@ TEST_F(BundleCalls, ResolveHandleReportsUnpackFailures) {
   EXPECT_STREQ(ko_last_error(), "");
 }
 
+// A bad argument fails without a text of its own, and clears the one an earlier failure left.
 TEST_F(BundleCalls, NullArgumentsFailWithoutText) {
-  EXPECT_EQ(ko_bundle_resolve_handle(nullptr, out_, sizeof out_), -1);
-  EXPECT_EQ(ko_bundle_resolve_handle(container_.c_str(), nullptr, 10), -1);
-  EXPECT_EQ(ko_bundle_resolve_handle(container_.c_str(), out_, 0), -1);
-  EXPECT_STREQ(ko_last_error(), "");
-
   char small[2];
-  ASSERT_EQ(ko_bundle_resolve_member(container_.c_str(), "M.f32", small, sizeof small), -1);
-  const std::string before = ko_last_error();
-  EXPECT_EQ(ko_bundle_resolve_member(nullptr, "M.f32", out_, sizeof out_), -1);
-  EXPECT_EQ(ko_bundle_resolve_member(container_.c_str(), nullptr, out_, sizeof out_), -1);
-  EXPECT_EQ(ko_bundle_resolve_member(container_.c_str(), "M.f32", nullptr, 1), -1);
-  EXPECT_EQ(ko_bundle_resolve_member(container_.c_str(), "M.f32", out_, 0), -1);
-  EXPECT_EQ(ko_last_error(), before);
+  const std::function<int()> calls[] = {
+      [&] { return ko_bundle_resolve_handle(nullptr, out_, sizeof out_); },
+      [&] { return ko_bundle_resolve_handle(container_.c_str(), nullptr, 10); },
+      [&] { return ko_bundle_resolve_handle(container_.c_str(), out_, 0); },
+      [&] { return ko_bundle_resolve_member(nullptr, "M.f32", out_, sizeof out_); },
+      [&] { return ko_bundle_resolve_member(container_.c_str(), nullptr, out_, sizeof out_); },
+      [&] { return ko_bundle_resolve_member(container_.c_str(), "M.f32", nullptr, 1); },
+      [&] { return ko_bundle_resolve_member(container_.c_str(), "M.f32", out_, 0); },
+  };
+  for (const auto& call : calls) {
+    ASSERT_EQ(ko_bundle_resolve_member(container_.c_str(), "M.f32", small, sizeof small), -1);
+    ASSERT_STRNE(ko_last_error(), "");
+    EXPECT_EQ(call(), -1);
+    EXPECT_STREQ(ko_last_error(), "");
+  }
 }
 
 TEST_F(BundleCalls, ResolveMemberMatchesTheLibraryLookup) {

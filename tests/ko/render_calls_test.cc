@@ -107,8 +107,11 @@ TEST_F(RenderCalls, RefusalsLeaveEarlierStateAsItWas) {
   const uint8_t* pasted = ko_paste_last(session.get(), 3);
   ASSERT_NE(pasted, nullptr) << ko_last_error();
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), pasted));
+  // A missing session is named by the render each RGBA call makes, never left to an older text.
   EXPECT_EQ(ko_render_kp_rgba(nullptr, 0, ks_.data(), kd_.data(), rgba.data(), rgba.size()), 0);
+  EXPECT_STREQ(ko_last_error(), "ko_render_kp_crop: bad args");
   EXPECT_EQ(ko_render_drive_rgba(nullptr, 0, rgba.data(), rgba.size()), 0);
+  EXPECT_STREQ(ko_last_error(), "ko_render_drive_crop: bad frame index");
 }
 
 TEST_F(RenderCalls, ARefusedDirectorIsTriedAgainByTheNextCall) {
