@@ -39,7 +39,8 @@ class SessionSteps final : public ko::utt::OfflineSteps {
 
 std::unique_ptr<ko_ctx, ko::SessionCloser> openStreamSession(const char* bundle, int threads) {
   std::unique_ptr<ko_ctx, ko::SessionCloser> ctx(ko_create(bundle, "render", threads, ""));
-  if (!ctx) throw WholeText(std::string("ko_create: ") + ko_last_error());
+  // The session's and the model's texts already name their calls.
+  if (!ctx) throw WholeText(ko_last_error());
   return ctx;
 }
 
@@ -47,7 +48,7 @@ std::unique_ptr<ko_fca, ko::FcaCloser> openStreamFca(const char* encoderPath, co
                                                      int threads) {
   const std::string model = bundleDir + "/fca_stream.onnx";
   std::unique_ptr<ko_fca, ko::FcaCloser> fca(ko_fca_create(encoderPath, model.c_str(), threads));
-  if (!fca) throw WholeText(std::string("ko_fca_create: ") + ko_fca_last_error());
+  if (!fca) throw WholeText(ko_fca_last_error());
   return fca;
 }
 

@@ -54,42 +54,6 @@ TEST(A2xCalls, RefuseToCreateWithTheReason) {
     EXPECT_EQ(ko_a2x_create(fixture.motionDir.c_str(), 1), nullptr);
     EXPECT_EQ(ko_a2x_last_error(), text);
   }
-  EXPECT_EQ(ko_a2x_create(nullptr, 1), nullptr);
-  EXPECT_STREQ(ko_a2x_last_error(), "ko_a2x_create: NULL bundle");
-}
-
-TEST(A2xCalls, AnswerNullArgumentsWithoutCrashing) {
-  float samples[640] = {};
-  float out[63] = {};
-  int idx = 0;
-  struct Case {
-    const char* call;
-    std::function<int()> run;
-    int result;
-  };
-  const Case cases[] = {
-      {"ko_a2x_push: NULL stream/samples", [&] { return ko_a2x_push(nullptr, samples, 640); }, 0},
-      {"ko_a2x_finish: NULL stream", [] { return ko_a2x_finish(nullptr); }, 0},
-      {"ko_a2x_total: NULL stream", [] { return ko_a2x_total(nullptr); }, -1},
-      {"ko_a2x_avail: NULL stream", [] { return ko_a2x_avail(nullptr); }, 0},
-      {"ko_a2x_pull: NULL stream/idx/xs/kp", [&] { return ko_a2x_pull(nullptr, &idx, out, out, 1); }, 0},
-      {"ko_a2x_pull_wn: NULL stream/idx/xs/kp/wn",
-       [&] { return ko_a2x_pull_wn(nullptr, &idx, out, out, out, 1); }, 0},
-      {"ko_a2x_reset: NULL stream", [] { return ko_a2x_reset(nullptr, 0, 1, 1); }, 0},
-      {"ko_a2x_deltas: NULL stream/samples/out", [&] { return ko_a2x_deltas(nullptr, samples, 640, out, 1); },
-       -1},
-      {"ko_a2x_deltas_wn: NULL stream/samples/out/wn_out",
-       [&] { return ko_a2x_deltas_wn(nullptr, samples, 640, out, out, 1); }, -1},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(c.run(), c.result) << c.call;
-    EXPECT_STREQ(ko_a2x_last_error(), c.call);
-  }
-  EXPECT_EQ(ko_a2x_nt(nullptr), 0);
-  EXPECT_EQ(ko_a2x_width(nullptr), 0);
-  ko_a2x_set_eager(nullptr, 3);
-  ko_a2x_destroy(nullptr);
-  EXPECT_EQ(ko_a2x_w2v8_lazy(), 1);
 }
 
 TEST(A2xCalls, ServeWhatTheStreamObjectServes) {
