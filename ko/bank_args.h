@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-#include "tessera/geometry_stamp.h"
-#include "tessera/teeth_pass.h"
+#include "tessera/tessera.h"
 
 namespace ko {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "bundle/bundle.h"
-#include "driver/cursor.h"
+#include "driver/driver.h"
 #include "ko/ko.h"
 #include "ko/last_error.h"
 

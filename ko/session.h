@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bundle/bundle.h"
-#include "driver/cursor.h"
+#include "driver/driver.h"
 #include "paste/paste.h"
 #include "renderer/renderer.h"
 

@@ -8,7 +8,7 @@
 
 #include "ko/ko.h"
 #include "ko/ko_a2x.h"
-#include "utt/offline_run.h"
+#include "utt/utt.h"
 
 namespace ko {
 

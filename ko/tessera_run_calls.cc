@@ -8,7 +8,7 @@
 #include "ko/bank_args.h"
 #include "ko/err_buffer.h"
 #include "ko/ko.h"
-#include "tessera/teeth_pass.h"
+#include "tessera/tessera.h"
 
 namespace {
 

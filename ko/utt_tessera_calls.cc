@@ -13,8 +13,7 @@
 #include "ko/err_buffer.h"
 #include "ko/ko.h"
 #include "ko/utt_handle.h"
-#include "tessera/corpus_geometry.h"
-#include "tessera/stream_borrow.h"
+#include "tessera/tessera.h"
 
 namespace {
 

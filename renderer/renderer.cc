@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "graph/lip_bind.h"
+#include "graph/graph.h"
 #include "ko/keypoints.h"
 #include "pool/pool.h"
 #include "renderer/renderer_impl.h"

@@ -15,7 +15,7 @@
 #include "bundle/bundle.h"
 #include "renderer/renderer.h"
 #include "renderer/source_prediction.h"
-#include "tessera/lip_contour.h"
+#include "tessera/tessera.h"
 
 namespace ko {
 

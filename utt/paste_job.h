@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "audio/frame_layout.h"
+#include "audio/audio.h"
 
 namespace ko::utt {
 

@@ -3,5 +3,6 @@
 #pragma once
 
 #include "utt/frame_ring.h"    // IWYU pragma: export
+#include "utt/offline_run.h"   // IWYU pragma: export
 #include "utt/utt_pipeline.h"  // IWYU pragma: export
 #include "utt/utt_settings.h"  // IWYU pragma: export

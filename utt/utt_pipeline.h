@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "bundle/bundle.h"
-#include "driver/cursor.h"
+#include "driver/driver.h"
 #include "paste/paste.h"
 #include "renderer/renderer.h"
-#include "tessera/stream_borrow.h"
+#include "tessera/tessera.h"
 #include "utt/audio_dispatcher.h"
 #include "utt/audio_model.h"
 #include "utt/frame_ring.h"
