@@ -12,7 +12,6 @@
 #include "audio/row_walk.h"
 #include "audio/window_norm.h"
 #include "bundle/bundle.h"
-#include "ko/env.h"
 #include "pool/pool.h"
 
 namespace ko {
@@ -125,9 +124,9 @@ A2xStream::A2xStream(const std::string& bundle, int threads, SpeechEncoder& enco
   NT = static_cast<int64_t>(xsTarget.size()) / kKeypointValues;
   hidden = RowBuffer(static_cast<size_t>(h));
 
-  const char* w2v = std::getenv("W2V_ONNX");
-  if (!w2v || !*w2v) throw std::runtime_error("$W2V_ONNX not set");
-  features.w2vPath = w2v;
+  const std::optional<std::string> w2v = envNonEmpty("W2V_ONNX");
+  if (!w2v) throw std::runtime_error("$W2V_ONNX not set");
+  features.w2vPath = *w2v;
   if (encoder.get_shared_w2v_win(threadCount, features.w2vPath)) {
     features.windowMode = true;
     lookahead = features.right + kBlockFrames;

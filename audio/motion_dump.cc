@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "bundle/bundle.h"
+#include "pool/pool.h"
 
 namespace ko::motion {
 namespace {
@@ -13,9 +14,9 @@ const char* const kAppended[] = {"xs.bin", "xd.bin", "xsla.bin", "xdla.bin", "co
 }  // namespace
 
 MotionDump::MotionDump() {
-  const char* dir = std::getenv("KO_MOTION_DUMP");
-  if (!dir || !*dir) return;
-  dir_ = dir;
+  const std::optional<std::string> dir = envNonEmpty("KO_MOTION_DUMP");
+  if (!dir) return;
+  dir_ = *dir;
   for (const char* name : kAppended) put(name, "wb", nullptr, 0);
 }
 

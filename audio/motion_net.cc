@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "ko/env.h"
+#include "pool/pool.h"
 #include "renderer/renderer.h"
 
 namespace ko::motion {

@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "audio/owner_thread.h"
 #include "bundle/bundle.h"
-#include "ko/env.h"
 #include "pool/pool.h"
 
 namespace ko {
@@ -57,9 +57,9 @@ uint64_t cudaMemoryMiB(const char* text) {
 }
 
 void ko_a2x_maybe_cuda(Ort::SessionOptions& options, const char* tag) {
-  const char* value = std::getenv("KO_A2X_CUDA");
-  if (!value || std::strcmp(value, "1") != 0 || std::strcmp(tag, "w2v") != 0) return;
-  const uint64_t mib = cudaMemoryMiB(std::getenv("KO_A2X_CUDA_MEM_MIB"));
+  if (!cudaRequested() || std::strcmp(tag, "w2v") != 0) return;
+  const std::optional<std::string> memory = envText("KO_A2X_CUDA_MEM_MIB");
+  const uint64_t mib = cudaMemoryMiB(memory ? memory->c_str() : nullptr);
   try {
     appendCuda(options, mib);
     std::fprintf(stderr, "[ko_a2x] CUDA EP appended (%s, V2: no-max-workspace, mem<=%zuMiB)\n", tag,

@@ -1,4 +1,5 @@
 #include "audio/owner_thread.h"
+#include "pool/pool.h"
 
 #include <condition_variable>
 #include <cstdlib>
@@ -48,8 +49,7 @@ Owner& owner() {
 }  // namespace
 
 bool cudaRequested() {
-  const char* value = std::getenv("KO_A2X_CUDA");
-  return value && std::strcmp(value, "1") == 0;
+  return envEquals("KO_A2X_CUDA", "1");
 }
 
 bool onOwnerThread() {

@@ -7,7 +7,7 @@
 #include "audio/ort_sessions.h"
 #include "audio/owner_thread.h"
 #include "bundle/bundle.h"
-#include "ko/env.h"
+#include "pool/pool.h"
 
 namespace ko {
 namespace {

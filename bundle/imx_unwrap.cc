@@ -15,6 +15,7 @@
 #include "bundle/imx_container.h"
 #include "bundle/imx_format.h"
 #include "bundle/paths.h"
+#include "pool/pool.h"
 
 namespace ko {
 namespace {
@@ -37,8 +38,7 @@ std::string bundleNameOf(const std::string& containerPath) {
 }
 
 UnwrapPlace unwrapPlaceOf(const std::string& containerPath) {
-  const char* configured = std::getenv("KO_IMX_UNWRAP_ROOT");
-  const std::string root = configured && *configured ? configured : dirName(containerPath);
+  const std::string root = envNonEmpty("KO_IMX_UNWRAP_ROOT").value_or(dirName(containerPath));
   // Unlike rstripSlash, a root of "/" strips to "" so the directory becomes "/<name>".
   std::string strippedRoot = root;
   while (!strippedRoot.empty() && strippedRoot.back() == '/') strippedRoot.pop_back();

@@ -10,6 +10,7 @@
 #include "bundle/manifest_fields.h"
 #include "bundle/manifest_key.h"
 #include "bundle/member_names.h"
+#include "pool/pool.h"
 
 namespace ko {
 namespace {
@@ -28,8 +29,7 @@ bool readStampSide(std::string_view text, std::string_view key, std::string_view
 }
 
 bool missingStampAllowed() {
-  const char* value = std::getenv("VELMORA2_MSRC_MISSING_OK");
-  return value && std::strcmp(value, "1") == 0;
+  return envEquals("VELMORA2_MSRC_MISSING_OK", "1");
 }
 
 void readPasteStamp(std::string_view text, Manifest& m) {

@@ -10,6 +10,7 @@
 #include "bundle/bundle.h"
 #include "driver/cursor.h"
 #include "driver/jpg_frame_path.h"
+#include "pool/pool.h"
 
 namespace ko {
 namespace {
@@ -28,11 +29,6 @@ std::string manifestText(const Manifest& manifest) {
   }
 }
 
-bool envIsOne(const char* name) {
-  const char* value = std::getenv(name);
-  return value && std::strcmp(value, "1") == 0;
-}
-
 }  // namespace
 
 std::unique_ptr<DriverCursor> DriverCursor::open(const Manifest& manifest, int32_t ahead, int32_t hist) {
@@ -44,7 +40,7 @@ std::unique_ptr<DriverCursor> DriverCursor::open(const Manifest& manifest, int32
   // A directory counts only when its last frame is there: a partly extracted one is no driver.
   const bool populated = manifest.NT > 0 && exists(driver::jpgFramePath(dirPath, manifest.NT - 1));
   const std::string moviePath = resolveMember(manifest.dir, movieName);
-  const bool preferMovie = envIsOne("KO_DRIVER_PREFER_MP4") && exists(moviePath);
+  const bool preferMovie = envEquals("KO_DRIVER_PREFER_MP4", "1") && exists(moviePath);
   if (preferMovie && populated) {
     std::fprintf(
         stderr,

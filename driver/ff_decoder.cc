@@ -1,4 +1,5 @@
 #include "driver/ff_decoder.h"
+#include "pool/pool.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,8 +13,7 @@ constexpr const char* kHardwareDecoder = "h264_cuvid";
 constexpr int kSoftwareThreads = 4;
 
 bool hardwareDecodingSwitchedOff() {
-  const char* setting = std::getenv("KO_DRIVER_HWDEC");
-  return setting && std::strcmp(setting, "0") == 0;
+  return envEquals("KO_DRIVER_HWDEC", "0");
 }
 
 CodecHandle contextFor(const AVCodec& codec, const AVStream& stream) {

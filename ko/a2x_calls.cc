@@ -156,9 +156,9 @@ KO_API int ko_a2x_preload_w2v(const char* path) {
   return ko::clearedCall(kFamily, "ko_a2x_preload_w2v", 0, [&] {
     std::string chosen = path ? path : "";
     if (chosen.empty()) {
-      const char* fromEnvironment = std::getenv("W2V_ONNX");
-      if (!fromEnvironment || !*fromEnvironment) throw std::runtime_error("no path and $W2V_ONNX unset");
-      chosen = fromEnvironment;
+      const std::optional<std::string> fromEnvironment = ko::envNonEmpty("W2V_ONNX");
+      if (!fromEnvironment) throw std::runtime_error("no path and $W2V_ONNX unset");
+      chosen = *fromEnvironment;
     }
     return ko::SpeechEncoder::process().get_shared_w2v(chosen, ko::pool::threads()) ? 1 : 0;
   });

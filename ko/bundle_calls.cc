@@ -4,9 +4,9 @@
 #include <string>
 
 #include "bundle/bundle.h"
-#include "ko/keypoints.h"
 #include "ko/ko.h"
 #include "ko/last_error.h"
+#include "renderer/renderer.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "ko/env.h"
+#include "pool/pool.h"
 #include "paste/paste_tables.h"
 #include "paste/plane_sampling.h"
 #include "pool/pool.h"

@@ -13,6 +13,8 @@
 #include <memory>
 #include <type_traits>
 
+#include "pool/env.h"  // IWYU pragma: export
+
 namespace ko::pool {
 
 // The worker count every pool is built with, read once per process on first use (thread-safe).

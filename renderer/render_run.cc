@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "ko/keypoints.h"
+#include "renderer/host_keypoints.h"
 #include "renderer/renderer_impl.h"
 #include "simd/half.h"
 

@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "graph/graph.h"
-#include "ko/keypoints.h"
 #include "pool/pool.h"
+#include "renderer/host_keypoints.h"
 #include "renderer/renderer_impl.h"
 #include "renderer/rewrite_sequence.h"
 #include "renderer/session_builder.h"
@@ -21,8 +21,7 @@ std::vector<int64_t> shapeOf(const Ort::TypeInfo& info) {
 // Steps 2 and 4: the NEON backend is never available here, and a CoreML refusal falls back to the CPU.
 void buildSessions(Renderer::Impl& impl, int threads, const Manifest& manifest, const Identity& identity,
                    const std::string& modelKey, std::string ep) {
-  const char* backend = std::getenv("KO_CONV_BACKEND");
-  if (ep == "neon" || (ep.empty() && backend && std::string(backend) == "neon")) {
+  if (ep == "neon" || (ep.empty() && envEquals("KO_CONV_BACKEND", "neon"))) {
     std::fprintf(stderr, "[ko] fp16 NEON backend requested but unavailable on this build/CPU; using ORT\n");
     ep.clear();
   }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bundle/bundle.h"
+#include "renderer/host_keypoints.h"  // IWYU pragma: export
 
 namespace Ort {
 struct SessionOptions;

@@ -6,17 +6,13 @@
 #include <stdexcept>
 
 #include "graph/graph.h"
+#include "pool/pool.h"
 #include "tessera/tessera.h"
 
 namespace ko {
 namespace {
 
 constexpr const char* kLipTemplateMember = "lip_template.v1.json";
-
-bool warpNodeRequested() {
-  const char* value = std::getenv("KO_WARP_NODE");
-  return value && value[0] != '\0' && value[0] != '0';
-}
 
 const char* orNoReason(const std::string& reason) {
   return reason.empty() ? "no reason given" : reason.c_str();
@@ -243,7 +239,7 @@ bool runRewriteSequence(Renderer::Impl& impl, std::vector<uint8_t>& model, const
   const bool spliced = impl.lipContour && !model.empty() && spliceComposeV2Step(model, request);
   bool changed = spliced;
   bool warpMoved = false;
-  if (warpNodeRequested() && !request.provider.coreml) {
+  if (envSwitchedOn("KO_WARP_NODE") && !request.provider.coreml) {
     warpMoved = moveWarpToOneNode(impl, model);
     changed = changed || warpMoved;
   }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "graph/graph.h"
-#include "ko/env.h"
+#include "pool/pool.h"
 #include "renderer/rewrite_sequence.h"
 
 namespace ko {
@@ -37,9 +37,9 @@ void freshOptions(Renderer::Impl& impl, int threads) {
   if (!envStartsWith("KO_ORT_SPIN", '1'))
     impl.sessionOptions.AddConfigEntry("session.intra_op.allow_spinning", "0");
   impl.sessionOptions.AddConfigEntry("mlas.disable_kleidiai", "1");
-  const char* profile = std::getenv("KO_ORT_PROFILE");
-  impl.profiling = profile && profile[0] != '\0';
-  if (impl.profiling) impl.sessionOptions.EnableProfiling(profile);
+  const std::optional<std::string> profile = envNonEmpty("KO_ORT_PROFILE");
+  impl.profiling = profile.has_value();
+  if (profile) impl.sessionOptions.EnableProfiling(profile->c_str());
 }
 
 ProviderKind chooseProvider(Renderer::Impl& impl, const Manifest& manifest, const std::string& ep) {

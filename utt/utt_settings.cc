@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "bundle/bundle.h"
-#include "ko/env.h"
+#include "pool/pool.h"
 
 namespace ko::utt {
 namespace {

@@ -1,4 +1,4 @@
-#include "ko/env.h"
+#include "pool/env.h"
 
 #include <charconv>
 #include <cstdlib>
@@ -30,6 +30,22 @@ std::optional<std::string> envText(const char* name) {
 bool envStartsWith(const char* name, char first) {
   const char* value = std::getenv(name);
   return value && value[0] == first;
+}
+
+bool envEquals(const char* name, const char* value) {
+  const char* set = std::getenv(name);
+  return set && std::strcmp(set, value) == 0;
+}
+
+std::optional<std::string> envNonEmpty(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
+}
+
+bool envSwitchedOn(const char* name) {
+  const char* value = std::getenv(name);
+  return value && value[0] != '\0' && value[0] != '0';
 }
 
 }  // namespace ko
