@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "graph/graph.h"
+#include "graph/onnx_read.h"
+#include "graph/onnx_wire.h"
+#include "graph/rebuild.h"
 
 namespace ko {
 namespace {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "graph/graph.h"
+#include "graph/onnx_write.h"
 #include "tests/support/compose_tail_model.h"
 #include "tests/support/cubic_head_model.h"
 #include "tools/authoring/model_writer.h"

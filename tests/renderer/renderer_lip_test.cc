@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "graph/graph.h"
+#include "graph/sha256.h"
 #include "renderer/renderer.h"
 #include "tessera/tessera.h"
 #include "tests/support/failure_text.h"
