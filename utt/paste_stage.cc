@@ -41,20 +41,20 @@ void UttPipeline::recycle(PasteJob& job) {
   spareCrops_.push_back(std::move(job.crop));
 }
 
-bool UttPipeline::enqueueRaw(PasteJob job) {
-  if (settings_.pipelinedPaste) return enqueueOn(pasteQueue_, std::move(job));
+bool UttPipeline::enqueueRaw(PasteJob job, double* waitedMs) {
+  if (settings_.pipelinedPaste) return enqueueOn(pasteQueue_, std::move(job), waitedMs);
   const bool pasted = pasteInto(job);
   const std::lock_guard<std::mutex> lock(mutex_);
   recycle(job);
   return pasted;
 }
 
-bool UttPipeline::enqueueOn(StageQueue& queue, PasteJob job) {
+bool UttPipeline::enqueueOn(StageQueue& queue, PasteJob job, double* waitedMs) {
   const double start = steadyMs();
   std::unique_lock<std::mutex> lock(mutex_);
   while (queue.jobs.size() >= kQueueJobs && !shutdown_ && !stale(job.generation))
     queue.space.wait_for(lock, kPollStep);
-  totals_.renderWaitMs += steadyMs() - start;
+  if (waitedMs) *waitedMs += steadyMs() - start;
   if (shutdown_ || stale(job.generation)) {
     recycle(job);
     return false;

@@ -59,8 +59,8 @@ bool UttPipeline::routesToTeeth() {
 }
 
 bool UttPipeline::enqueue(PasteJob job) {
-  if (!routesToTeeth()) return enqueueRaw(std::move(job));
-  if (settings_.pipelinedPaste) return enqueueOn(teethQueue_, std::move(job));
+  if (!routesToTeeth()) return enqueueRaw(std::move(job), &totals_.renderWaitMs);
+  if (settings_.pipelinedPaste) return enqueueOn(teethQueue_, std::move(job), &totals_.renderWaitMs);
   return tessStage(job);
 }
 
@@ -93,7 +93,7 @@ bool UttPipeline::tessStage(PasteJob& job) {
     return false;
   };
   if (failed || !borrow) return dropJob();
-  if (job.crop.empty()) return tessDrain(*borrow) ? enqueueRaw(std::move(job)) : dropJob();
+  if (job.crop.empty()) return tessDrain(*borrow) ? enqueueRaw(std::move(job), nullptr) : dropJob();
 
   tessera::FrameResult result;
   bool produced = false;
@@ -139,7 +139,7 @@ bool UttPipeline::tessEmitHeld(tessera::StreamBorrow& borrow, tessera::FrameResu
 void UttPipeline::tessPassHeld() {
   tess_.held = false;
   tess_.borrow.reset();
-  enqueueRaw(std::move(tess_.job));
+  enqueueRaw(std::move(tess_.job), nullptr);
   tess_.job = PasteJob();
 }
 

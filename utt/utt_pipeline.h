@@ -173,13 +173,14 @@ class UttPipeline {
   void produceRamp();
   bool produceIdle();
   bool enqueue(PasteJob job);
-  bool enqueueRaw(PasteJob job);
+  // Straight to the paste; a wait for queue space is added to *waitedMs under the main mutex when
+  // given (the render stage's wait), and not counted when the teeth thread is the one waiting.
+  bool enqueueRaw(PasteJob job, double* waitedMs);
   bool pasteInto(PasteJob& job);
   void recordDelivery(const PasteJob& job);
 
   // The teeth stage (teeth_stage.cc): between render and paste, inline or on the teeth thread.
   bool routesToTeeth();
-  bool enqueueTess(PasteJob job);
   void tessLoop();
   bool tessStage(PasteJob& job);
   bool tessEmitHeld(tessera::StreamBorrow& borrow, tessera::FrameResult& result);
@@ -200,7 +201,7 @@ class UttPipeline {
     std::condition_variable space;
     bool stop = false;
   };
-  bool enqueueOn(StageQueue& queue, PasteJob job);
+  bool enqueueOn(StageQueue& queue, PasteJob job, double* waitedMs);
   // The next job of the current generation (stale ones are recycled on the way), or nothing once the
   // stage stops; lock holds mutex_.
   std::optional<PasteJob> nextJob(std::unique_lock<std::mutex>& lock, StageQueue& queue);

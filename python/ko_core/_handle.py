@@ -6,9 +6,9 @@ import weakref
 from ._library import Error
 
 
-def _release(destroy, pointer, keep):
+def _release(destroy, pointer, _keep):
+    # The finalizer holds _keep (what the handle was built on) until this call frees the handle.
     destroy(pointer)
-    del keep  # only now may what the handle depended on go
 
 
 class Handle:

@@ -38,6 +38,7 @@ class TeethMembers(Handle):
         self.stamp = _arrays.copy_out(lib.ko_tessera_members_stamp(pointer), ctypes.c_int32, (12,))
         head_len = lib.ko_tessera_members_head_pt_len(pointer)
         self.head_pt = ctypes.string_at(lib.ko_tessera_members_head_pt(pointer), head_len)
+        self._head = (ctypes.c_uint8 * head_len).from_buffer_copy(self.head_pt)
         self.head_json = text(lib.ko_tessera_members_head_json(pointer))
         self.manifest_json = text(lib.ko_tessera_members_manifest_json(pointer))
 
@@ -52,6 +53,17 @@ class TeethMembers(Handle):
             raise Error(text(err.value))
         return out
 
+    def bank_arguments(self, bank):
+        """The bank and its arrays as the teeth calls take them, in their order: bank, n_donors,
+        cent, c_canon, aperture, stamp, head_pt, head_pt_len, head_json. `bank` None decodes it."""
+        bank = self.bank() if bank is None else bank
+        bank = _arrays.exact(bank, np.uint8, (self.n_donors, self.band_h, self.band_w, 3), "bank")
+        # numpy's ctypes pointers keep their arrays alive, so the temporaries last through the call.
+        cent = np.ascontiguousarray(self.cent)
+        return (_arrays.pointer(bank, ctypes.c_uint8), self.n_donors, _arrays.pointer(cent, ctypes.c_double),
+                _arrays.pointer(self.c_canon, ctypes.c_double), _arrays.pointer(self.aperture, ctypes.c_double),
+                _arrays.pointer(self.stamp, ctypes.c_int32), self._head, len(self.head_pt), self.head_json.encode())
+
     def run(self, crops, masks, shifts=None, bank=None):
         """The offline teeth pass (ko_tessera_run_shift) over crops (uint8 [n, canvas_h, canvas_w, 3])
         and compose masks (uint8 [n, canvas_h, canvas_w]); shifts (int32 [n, 2] of (sy, sx), -10000
@@ -64,18 +76,12 @@ class TeethMembers(Handle):
         masks = _arrays.exact(masks, np.uint8, (n, canvas_h, canvas_w), "masks")
         if shifts is not None:
             shifts = _arrays.exact(shifts, np.int32, (n, 2), "shifts")
-        bank = self.bank() if bank is None else bank
-        bank = _arrays.exact(bank, np.uint8, (self.n_donors, self.band_h, self.band_w, 3), "bank")
-        cent = np.ascontiguousarray(self.cent)
+        arguments = self.bank_arguments(bank)
         windows = np.zeros((n, window_h, window_w, 3), np.uint8)
         skipped = np.zeros(n, np.uint32)
-        head = (ctypes.c_uint8 * len(self.head_pt)).from_buffer_copy(self.head_pt)
         err = _err_buffer()
         failed = lib.ko_tessera_run_shift(
-            _arrays.pointer(bank, ctypes.c_uint8), self.n_donors, _arrays.pointer(cent, ctypes.c_double),
-            _arrays.pointer(self.c_canon, ctypes.c_double), _arrays.pointer(self.aperture, ctypes.c_double),
-            _arrays.pointer(self.stamp, ctypes.c_int32), head, len(self.head_pt), self.head_json.encode(),
-            _arrays.pointer(crops, ctypes.c_uint8), _arrays.pointer(masks, ctypes.c_uint8),
+            *arguments, _arrays.pointer(crops, ctypes.c_uint8), _arrays.pointer(masks, ctypes.c_uint8),
             None if shifts is None else _arrays.pointer(shifts, ctypes.c_int32), n,
             _arrays.pointer(windows, ctypes.c_uint8), _arrays.pointer(skipped, ctypes.c_uint32), err, _ERR_BYTES)
         if failed:

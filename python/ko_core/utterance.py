@@ -133,17 +133,9 @@ class Utterance(Handle):
         library unless given, uint8 [n_donors, band_h, band_w, 3])."""
         if not isinstance(members, TeethMembers):
             raise TypeError(f"members must be TeethMembers, not {type(members).__name__}")
-        bank = members.bank() if bank is None else bank
-        bank = _arrays.exact(bank, np.uint8, (members.n_donors, members.band_h, members.band_w, 3), "bank")
-        cent = np.ascontiguousarray(members.cent)
-        head = (ctypes.c_uint8 * len(members.head_pt)).from_buffer_copy(members.head_pt)
         err = _err_buffer()
-        if lib.ko_utt_tessera_attach(
-                self.ptr, _arrays.pointer(bank, ctypes.c_uint8), members.n_donors,
-                _arrays.pointer(cent, ctypes.c_double), _arrays.pointer(members.c_canon, ctypes.c_double),
-                _arrays.pointer(members.aperture, ctypes.c_double), _arrays.pointer(members.stamp, ctypes.c_int32),
-                head, len(members.head_pt), members.head_json.encode(), members.manifest_json.encode(), err,
-                _ERR_BYTES):
+        if lib.ko_utt_tessera_attach(self.ptr, *members.bank_arguments(bank), members.manifest_json.encode(), err,
+                                     _ERR_BYTES):
             raise Error(text(err.value))
 
     def teeth_stats(self):

@@ -27,6 +27,16 @@ struct PipelineCloser {
 };
 using Pipeline = std::unique_ptr<ko_utt, PipelineCloser>;
 
+struct CarriageCloser {
+  void operator()(ko_tessera_carriage* carriage) const { ko_tessera_carriage_close(carriage); }
+};
+using Carriage = std::unique_ptr<ko_tessera_carriage, CarriageCloser>;
+
+struct MembersCloser {
+  void operator()(ko_tessera_members* members) const { ko_tessera_members_close(members); }
+};
+using Members = std::unique_ptr<ko_tessera_members, MembersCloser>;
+
 // The bundle's directory (a container is unpacked once); nullopt with the library's error set.
 std::optional<std::string> bundleDirectory(const std::string& bundle);
 

@@ -81,7 +81,8 @@ void printCompose(const std::string& bundle) {
 // The four teeth members and whether the borrow would arm: all four loaded and cross-checked, or the
 // library's refusal sentence.
 void printTeeth(const std::string& bundle, const std::string& dir) {
-  ko_tessera_carriage* carriage = ko_tessera_carriage_open(bundle.c_str());
+  const Carriage owned(ko_tessera_carriage_open(bundle.c_str()));
+  ko_tessera_carriage* carriage = owned.get();
   std::printf("teeth\n");
   for (int slot = 0; slot < ko_tessera_slot_count(); ++slot) {
     const char* key = ko_tessera_slot_key(slot);
@@ -92,18 +93,17 @@ void printTeeth(const std::string& bundle, const std::string& dir) {
     std::printf("  %-20s %s%s\n", key, relativeTo(dir, ko_tessera_carriage_path(carriage, key)).c_str(),
                 present ? "" : " (missing)");
   }
-  ko_tessera_carriage_close(carriage);
   char err[2048];
-  ko_tessera_members* members = ko_tessera_members_open(bundle.c_str(), err, sizeof err);
+  const Members members(ko_tessera_members_open(bundle.c_str(), err, sizeof err));
   if (!members) {
     std::printf("borrow     refused: %s\n", err);
     return;
   }
   std::printf("borrow     arms: %d donors, stored patch %dx%d, bank %s %s in %s\n",
-              ko_tessera_members_n_donors(members), ko_tessera_members_band_w(members),
-              ko_tessera_members_band_h(members), ko_tessera_members_bank_codec(members),
-              ko_tessera_members_bank_pix_fmt(members), ko_tessera_members_bank_container(members));
-  ko_tessera_members_close(members);
+              ko_tessera_members_n_donors(members.get()), ko_tessera_members_band_w(members.get()),
+              ko_tessera_members_band_h(members.get()), ko_tessera_members_bank_codec(members.get()),
+              ko_tessera_members_bank_pix_fmt(members.get()),
+              ko_tessera_members_bank_container(members.get()));
 }
 
 // Building the renderer is what makes the library report its backend and rewrites.

@@ -10,16 +10,6 @@
 namespace ko::cli {
 namespace {
 
-struct MembersCloser {
-  void operator()(ko_tessera_members* members) const { ko_tessera_members_close(members); }
-};
-using Members = std::unique_ptr<ko_tessera_members, MembersCloser>;
-
-struct CarriageCloser {
-  void operator()(ko_tessera_carriage* carriage) const { ko_tessera_carriage_close(carriage); }
-};
-using Carriage = std::unique_ptr<ko_tessera_carriage, CarriageCloser>;
-
 bool declaresTeeth(const std::string& dir) {
   const Carriage carriage(ko_tessera_carriage_open(dir.c_str()));
   return carriage && ko_tessera_carriage_declared(carriage.get()) == 1;
