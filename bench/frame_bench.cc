@@ -52,7 +52,7 @@ void BM_RenderAndPasteFrame(benchmark::State& state) {
   ko::Renderer renderer(manifest, identity, "m4b", ko::pool::threads(), "");
   ko::Paste paste(ko::readPasteMask(manifest), manifest.crop,
                   {manifest.amount, manifest.sigma, manifest.ksize});
-  const auto driver = ko::DriverCursor::open(manifest, 2, 11);
+  const auto driver = ko::openBundleDriver(manifest, 2, 11);
   const ko::Drive drive = ko::loadDrive(manifest);
   std::vector<uint8_t> frame(static_cast<size_t>(kW) * kH * 3);
   int t = 0;

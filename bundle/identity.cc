@@ -6,11 +6,10 @@
 #include <limits>
 #include <stdexcept>
 
+#include "bundle/bundle_cursors.h"
 #include "bundle/drive.h"
 #include "bundle/file_io.h"
-#include "bundle/manifest_fields.h"
 #include "bundle/member_names.h"
-#include "driver/driver.h"
 
 namespace ko {
 namespace {
@@ -19,7 +18,6 @@ constexpr const char* kRawPrior = "P.f16";
 constexpr const char* kFsRed = "fs_red.f16";
 constexpr const char* kPooled64 = "pooled64.f16";
 constexpr const char* kPasteTransform = "M.f32";
-constexpr const char* kDefaultPriorMovie = "P_hevc.mov";
 constexpr size_t kPriorBytesPerPixel = 6;  // three half-precision planes
 constexpr size_t kAffineFloats = 6;
 constexpr int32_t kPriorAhead = 2;
@@ -39,16 +37,9 @@ bool memberExists(const std::string& dir, const std::string& name) {
   return stat(resolveMember(dir, name).c_str(), &st) == 0;
 }
 
-std::string manifestText(const Manifest& manifest) {
-  return readText(manifest.dir + "/manifest.json");
-}
-
 // The resolved prior movie when it opens, else empty.
 std::string priorMoviePath(const Manifest& manifest) {
-  std::string name = kDefaultPriorMovie;
-  optStr(manifestText(manifest), "P_hevc", name);
-  if (name.empty()) name = kDefaultPriorMovie;
-  const std::string path = resolveMember(manifest.dir, name);
+  const std::string path = resolveMember(manifest.dir, manifest.priorMovieMember());
   return opensForReading(path) ? path : std::string();
 }
 
@@ -59,11 +50,8 @@ size_t priorRowBytes(int32_t crop) {
 }  // namespace
 
 void ensureIdentityMembers(const Manifest& manifest) {
-  const std::string text = manifestText(manifest);
   const std::string& dir = manifest.dir;
-  std::string rawName = kRawPrior;
-  std::string namedRaw;
-  if (optStr(text, "P_rgb", namedRaw)) rawName = namedRaw;
+  const std::string& rawName = manifest.priorRaw;
   const bool haveRawOrFsRed = memberExists(dir, kRawPrior) || memberExists(dir, kFsRed);
   if (rawName != kRawPrior && memberExists(dir, rawName) && !haveRawOrFsRed) {
     throw std::runtime_error(
@@ -73,8 +61,8 @@ void ensureIdentityMembers(const Manifest& manifest) {
         "off a prior nothing will read.");
   }
   if (haveRawOrFsRed) return;
-  std::string hevcName;
-  if (!optStr(text, "P_hevc", hevcName)) {
+  const std::string& hevcName = manifest.priorMovie;
+  if (hevcName.empty()) {
     throw std::runtime_error("this bundle carries neither " + rawName +
                              " nor fs_red.f16, and its manifest names no P_hevc member to play one from "
                              "\u2014 the renderer has no warp prior and ko::Identity would hand it a null "
@@ -134,8 +122,7 @@ void Identity::walkP(int si) const {
 
 DriverCursor& Identity::prior() const {
   // A failed opening leaves the flag unset, so the next caller tries again.
-  std::call_once(priorOnce_,
-                 [this] { prior_ = DriverCursor::openPrior(manifest_, kPriorAhead, kPriorHistory); });
+  std::call_once(priorOnce_, [this] { prior_ = openBundlePrior(manifest_, kPriorAhead, kPriorHistory); });
   return *prior_;
 }
 

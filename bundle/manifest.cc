@@ -76,10 +76,27 @@ void readFigures(std::string_view text, Manifest& m) {
   if (m.NT < 1 || m.H < 1 || m.W < 1 || m.crop < 1) throw std::runtime_error("manifest: bad dims");
 }
 
+// A member name the manifest may override; an empty name is no name, so the default stays.
+void readMemberName(std::string_view text, std::string_view key, std::string& name) {
+  std::string named;
+  if (optStr(text, key, named)) name = named;
+}
+
+void readMemberNames(std::string_view text, Manifest& m) {
+  readMemberName(text, "target_frames", m.driverFrames);
+  readMemberName(text, "target_frames_mp4", m.driverMovie);
+  readMemberName(text, "P_rgb", m.priorRaw);
+  readMemberName(text, "P_hevc", m.priorMovie);
+}
+
 }  // namespace
 
 std::string Manifest::modelPath(const std::string& key) const {
   return resolveMember(dir, "model_" + key + ".onnx");
+}
+
+std::string Manifest::priorMovieMember() const {
+  return priorMovie.empty() ? "P_hevc.mov" : priorMovie;
 }
 
 Manifest loadManifest(const std::string& bundlePath) {
@@ -92,6 +109,7 @@ Manifest loadManifest(const std::string& bundlePath) {
   m.agent = strField(text, "agent");
   readFigures(text, m);
   readPasteStamp(text, m);
+  readMemberNames(text, m);
   const std::string lipPath = resolveMember(m.dir, "lip_template.v1.json");
   if (opensForReading(lipPath)) m.lipTemplate = readFile(lipPath);
   return m;

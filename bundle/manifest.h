@@ -20,10 +20,17 @@ struct Manifest {
   int32_t ksize = 13;       // paste unsharp kernel size
   int32_t frames = 0;       // rows of the idle-loop tables
   std::string lipTemplate;  // text of "lip_template.v1.json", empty when the bundle has none
+  // Member names as the manifest gives them; a missing or empty key keeps the default.
+  std::string driverFrames = "target_frames";     // the driver's JPEG directory ("target_frames")
+  std::string driverMovie = "target_frames.mp4";  // the driver movie ("target_frames_mp4")
+  std::string priorRaw = "P.f16";                 // the raw warp prior ("P_rgb")
+  std::string priorMovie;                         // the warp prior movie ("P_hevc"), empty when unnamed
 
   // Path of the network member "model_<key>.onnx" (aliases and the IMX unwrap apply). Does not
   // check that the file exists.
   std::string modelPath(const std::string& key) const;
+  // The prior movie's member name: the one the manifest names, else "P_hevc.mov".
+  std::string priorMovieMember() const;
 };
 
 // Resolves the bundle (unpacking a container once), reads and validates manifest.json, reads the

@@ -20,7 +20,25 @@
 
 namespace ko {
 
-struct Manifest;
+// The driver video of a bundle: its JPEG directory and its movie, each by the name the log lines
+// use and by path, and the frames and canvas they must deliver.
+struct DriverVideo {
+  std::string framesName;
+  std::string framesPath;
+  std::string movieName;
+  std::string moviePath;
+  int32_t frames = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+// A warp prior movie: square frames of side `crop`.
+struct PriorMovie {
+  std::string name;
+  std::string path;
+  int32_t frames = 0;
+  int32_t crop = 0;
+};
 
 class DriverCursor {
  public:
@@ -31,10 +49,9 @@ class DriverCursor {
   DriverCursor& operator=(const DriverCursor&) = delete;
 
   static std::unique_ptr<DriverCursor> over(std::unique_ptr<driver::Source> src, int32_t ahead, int32_t hist);
-  // The bundle's driver video: a populated JPEG directory or the movie member (see the log lines).
-  static std::unique_ptr<DriverCursor> open(const Manifest& manifest, int32_t ahead, int32_t hist);
-  // The bundle's warp prior movie ("P_hevc", default "P_hevc.mov").
-  static std::unique_ptr<DriverCursor> openPrior(const Manifest& manifest, int32_t ahead, int32_t hist);
+  // A populated JPEG directory (its last frame is there), else the movie (see the log lines).
+  static std::unique_ptr<DriverCursor> open(const DriverVideo& video, int32_t ahead, int32_t hist);
+  static std::unique_ptr<DriverCursor> openPrior(const PriorMovie& movie, int32_t ahead, int32_t hist);
 
   // The next plain pull yields `frame`; throws outside [0, NT).
   void seek(int32_t frame);

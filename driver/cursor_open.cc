@@ -1,13 +1,11 @@
-// Opening the bundle's driver video and its movie-backed warp prior as cursors.
+// Opening a driver video and a movie-backed warp prior as cursors.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
-#include "bundle/bundle.h"
 #include "driver/cursor.h"
 #include "driver/jpg_frame_path.h"
 #include "pool/pool.h"
@@ -20,67 +18,51 @@ bool exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-// The manifest's text, or nothing when it cannot be read: the member names fall back to defaults.
-std::string manifestText(const Manifest& manifest) {
-  try {
-    return readText(manifest.dir + "/manifest.json");
-  } catch (const std::exception&) {
-    return {};
-  }
-}
-
 }  // namespace
 
-std::unique_ptr<DriverCursor> DriverCursor::open(const Manifest& manifest, int32_t ahead, int32_t hist) {
-  std::string dirName = "target_frames", movieName = "target_frames.mp4";
-  const std::string text = manifestText(manifest);
-  optStr(text, "target_frames", dirName);
-  optStr(text, "target_frames_mp4", movieName);
-  const std::string dirPath = manifest.dir + "/" + dirName;
+std::unique_ptr<DriverCursor> DriverCursor::open(const DriverVideo& video, int32_t ahead, int32_t hist) {
+  const char* dirName = video.framesName.c_str();
+  const char* movieName = video.movieName.c_str();
   // A directory counts only when its last frame is there: a partly extracted one is no driver.
-  const bool populated = manifest.NT > 0 && exists(driver::jpgFramePath(dirPath, manifest.NT - 1));
-  const std::string moviePath = resolveMember(manifest.dir, movieName);
-  const bool preferMovie = envEquals("KO_DRIVER_PREFER_MP4", "1") && exists(moviePath);
+  const bool populated = video.frames > 0 && exists(driver::jpgFramePath(video.framesPath, video.frames - 1));
+  const bool preferMovie = envEquals("KO_DRIVER_PREFER_MP4", "1") && exists(video.moviePath);
   if (preferMovie && populated) {
     std::fprintf(
         stderr,
         "[ko-driver] KO_DRIVER_PREFER_MP4=1 — %s/ is populated and NOT used; %s is the member this consumer "
         "reads\n",
-        dirName.c_str(), movieName.c_str());
+        dirName, movieName);
   }
   if (!preferMovie && populated) {
-    std::fprintf(stderr, "[ko-driver] %s/ (raw jpg, %d frames) — read one frame per pull\n", dirName.c_str(),
-                 manifest.NT);
-    return over(driver::openJpgDir(dirPath, manifest.NT, manifest.W, manifest.H), ahead, hist);
+    std::fprintf(stderr, "[ko-driver] %s/ (raw jpg, %d frames) — read one frame per pull\n", dirName,
+                 video.frames);
+    return over(driver::openJpgDir(video.framesPath, video.frames, video.width, video.height), ahead, hist);
   }
-  if (exists(moviePath)) {
-    auto source = driver::openMp4(moviePath, manifest.NT, manifest.W, manifest.H);
+  if (exists(video.moviePath)) {
+    auto source = driver::openMp4(video.moviePath, video.frames, video.width, video.height);
     std::fprintf(
         stderr,
         "[ko-driver] %s decoded IN PLACE (%s, %d frames %dx%d, look-ahead %d, history %d) — no frame of the "
         "driver is expanded ahead of the paste\n",
-        movieName.c_str(), source->name().c_str(), manifest.NT, manifest.W, manifest.H, std::max(1, ahead),
+        movieName, source->name().c_str(), video.frames, video.width, video.height, std::max(1, ahead),
         std::max(0, hist));
     return over(std::move(source), ahead, hist);
   }
-  throw std::runtime_error("this bundle carries neither a populated " + dirName + "/ nor " + movieName +
-                           " (" + moviePath +
+  throw std::runtime_error("this bundle carries neither a populated " + video.framesName + "/ nor " +
+                           video.movieName + " (" + video.moviePath +
                            ") — there is no driver video to play. REFUSING to create a session.");
 }
 
-std::unique_ptr<DriverCursor> DriverCursor::openPrior(const Manifest& manifest, int32_t ahead, int32_t hist) {
-  std::string movieName = "P_hevc.mov";
-  optStr(manifestText(manifest), "P_hevc", movieName);
-  const std::string path = resolveMember(manifest.dir, movieName);
-  if (!exists(path)) {
-    throw std::runtime_error("this bundle carries neither a raw P.f16 nor " + movieName + " (" + path +
+std::unique_ptr<DriverCursor> DriverCursor::openPrior(const PriorMovie& movie, int32_t ahead, int32_t hist) {
+  if (!exists(movie.path)) {
+    throw std::runtime_error("this bundle carries neither a raw P.f16 nor " + movie.name + " (" + movie.path +
                              ") — there is no warp prior to play. REFUSING to create a session.");
   }
-  auto source = driver::openPriorHevc(path, manifest.NT, manifest.crop);
+  auto source = driver::openPriorHevc(movie.path, movie.frames, movie.crop);
   std::fprintf(stderr,
                "Quandrel: identity source ready — %d frames %dx%d, played straight from %s (%s); nothing is "
                "unpacked to disk\n",
-               manifest.NT, manifest.crop, manifest.crop, movieName.c_str(), source->name().c_str());
+               movie.frames, movie.crop, movie.crop, movie.name.c_str(), source->name().c_str());
   return over(std::move(source), ahead, hist);
 }
 

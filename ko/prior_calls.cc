@@ -26,8 +26,7 @@ KO_API ko_prior* ko_prior_open(const char* bundle_dir, int ahead, int hist) {
   return ko::guardedCall(ErrorFamily::Session, "ko_prior_open", static_cast<ko_prior*>(nullptr), [&] {
     auto prior = std::make_unique<ko_prior>();
     prior->manifest = ko::loadManifest(bundle_dir);
-    prior->cursor =
-        ko::DriverCursor::openPrior(prior->manifest, ahead >= 1 ? ahead : 2, hist >= 0 ? hist : 0);
+    prior->cursor = ko::openBundlePrior(prior->manifest, ahead >= 1 ? ahead : 2, hist >= 0 ? hist : 0);
     prior->backend = prior->cursor->name();
     return prior.release();
   });

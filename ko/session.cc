@@ -32,7 +32,7 @@ std::unique_ptr<ko_ctx> openSession(const std::string& bundle, const std::string
   ctx->modelKey = modelKey;
   const Unsharp unsharp{ctx->manifest.amount, ctx->manifest.sigma, ctx->manifest.ksize};
   ctx->paste = std::make_unique<Paste>(readPasteMask(ctx->manifest), ctx->manifest.crop, unsharp);
-  ctx->driver = DriverCursor::open(ctx->manifest, 2, 11);
+  ctx->driver = openBundleDriver(ctx->manifest, 2, 11);
   ctx->frame.assign(static_cast<size_t>(ctx->manifest.W) * static_cast<size_t>(ctx->manifest.H) * 3, 0);
   return ctx;
 }

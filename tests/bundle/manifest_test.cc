@@ -47,6 +47,28 @@ TEST_F(ManifestLoad, ReadsEveryFigure) {
   EXPECT_EQ(m.lipTemplate, "");
 }
 
+// Each member name is overridden by a non-empty string only; anything else keeps the default.
+TEST_F(ManifestLoad, ReadsTheDriverAndPriorMemberNames) {
+  const Manifest unnamed = loadManifest(write(BundleBuilder()));
+  EXPECT_EQ(unnamed.driverFrames, "target_frames");
+  EXPECT_EQ(unnamed.driverMovie, "target_frames.mp4");
+  EXPECT_EQ(unnamed.priorRaw, "P.f16");
+  EXPECT_EQ(unnamed.priorMovie, "");
+  EXPECT_EQ(unnamed.priorMovieMember(), "P_hevc.mov");
+  const Manifest named = loadManifest(write(BundleBuilder()
+                                                .set("target_frames", "\"frames\"")
+                                                .set("target_frames_mp4", "\"drive.mp4\"")
+                                                .set("P_rgb", "\"\"")
+                                                .set("P_hevc", "\"prior.mov\"")));
+  EXPECT_EQ(named.driverFrames, "frames");
+  EXPECT_EQ(named.driverMovie, "drive.mp4");
+  EXPECT_EQ(named.priorRaw, "P.f16");
+  EXPECT_EQ(named.priorMovieMember(), "prior.mov");
+  const Manifest blank = loadManifest(write(BundleBuilder().set("P_hevc", "\"\"").set("target_frames", "3")));
+  EXPECT_EQ(blank.priorMovie, "");
+  EXPECT_EQ(blank.driverFrames, "target_frames");
+}
+
 TEST_F(ManifestLoad, AcceptsLegacyKeyNames) {
   const Manifest m = loadManifest(write(BundleBuilder()
                                             .erase("NT")

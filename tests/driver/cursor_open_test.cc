@@ -23,7 +23,7 @@ class DriverOpen : public ::testing::Test {
   // Opens the driver and returns what it printed.
   std::string openCapturing(const Manifest& manifest) {
     testing::internal::CaptureStderr();
-    cursor_ = DriverCursor::open(manifest, 2, 11);
+    cursor_ = openBundleDriver(manifest, 2, 11);
     return testing::internal::GetCapturedStderr();
   }
 
@@ -59,7 +59,7 @@ TEST_F(DriverOpen, OpensThePackedBundleOfAContainer) {
   const IdentityBuilder identity(IdentityRecipe{.driverFrames = false, .driverMovie = true});
   identity.writeContainer(tmp_ / "alice.imx");
   testing::internal::CaptureStderr();
-  cursor_ = DriverCursor::open(loadManifest(tmp_ / "alice.imx"), 2, 11);
+  cursor_ = openBundleDriver(loadManifest(tmp_ / "alice.imx"), 2, 11);
   testing::internal::GetCapturedStderr();
   std::vector<uint8_t> frame(cursor_->frameBytes());
   ASSERT_EQ(cursor_->pull(frame.data()), 0);
@@ -79,14 +79,14 @@ TEST_F(DriverOpen, PreferringTheMovieSaysTheDirectoryIsNotUsed) {
 
 TEST_F(DriverOpen, RefusesABundleWithoutADriver) {
   const Manifest manifest = write(IdentityBuilder(IdentityRecipe{.driverFrames = false}));
-  EXPECT_EQ(test::failureText([&] { DriverCursor::open(manifest, 2, 11); }),
+  EXPECT_EQ(test::failureText([&] { openBundleDriver(manifest, 2, 11); }),
             "this bundle carries neither a populated target_frames/ nor target_frames.mp4 (" + dir_ +
                 "/target_frames.mp4) — there is no driver video to play. REFUSING to create a session.");
 }
 
 TEST_F(DriverOpen, RefusesABundleWithoutAPriorMovie) {
   const Manifest manifest = write(IdentityBuilder().set("P_hevc", "\"prior.mov\""));
-  EXPECT_EQ(test::failureText([&] { DriverCursor::openPrior(manifest, 2, 11); }),
+  EXPECT_EQ(test::failureText([&] { openBundlePrior(manifest, 2, 11); }),
             "this bundle carries neither a raw P.f16 nor prior.mov (" + dir_ +
                 "/prior.mov) — there is no warp prior to play. REFUSING to create a session.");
 }
@@ -94,7 +94,7 @@ TEST_F(DriverOpen, RefusesABundleWithoutAPriorMovie) {
 TEST_F(DriverOpen, AnnouncesThePriorMovie) {
   const Manifest manifest = write(IdentityBuilder(IdentityRecipe{.prior = test::PriorMember::Movie}));
   testing::internal::CaptureStderr();
-  const auto prior = DriverCursor::openPrior(manifest, 2, 11);
+  const auto prior = openBundlePrior(manifest, 2, 11);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Quandrel: identity source ready — 4 frames 32x32, played straight from P_hevc.mov (" +
                 prior->name() + "); nothing is unpacked to disk\n");

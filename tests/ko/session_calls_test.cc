@@ -87,7 +87,7 @@ TEST_F(SessionCalls, PasteCropIsTheDriverFrameWithTheCropCompositedUnderM) {
   const std::string mask = written_.payload("mask_512.u8");
   Paste paste(std::vector<uint8_t>(mask.begin(), mask.end()), manifest.crop,
               Unsharp{manifest.amount, manifest.sigma, manifest.ksize});
-  const auto cursor = DriverCursor::open(manifest, 2, 11);
+  const auto cursor = openBundleDriver(manifest, 2, 11);
   for (int si : {2, 0, 3}) {
     std::vector<uint8_t> expected(frameBytes);
     cursor->pullAt(si, expected.data());
