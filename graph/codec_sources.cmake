@@ -2,6 +2,7 @@
 # compiles these files alone.
 set(KO_GRAPH_CODEC_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/cubic_taps.cc
+  ${CMAKE_CURRENT_LIST_DIR}/graph_index.cc
   ${CMAKE_CURRENT_LIST_DIR}/gridsample_rewrite.cc
   ${CMAKE_CURRENT_LIST_DIR}/head_cubic_resize.cc
   ${CMAKE_CURRENT_LIST_DIR}/lip_bind.cc

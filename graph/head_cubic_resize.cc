@@ -5,10 +5,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "graph/cubic_taps.h"
+#include "graph/graph_index.h"
 #include "graph/node_retype.h"
 #include "graph/onnx_attribute.h"
 #include "graph/onnx_read.h"
@@ -25,59 +24,6 @@ constexpr int64_t kWindow = 5;
 constexpr int64_t kPhases = 4;  // two rows by two columns of output per source sample
 constexpr size_t kGraphGrowth = 1024;
 
-// What the rewrite needs to know of the graph, read in one pass; views into the model's bytes.
-class GraphSurvey {
- public:
-  explicit GraphSurvey(GsSlice model) {
-    gsForEachGraph(model, [this](GsSlice graph) { add(graph); });
-  }
-
-  const std::vector<GsNodeView>& nodes() const { return nodes_; }
-
-  // The TensorProto of the one initializer called `name`; empty when there is none, or several.
-  GsSlice soleInitializer(std::string_view name) const {
-    const auto found = initializers_.find(name);
-    return found != initializers_.end() && found->second.size() == 1 ? found->second.front() : GsSlice{};
-  }
-
-  // A graph input may override the initializer of its name, which then is no constant.
-  bool isGraphInput(std::string_view name) const { return graphInputs_.contains(name); }
-
-  // Whether any node, initializer, input, output or value_info of the graph uses the name.
-  bool mentions(std::string_view name) const { return names_.contains(name); }
-
- private:
-  void add(GsSlice graph) {
-    GsReader reader(graph);
-    GsField field;
-    while (reader.next(field)) {
-      if (gsIsMessage(field, onnx::kGraphNode)) addNode(field.payload);
-      if (gsIsMessage(field, onnx::kGraphInitializer)) {
-        const std::string_view name = gsLastText(field.payload, onnx::kTensorName);
-        initializers_[name].push_back(field.payload);
-        names_.insert(name);
-      }
-      if (gsIsMessage(field, onnx::kGraphInput) || gsIsMessage(field, onnx::kGraphOutput) ||
-          gsIsMessage(field, onnx::kGraphValueInfo)) {
-        const std::string_view name = gsLastText(field.payload, onnx::kValueInfoName);
-        if (field.number == onnx::kGraphInput) graphInputs_.insert(name);
-        names_.insert(name);
-      }
-    }
-  }
-
-  void addNode(GsSlice payload) {
-    nodes_.push_back(gsViewNode(payload));
-    for (std::string_view name : nodes_.back().inputs) names_.insert(name);
-    for (std::string_view name : nodes_.back().outputs) names_.insert(name);
-  }
-
-  std::vector<GsNodeView> nodes_;
-  std::unordered_map<std::string_view, std::vector<GsSlice>> initializers_;
-  std::unordered_set<std::string_view> graphInputs_;
-  std::unordered_set<std::string_view> names_;
-};
-
 bool attributesQualify(const HcAttrs& attrs) {
   return !attrs.unclear && attrs.mode == "cubic" && attrs.coordinateTransformationMode == "half_pixel" &&
          !attrs.hasAxes && !attrs.excludeOutside && !attrs.antialias &&
@@ -89,14 +35,14 @@ bool scalesDouble(GsSlice tensor) {
   return hcTensorFloats(tensor, scales) && scales == std::vector<float>{1, 1, 2, 2};
 }
 
-bool qualifies(const GsNodeView& node, const GraphSurvey& graph) {
+bool qualifies(const GsNodeView& node, const GsGraphIndex& graph) {
   if (node.opType != "Resize" || !node.domain.empty()) return false;
   if (node.inputs.size() != 3 || !node.inputs[1].empty() || node.outputs.size() != 1) return false;
   return attributesQualify(hcReadAttrs(node.payload)) && scalesDouble(graph.soleInitializer(node.inputs[2]));
 }
 
 // The scales must stay 1, 1, 2, 2 whatever is fed, and be the one-dimensional list Resize reads.
-bool scalesConstant(std::string_view name, const GraphSurvey& graph) {
+bool scalesConstant(std::string_view name, const GsGraphIndex& graph) {
   std::vector<int64_t> dims;
   hcTensorDims(graph.soleInitializer(name), dims);
   return !graph.isGraphInput(name) && dims == std::vector<int64_t>{4};
@@ -143,7 +89,7 @@ bool isDefaultDomain(std::string_view domain) {
 
 // The channel count of the Conv's input, C = group × the weight's second dimension. The weight must be
 // float: the chain's own weight is, and Conv takes one element type for both.
-std::optional<int64_t> convChannels(const Consumer& consumer, const GraphSurvey& graph) {
+std::optional<int64_t> convChannels(const Consumer& consumer, const GsGraphIndex& graph) {
   const GsNodeView& conv = *consumer.node;
   if (conv.opType != "Conv" || !isDefaultDomain(conv.domain) || conv.inputs.size() < 2) return std::nullopt;
   if (consumer.position != 0) return std::nullopt;
@@ -184,7 +130,7 @@ struct Plan {
   ChainNames names;
 };
 
-std::optional<Plan> planFor(const GraphSurvey& graph, size_t position) {
+std::optional<Plan> planFor(const GsGraphIndex& graph, size_t position) {
   const GsNodeView& resize = graph.nodes()[position];
   if (resize.inputs[0].empty() || resize.outputs[0].empty()) return std::nullopt;
   if (!scalesConstant(resize.inputs[2], graph)) return std::nullopt;
@@ -311,7 +257,7 @@ std::vector<uint8_t> rewrittenModel(GsSlice model, const Plan& plan) {
 
 size_t rewriteHeadCubicResize(std::vector<uint8_t>& model) {
   const GsSlice original = gsSliceOf(model);
-  const GraphSurvey graph(original);
+  const GsGraphIndex graph = GsGraphIndex::ofModel(original);
   size_t qualifying = 0;
   size_t position = 0;
   for (size_t index = 0; index < graph.nodes().size(); ++index) {

@@ -4,9 +4,8 @@
 #include <limits>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
+#include "graph/graph_index.h"
 #include "graph/node_retype.h"
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
@@ -27,73 +26,24 @@ bool usableDim(int64_t dim) {
   return dim > 0 && dim <= std::numeric_limits<int32_t>::max();
 }
 
-// The graph as the tail search reads it: nodes in order, what produces each value, and the
-// initializers' tensors.
-class GraphIndex {
- public:
-  explicit GraphIndex(GsSlice graph) {
-    gsReadGraph(graph, nodes_, initializerNames_, inputNames_);
-    for (size_t index = 0; index < nodes_.size(); ++index) {
-      for (const std::string& output : nodes_[index].outputs) {
-        if (!output.empty()) producers_.emplace(output, index);
-      }
-    }
-    GsReader reader(graph);
-    GsField field;
-    while (reader.next(field)) {
-      if (gsIsMessage(field, onnx::kGraphInitializer))
-        initializers_.emplace(gsFirstStr(field.payload, onnx::kTensorName), field.payload);
-    }
-  }
-
-  const GsNodeInfo& node(size_t index) const { return nodes_[index]; }
-  size_t size() const { return nodes_.size(); }
-  bool hasInput(const std::string& name) const { return inputNames_.contains(name); }
-
-  std::optional<size_t> producerOf(const std::string& name) const {
-    const auto found = producers_.find(name);
-    if (found == producers_.end()) return std::nullopt;
-    return found->second;
-  }
-
-  // The producer of `name` when it is a node of `opType`.
-  std::optional<size_t> producerOf(const std::string& name, std::string_view opType) const {
-    const std::optional<size_t> producer = producerOf(name);
-    if (!producer || nodes_[*producer].opType != opType) return std::nullopt;
-    return producer;
-  }
-
-  GsSlice initializer(const std::string& name) const {
-    const auto found = initializers_.find(name);
-    return found == initializers_.end() ? GsSlice{} : found->second;
-  }
-
- private:
-  std::vector<GsNodeInfo> nodes_;
-  std::unordered_set<std::string> initializerNames_;
-  std::unordered_set<std::string> inputNames_;
-  std::unordered_map<std::string, size_t> producers_;
-  std::unordered_map<std::string, GsSlice> initializers_;
-};
-
 bool holdsOnlyOne(GsSlice tensor) {
   std::vector<float> values;
   return hcTensorFloats(tensor, values) && values.size() == 1 && values[0] == 1.0f;
 }
 
-bool isConstantOne(const GraphIndex& graph, const std::string& name) {
-  if (holdsOnlyOne(graph.initializer(name))) return true;
+bool isConstantOne(const GsGraphIndex& graph, std::string_view name) {
+  if (holdsOnlyOne(graph.soleInitializer(name))) return true;
   const std::optional<size_t> constant = graph.producerOf(name, "Constant");
-  return constant && holdsOnlyOne(hcConstValue(hcPayload(graph.node(*constant).raw)));
+  return constant && holdsOnlyOne(hcConstValue(graph.node(*constant).payload));
 }
 
 // The node the search starts from: the first output's producer, behind at most a few pass-through
 // steps.
-std::optional<size_t> tailEnd(const GraphIndex& graph, GsSlice graphBytes) {
+std::optional<size_t> tailEnd(const GsGraphIndex& graph, GsSlice graphBytes) {
   const std::string output = gsFirstStr(gsFirstMsg(graphBytes, onnx::kGraphOutput), onnx::kValueInfoName);
   std::optional<size_t> node = graph.producerOf(output);
   for (size_t step = 0; node && step < kMaxPassThroughSteps; ++step) {
-    const GsNodeInfo& current = graph.node(*node);
+    const GsNodeView& current = graph.node(*node);
     if (current.opType != "Identity" && current.opType != "Cast") break;
     node = current.inputs.empty() ? std::nullopt : graph.producerOf(current.inputs.front());
   }
@@ -101,20 +51,20 @@ std::optional<size_t> tailEnd(const GraphIndex& graph, GsSlice graphBytes) {
 }
 
 // The Add nodes near the end, depth first over producers, in visiting order.
-std::vector<size_t> addsNear(const GraphIndex& graph, size_t start) {
+std::vector<size_t> addsNear(const GsGraphIndex& graph, size_t start) {
   std::vector<size_t> adds;
   std::vector<size_t> stack{start};
-  std::vector<uint8_t> seen(graph.size(), 0);
+  std::vector<uint8_t> seen(graph.nodes().size(), 0);
   size_t visited = 0;
   while (!stack.empty()) {
     const size_t index = stack.back();
     stack.pop_back();
     if (seen[index] != 0) continue;
     seen[index] = 1;
-    const GsNodeInfo& node = graph.node(index);
+    const GsNodeView& node = graph.node(index);
     if (node.opType == "Add") adds.push_back(index);
     if (++visited >= kMaxVisited) continue;
-    for (const std::string& input : node.inputs) {
+    for (std::string_view input : node.inputs) {
       if (const std::optional<size_t> producer = graph.producerOf(input)) stack.push_back(*producer);
     }
   }
@@ -122,53 +72,53 @@ std::vector<size_t> addsNear(const GraphIndex& graph, size_t start) {
 }
 
 // The alpha when `operand` is Sub(1, alpha) with alpha produced by a Clip.
-std::optional<std::string> alphaOfInverse(const GraphIndex& graph, const std::string& operand) {
+std::optional<std::string_view> alphaOfInverse(const GsGraphIndex& graph, std::string_view operand) {
   const std::optional<size_t> sub = graph.producerOf(operand, "Sub");
   if (!sub) return std::nullopt;
-  const std::vector<std::string>& inputs = graph.node(*sub).inputs;
+  const std::vector<std::string_view>& inputs = graph.node(*sub).inputs;
   if (inputs.size() != 2 || !isConstantOne(graph, inputs[0]) || !graph.producerOf(inputs[1], "Clip"))
     return std::nullopt;
   return inputs[1];
 }
 
-bool readsAlphaWithOneOther(const GsNodeInfo& mul, const std::string& alpha) {
+bool readsAlphaWithOneOther(const GsNodeView& mul, std::string_view alpha) {
   return std::count_if(mul.inputs.begin(), mul.inputs.end(),
-                       [&alpha](const std::string& input) { return input != alpha; }) == 1;
+                       [alpha](std::string_view input) { return input != alpha; }) == 1;
 }
 
 // The alpha the Add blends with, when it is the compose tail in either operand order.
-std::optional<std::string> alphaOfBlend(const GraphIndex& graph, const GsNodeInfo& add) {
+std::optional<std::string_view> alphaOfBlend(const GsGraphIndex& graph, const GsNodeView& add) {
   if (add.inputs.size() != 2) return std::nullopt;
   const std::optional<size_t> first = graph.producerOf(add.inputs[0], "Mul");
   const std::optional<size_t> second = graph.producerOf(add.inputs[1], "Mul");
   if (!first || !second) return std::nullopt;
   const size_t muls[2] = {*first, *second};
   for (size_t side = 0; side < 2; ++side) {
-    const GsNodeInfo& mul = graph.node(muls[side]);
+    const GsNodeView& mul = graph.node(muls[side]);
     if (mul.inputs.size() != 2) continue;
-    for (const std::string& operand : mul.inputs) {
-      const std::optional<std::string> alpha = alphaOfInverse(graph, operand);
+    for (std::string_view operand : mul.inputs) {
+      const std::optional<std::string_view> alpha = alphaOfInverse(graph, operand);
       if (alpha && readsAlphaWithOneOther(graph.node(muls[1 - side]), *alpha)) return alpha;
     }
   }
   return std::nullopt;
 }
 
-std::optional<std::string> composeAlphaName(const GraphIndex& graph, GsSlice graphBytes) {
+std::optional<std::string_view> composeAlphaName(const GsGraphIndex& graph, GsSlice graphBytes) {
   const std::optional<size_t> end = tailEnd(graph, graphBytes);
   if (!end) return std::nullopt;
   for (size_t add : addsNear(graph, *end)) {
-    if (std::optional<std::string> alpha = alphaOfBlend(graph, graph.node(add))) return alpha;
+    if (std::optional<std::string_view> alpha = alphaOfBlend(graph, graph.node(add))) return alpha;
   }
   return std::nullopt;
 }
 
 // The square canvas: off the alpha producer's initializers, else off the warp prior "P_rgb".
-int64_t canvasSide(const GraphIndex& graph, GsSlice graphBytes, size_t producer) {
+int64_t canvasSide(const GsGraphIndex& graph, GsSlice graphBytes, size_t producer) {
   int64_t side = 0;
   std::vector<int64_t> dims;
-  for (const std::string& input : graph.node(producer).inputs) {
-    const GsSlice tensor = graph.initializer(input);
+  for (std::string_view input : graph.node(producer).inputs) {
+    const GsSlice tensor = graph.soleInitializer(input);
     if (tensor.empty()) continue;
     hcTensorDims(tensor, dims);
     if (dims.size() >= 2 && dims[dims.size() - 1] == dims[dims.size() - 2]) side = dims.back();
@@ -213,24 +163,20 @@ std::vector<uint8_t> boundModel(GsSlice model, const ComposeAlpha& alpha) {
   });
 }
 
-bool isLipMin(const GsNodeInfo& node) {
-  return node.opType == "Min" && node.outputs == std::vector<std::string>{kLipShrunkName};
+bool isLipMin(const GsNodeView& node) {
+  return node.opType == "Min" && node.outputs.size() == 1 && node.outputs[0] == kLipShrunkName;
 }
 
-std::string orderFault(const std::vector<GsNodeInfo>& nodes,
-                       const std::unordered_set<std::string>& initializers,
-                       const std::unordered_set<std::string>& inputs) {
-  std::unordered_map<std::string, size_t> producedAt;
+std::string orderFault(const GsGraphIndex& graph) {
+  const std::vector<GsNodeView>& nodes = graph.nodes();
   for (size_t index = 0; index < nodes.size(); ++index) {
-    for (const std::string& output : nodes[index].outputs) producedAt.emplace(output, index);
-  }
-  for (size_t index = 0; index < nodes.size(); ++index) {
-    for (const std::string& value : nodes[index].inputs) {
-      if (value.empty() || initializers.contains(value) || inputs.contains(value)) continue;
-      const auto producer = producedAt.find(value);
-      if (producer != producedAt.end() && producer->second >= index) {
-        return "self-check: node " + std::to_string(index) + " reads '" + value + "' produced at " +
-               std::to_string(producer->second) + " — the rewritten graph is not topologically ordered";
+    for (std::string_view value : nodes[index].inputs) {
+      if (value.empty() || graph.isInitializer(value) || graph.isGraphInput(value)) continue;
+      const std::optional<size_t> producer = graph.producerOf(value);
+      if (producer && *producer >= index) {
+        return "self-check: node " + std::to_string(index) + " reads '" + std::string(value) +
+               "' produced at " + std::to_string(*producer) +
+               " — the rewritten graph is not topologically ordered";
       }
     }
   }
@@ -239,17 +185,15 @@ std::string orderFault(const std::vector<GsNodeInfo>& nodes,
 
 // The rebuilt graph, read back as ONNX Runtime will read it.
 std::string selfCheckFault(GsSlice model, const std::string& alpha) {
-  const GsSlice graph = gsGraphOf(model);
-  std::vector<GsNodeInfo> nodes;
-  std::unordered_set<std::string> initializers;
-  std::unordered_set<std::string> inputs;
-  gsReadGraph(graph, nodes, initializers, inputs);
+  const GsSlice graphBytes = gsGraphOf(model);
+  const GsGraphIndex graph = GsGraphIndex::ofGraph(graphBytes);
+  const std::vector<GsNodeView>& nodes = graph.nodes();
   if (std::none_of(nodes.begin(), nodes.end(), isLipMin))
     return "self-check: the Min node did not survive the rebuild";
   int64_t first = 0, last = 0, rank = 0;
-  ldInputDims(graph, kLipInputName, first, last, rank);
+  ldInputDims(graphBytes, kLipInputName, first, last, rank);
   if (rank != 4) return "self-check: the input did not survive the rebuild";
-  const auto stillReadsAlpha = [&alpha](const GsNodeInfo& node) {
+  const auto stillReadsAlpha = [&alpha](const GsNodeView& node) {
     return !isLipMin(node) && std::find(node.inputs.begin(), node.inputs.end(), alpha) != node.inputs.end();
   };
   const auto left = std::count_if(nodes.begin(), nodes.end(), stillReadsAlpha);
@@ -259,7 +203,7 @@ std::string selfCheckFault(GsSlice model, const std::string& alpha) {
            "attached "
            "and ignored";
   }
-  return orderFault(nodes, initializers, inputs);
+  return orderFault(graph);
 }
 
 }  // namespace
@@ -270,19 +214,19 @@ bool findComposeAlpha(GsSlice model, ComposeAlpha& alpha, std::string& reason) {
     reason = "no graph";
     return false;
   }
-  const GraphIndex graph(graphBytes);
-  if (graph.hasInput(kLipInputName)) {
+  const GsGraphIndex graph = GsGraphIndex::ofGraph(graphBytes);
+  if (graph.isGraphInput(kLipInputName)) {
     reason = std::string("the graph already carries an input named ") + kLipInputName;
     return false;
   }
-  const std::optional<std::string> name = composeAlphaName(graph, graphBytes);
+  const std::optional<std::string_view> name = composeAlphaName(graph, graphBytes);
   if (!name) {
     reason = "the graph does not carry the unified compose tail";
     return false;
   }
   const std::optional<size_t> producer = graph.producerOf(*name);
   if (!producer) {
-    reason = "the compose alpha '" + *name + "' has no producer node";
+    reason = "the compose alpha '" + std::string(*name) + "' has no producer node";
     return false;
   }
   const int64_t side = canvasSide(graph, graphBytes, *producer);
@@ -290,7 +234,7 @@ bool findComposeAlpha(GsSlice model, ComposeAlpha& alpha, std::string& reason) {
     reason = "cannot read the compose canvas off the graph";
     return false;
   }
-  alpha = {*name, *producer, side, batchOf(graphBytes)};
+  alpha = {std::string(*name), *producer, side, batchOf(graphBytes)};
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "graph/graph_index.h"
 #include "graph/node_retype.h"
 #include "graph/onnx_read.h"
 #include "graph/onnx_schema.h"
@@ -38,36 +39,21 @@ std::optional<size_t> declaredRank(GsSlice valueInfo) {
 }
 
 // Names the graph states a rank other than 2 for, in an input, output, value_info or initializer.
-class NonMatrixValues {
- public:
-  explicit NonMatrixValues(GsSlice model) {
-    gsForEachGraph(model, [this](GsSlice graph) { add(graph); });
+std::unordered_set<std::string_view> nonMatrixNames(const GsGraphIndex& graph) {
+  std::unordered_set<std::string_view> names;
+  for (GsSlice value : graph.declaredValues()) {
+    const std::optional<size_t> rank = declaredRank(value);
+    if (rank && *rank != 2) names.insert(gsLastText(value, onnx::kValueInfoName));
   }
-
-  bool contains(std::string_view name) const { return names_.contains(name); }
-
- private:
-  void add(GsSlice graph) {
-    GsReader reader(graph);
-    GsField field;
-    while (reader.next(field)) {
-      if (gsIsMessage(field, onnx::kGraphInput) || gsIsMessage(field, onnx::kGraphOutput) ||
-          gsIsMessage(field, onnx::kGraphValueInfo)) {
-        const std::optional<size_t> rank = declaredRank(field.payload);
-        if (rank && *rank != 2) names_.insert(gsLastText(field.payload, onnx::kValueInfoName));
-      }
-      if (gsIsMessage(field, onnx::kGraphInitializer)) {
-        std::vector<int64_t> dims;
-        hcTensorDims(field.payload, dims);
-        if (dims.size() != 2) names_.insert(gsLastText(field.payload, onnx::kTensorName));
-      }
-    }
+  std::vector<int64_t> dims;
+  for (GsSlice tensor : graph.initializers()) {
+    hcTensorDims(tensor, dims);
+    if (dims.size() != 2) names.insert(gsLastText(tensor, onnx::kTensorName));
   }
+  return names;
+}
 
-  std::unordered_set<std::string_view> names_;
-};
-
-bool convertible(GsSlice node, const NonMatrixValues& nonMatrix) {
+bool convertible(GsSlice node, const std::unordered_set<std::string_view>& nonMatrix) {
   if (!gsIsStudentBlendMatMul(node)) return false;
   const GsNodeView view = gsViewNode(node);
   for (const auto* names : {&view.inputs, &view.outputs}) {
@@ -109,7 +95,7 @@ size_t normaliseStudentBlend(std::vector<uint8_t>& model) {
   const GsSlice original = gsSliceOf(model);
   // Most models hold no blend; their value infos need no reading.
   if (countNodes(original, gsIsStudentBlendMatMul) == 0 || importsOldDefaultOpset(original)) return 0;
-  const NonMatrixValues nonMatrix(original);
+  const std::unordered_set<std::string_view> nonMatrix = nonMatrixNames(GsGraphIndex::ofModel(original));
   const auto picked = [&nonMatrix](GsSlice node) { return convertible(node, nonMatrix); };
   const size_t count = countNodes(original, picked);
   if (count == 0) return 0;
