@@ -2,7 +2,6 @@
 
 #include <onnxruntime_cxx_api.h>
 
-#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,20 +11,12 @@
 #include "graph/gridsample_fast.h"
 #include "graph/kernel_bands.h"
 #include "graph/kernel_status.h"
+#include "graph/op_refusal.h"
 
 namespace ko {
 namespace {
 
-// Tap positions are clamped as floats before they become integers: every side length up to 2^24
-// converts exactly, and plane offsets are 32-bit.
-constexpr int64_t kMaxSide = int64_t{1} << 24;
-constexpr int64_t kMaxPlane = std::numeric_limits<int32_t>::max();
-
 constexpr const char* kRefusalPrefix = "GridSampleFast: ";
-
-[[noreturn]] void refuse(const std::string& why) {
-  throw std::invalid_argument(kRefusalPrefix + why);
-}
 
 // Stateless: the operator has one behaviour and no attributes.
 struct GSFKernel {
@@ -70,12 +61,13 @@ const OrtCustomOp* gridSampleFastOp() {
 }
 
 void checkGridSampleFastShapes(std::span<const int64_t> xShape, std::span<const int64_t> gridShape) {
-  if (xShape.size() != 4) refuse("X must be 4-D [N, C, H, W], got rank " + std::to_string(xShape.size()));
+  if (xShape.size() != 4)
+    refuseOp(kRefusalPrefix, "X must be 4-D [N, C, H, W], got rank " + std::to_string(xShape.size()));
   checkGridFitsImage(xShape, gridShape, "X", kRefusalPrefix);
   const int64_t h = xShape[2], w = xShape[3];
-  if (h > kMaxSide || w > kMaxSide || h * w > kMaxPlane || xShape[1] > kMaxPlane) {
-    refuse("X " + planeSizeText(h, w) + " with " + std::to_string(xShape[1]) +
-           " channels is too large (sides up to 16777216, H*W and C below 2^31)");
+  if (!gridPlaneFits(h, w) || xShape[1] > kGridMaxPlane) {
+    refuseOp(kRefusalPrefix, "X " + planeSizeText(h, w) + " with " + std::to_string(xShape[1]) +
+                                 " channels is too large (sides up to 16777216, H*W and C below 2^31)");
   }
 }
 

@@ -10,19 +10,17 @@
 
 #include "graph/int8_conv_kernels.h"
 #include "graph/kernel_status.h"
+#include "graph/op_refusal.h"
 #include "graph/scratch_shelf.h"
 
 namespace ko {
 namespace {
 
+constexpr const char* kRefusalPrefix = "Int8ConvVNNI: ";
 // Bounds every product and sum of the geometry well inside 64 bits.
 constexpr int64_t kMaxAttribute = 65536;
 // |q - zp| <= 255 and |w| <= 128, so 65536 products per output keep every 32-bit sum exact.
 constexpr int64_t kMaxProducts = 65536;
-
-[[noreturn]] void refuse(const std::string& why) {
-  throw std::invalid_argument("Int8ConvVNNI: " + why);
-}
 
 std::string shapeText(std::span<const int64_t> shape) {
   std::string text = "[";
@@ -41,8 +39,8 @@ std::vector<int64_t> intsOr(const Ort::ConstKernelInfo& info, const char* name,
 
 std::vector<int64_t> sized(std::vector<int64_t> values, const char* name, size_t count) {
   if (values.size() != count) {
-    refuse(std::string(name) + " must have " + std::to_string(count) + " values, got " +
-           std::to_string(values.size()));
+    refuseOp(kRefusalPrefix, std::string(name) + " must have " + std::to_string(count) + " values, got " +
+                                 std::to_string(values.size()));
   }
   return values;
 }
@@ -87,7 +85,7 @@ struct Int8ConvKernel {
     std::call_once(packOnce, [&] { packed = pack(); });
     if (packed.outChannels != shape[0] || packed.inChannels != shape[1] || packed.kernelH != shape[2] ||
         packed.kernelW != shape[3]) {
-      refuse("weights " + shapeText(shape) + " differ from those packed on the first run");
+      refuseOp(kRefusalPrefix, "weights " + shapeText(shape) + " differ from those packed on the first run");
     }
     return packed;
   }
@@ -173,51 +171,57 @@ const OrtCustomOp* int8ConvOp() {
 void checkInt8ConvAttributes(const Int8ConvAttributes& a) {
   const auto within = [](int64_t value, int64_t low) { return value >= low && value <= kMaxAttribute; };
   if (!within(a.strideH, 1) || !within(a.strideW, 1)) {
-    refuse("strides must be between 1 and 65536, got " + shapeText(std::vector{a.strideH, a.strideW}));
+    refuseOp(kRefusalPrefix,
+             "strides must be between 1 and 65536, got " + shapeText(std::vector{a.strideH, a.strideW}));
   }
   if (!within(a.dilationH, 1) || !within(a.dilationW, 1)) {
-    refuse("dilations must be between 1 and 65536, got " + shapeText(std::vector{a.dilationH, a.dilationW}));
+    refuseOp(kRefusalPrefix, "dilations must be between 1 and 65536, got " +
+                                 shapeText(std::vector{a.dilationH, a.dilationW}));
   }
   if (!within(a.padTop, 0) || !within(a.padLeft, 0) || !within(a.padBottom, 0) || !within(a.padRight, 0)) {
-    refuse("pads must be between 0 and 65536, got " +
-           shapeText(std::vector{a.padTop, a.padLeft, a.padBottom, a.padRight}));
+    refuseOp(kRefusalPrefix, "pads must be between 0 and 65536, got " +
+                                 shapeText(std::vector{a.padTop, a.padLeft, a.padBottom, a.padRight}));
   }
-  if (a.group != 1) refuse("group " + std::to_string(a.group) + " is not supported, only group 1");
+  if (a.group != 1)
+    refuseOp(kRefusalPrefix, "group " + std::to_string(a.group) + " is not supported, only group 1");
 }
 
 void checkInt8ConvShapes(const Int8ConvAttributes& a, std::span<const int64_t> xShape,
                          std::span<const int64_t> weightShape, std::span<const int64_t> scaleShape,
                          std::span<const int64_t> biasShape) {
-  if (xShape.size() != 4) refuse("X must be 4-D [N, Cin, H, W], got " + shapeText(xShape));
+  if (xShape.size() != 4) refuseOp(kRefusalPrefix, "X must be 4-D [N, Cin, H, W], got " + shapeText(xShape));
   if (weightShape.size() != 4)
-    refuse("weights must be 4-D [Cout, Cin, KH, KW], got " + shapeText(weightShape));
+    refuseOp(kRefusalPrefix, "weights must be 4-D [Cout, Cin, KH, KW], got " + shapeText(weightShape));
   for (const int64_t dim : weightShape) {
-    if (dim < 1) refuse("weights dimensions must be positive, got " + shapeText(weightShape));
+    if (dim < 1)
+      refuseOp(kRefusalPrefix, "weights dimensions must be positive, got " + shapeText(weightShape));
   }
   if (xShape[1] < 1 || xShape[2] < 1 || xShape[3] < 1) {
-    refuse("X's channels, height and width must be positive, got " + shapeText(xShape));
+    refuseOp(kRefusalPrefix, "X's channels, height and width must be positive, got " + shapeText(xShape));
   }
   if (xShape[1] != weightShape[1]) {
-    refuse("X has " + std::to_string(xShape[1]) + " channels, weights expect " +
-           std::to_string(weightShape[1]));
+    refuseOp(kRefusalPrefix, "X has " + std::to_string(xShape[1]) + " channels, weights expect " +
+                                 std::to_string(weightShape[1]));
   }
   const int64_t outChannels = weightShape[0];
   if (scaleShape.size() != 1 || scaleShape[0] != outChannels) {
-    refuse("weight scales must be [" + std::to_string(outChannels) + "], got " + shapeText(scaleShape));
+    refuseOp(kRefusalPrefix,
+             "weight scales must be [" + std::to_string(outChannels) + "], got " + shapeText(scaleShape));
   }
   if (biasShape.size() != 1 || biasShape[0] != outChannels) {
-    refuse("bias must be [" + std::to_string(outChannels) + "], got " + shapeText(biasShape));
+    refuseOp(kRefusalPrefix,
+             "bias must be [" + std::to_string(outChannels) + "], got " + shapeText(biasShape));
   }
   if (weightShape[2] > kMaxAttribute || weightShape[3] > kMaxAttribute ||
       weightShape[1] * weightShape[2] * weightShape[3] > kMaxProducts) {
-    refuse("weights " + shapeText(weightShape) + " exceed 65536 products per output");
+    refuseOp(kRefusalPrefix, "weights " + shapeText(weightShape) + " exceed 65536 products per output");
   }
   if (outputSize(xShape[2], a.padTop, a.padBottom, weightShape[2], a.dilationH, a.strideH) < 1 ||
       outputSize(xShape[3], a.padLeft, a.padRight, weightShape[3], a.dilationW, a.strideW) < 1 ||
       xShape[2] + a.padTop + a.padBottom < (weightShape[2] - 1) * a.dilationH + 1 ||
       xShape[3] + a.padLeft + a.padRight < (weightShape[3] - 1) * a.dilationW + 1) {
-    refuse("dilated kernel " + shapeText(weightShape.subspan(2)) + " is larger than the padded input " +
-           shapeText(xShape.subspan(2)));
+    refuseOp(kRefusalPrefix, "dilated kernel " + shapeText(weightShape.subspan(2)) +
+                                 " is larger than the padded input " + shapeText(xShape.subspan(2)));
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include <onnxruntime_cxx_api.h>
 
-#include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -12,20 +11,13 @@
 #include "graph/grid_shape.h"
 #include "graph/kernel_bands.h"
 #include "graph/kernel_status.h"
+#include "graph/op_refusal.h"
 #include "graph/warp_director.h"
 
 namespace ko {
 namespace {
 
-// Tap positions are floats until clamped to the image: every side up to 2^24 converts exactly.
-constexpr int64_t kMaxSide = int64_t{1} << 24;
-constexpr int64_t kMaxPlane = std::numeric_limits<int32_t>::max();
-
 constexpr const char* kRefusalPrefix = "com.quandrel::WarpDirector: ";
-
-[[noreturn]] void refuse(const std::string& why) {
-  throw std::invalid_argument(kRefusalPrefix + why);
-}
 
 // One image's pointers for the bands of one pass.
 struct WarpImage {
@@ -108,16 +100,18 @@ const OrtCustomOp* warpDirectorOp() {
 
 void checkWarpDirectorShapes(std::span<const int64_t> sourceShape, std::span<const int64_t> gridShape) {
   if (sourceShape.size() != 4) {
-    refuse("S must be 4-D [N, 3, H, W], got rank " + std::to_string(sourceShape.size()));
+    refuseOp(kRefusalPrefix, "S must be 4-D [N, 3, H, W], got rank " + std::to_string(sourceShape.size()));
   }
   if (sourceShape[1] != kWarpChannels) {
-    refuse("this node warps the director's 3-channel source and the graph handed it C=" +
-           std::to_string(sourceShape[1]) + ". REFUSING rather than writing a frame nobody asked for.");
+    refuseOp(kRefusalPrefix, "this node warps the director's 3-channel source and the graph handed it C=" +
+                                 std::to_string(sourceShape[1]) +
+                                 ". REFUSING rather than writing a frame nobody asked for.");
   }
   checkGridFitsImage(sourceShape, gridShape, "S", kRefusalPrefix);
   const int64_t h = sourceShape[2], w = sourceShape[3];
-  if (h > kMaxSide || w > kMaxSide || h * w > kMaxPlane) {
-    refuse("S " + planeSizeText(h, w) + " is too large (sides up to 16777216, H*W below 2^31)");
+  if (!gridPlaneFits(h, w)) {
+    refuseOp(kRefusalPrefix,
+             "S " + planeSizeText(h, w) + " is too large (sides up to 16777216, H*W below 2^31)");
   }
 }
 
