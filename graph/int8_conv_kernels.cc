@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "graph/int8_dot.h"
+#include "hwy/targets.h"
 #include "pool/pool.h"
 
 namespace ko::int8conv {
@@ -363,15 +364,20 @@ PackedWeights packWeights(const int8_t* weights, int64_t outChannels, int64_t in
   return packed;
 }
 
+// Highway decides, for these kernels as for every other, which vector widths the processor and the
+// operating system offer (and the tests' target restrictions apply here too). The VNNI dot products
+// extend those widths with instructions Highway has no target for, so only they are asked of the
+// processor directly.
 bool supported(DotPath path) {
+  const int64_t targets = hwy::SupportedTargets();
+  const bool avx2 = (targets & HWY_AVX2) != 0;
   switch (path) {
     case DotPath::avx512Vnni:
-      return __builtin_cpu_supports("avx512vnni") && __builtin_cpu_supports("avx512vl") &&
-             __builtin_cpu_supports("avx2");
+      return avx2 && (targets & HWY_AVX3) != 0 && __builtin_cpu_supports("avx512vnni");
     case DotPath::avxVnni:
-      return __builtin_cpu_supports("avxvnni") && __builtin_cpu_supports("avx2");
+      return avx2 && __builtin_cpu_supports("avxvnni");
     case DotPath::avx2:
-      return __builtin_cpu_supports("avx2");
+      return avx2;
     case DotPath::scalar:
       return true;
   }

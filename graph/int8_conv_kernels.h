@@ -70,6 +70,7 @@ PackedWeights packWeights(const int8_t* weights, int64_t outChannels, int64_t in
 
 enum class DotPath { scalar, avx2, avxVnni, avx512Vnni };
 
+// Whether this processor runs the path, with Highway deciding the vector widths it offers.
 bool supported(DotPath path);
 // The fastest supported path, chosen once per process.
 DotPath bestDotPath();

@@ -15,6 +15,7 @@
 #include "graph/custom_domain.h"
 #include "graph/int8_conv.h"
 #include "graph/int8_conv_kernels.h"
+#include "tests/simd/target_sweep.h"
 #include "tests/support/failure_text.h"
 #include "tests/support/int8_conv_model.h"
 #include "tests/support/ort_run.h"
@@ -212,6 +213,12 @@ TEST(Int8ConvKernel, EveryPathAgreesOnRowsWiderThanItsTilesAndManyChannels) {
   Int8ConvCase c = ko::test::randomInt8Conv({1, 66, 6, 45}, {40, 66, 3, 3}, 51);
   c.pads = {1, 1, 1, 1};
   expectEveryPathMatches(c, uniform(elements(c.xShape), -0.5f, 3.0f, 52), "wide rows");
+}
+
+// The paths follow the vector widths Highway grants, so restricting its targets restricts them too.
+TEST(Int8ConvKernel, PathsFollowHighwaysTargets) {
+  const ko::test::TargetRestriction sse4(HWY_SSE4);
+  EXPECT_EQ(supportedPaths(), std::vector<DotPath>{DotPath::scalar});
 }
 
 TEST(Int8ConvKernel, ConstantAndPositiveActivationsFollowTheQuantisationRules) {
