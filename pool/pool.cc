@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
 #include <limits>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -140,8 +141,12 @@ int32_t threadsFrom(const char* coreValue, const char* pasteValue, unsigned hard
 }
 
 int32_t threads() {
-  static const int32_t count = threadsFrom(std::getenv("KO_CORE_THREADS"), std::getenv("KO_PASTE_THREADS"),
-                                           std::thread::hardware_concurrency());
+  static const int32_t count = [] {
+    const std::optional<std::string> core = envText("KO_CORE_THREADS");
+    const std::optional<std::string> paste = envText("KO_PASTE_THREADS");
+    return threadsFrom(core ? core->c_str() : nullptr, paste ? paste->c_str() : nullptr,
+                       std::thread::hardware_concurrency());
+  }();
   return count;
 }
 
