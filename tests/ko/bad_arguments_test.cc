@@ -1,11 +1,13 @@
-// Every exported call given a missing handle or buffer, through the shared library alone: what it
-// returns and what its family's last-error text then says. A call that can fail clears the text on
-// entry, so each row first leaves an older failure's text behind; calls that cannot fail must leave
-// it as it was.
+// Every exported call given a missing handle or buffer (or, without arguments, called as it is),
+// through the shared library alone: what it returns and what its family's last-error text then
+// says. A call that can fail clears the text on entry, so each row first leaves an older failure's
+// text behind; calls that cannot fail must leave it as it was. The exported-symbols test fails when
+// an exported call is missing here.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -101,11 +103,50 @@ TEST(BadArguments, EveryCallReturnsItsFailureAndNamesItself) {
        [] { return static_cast<int64_t>(*ko_tessera_carriage_path(nullptr, "bank_track")); }, 0, kUntouched},
       {"ko_tessera_carriage_missing", kSession, [] { return isSet(ko_tessera_carriage_missing(nullptr, 0)); },
        0, kUntouched},
+      {"ko_tessera_carriage_declared", kSession, [] { return ko_tessera_carriage_declared(nullptr); }, 0,
+       kUntouched},
+      {"ko_tessera_carriage_missing_count", kSession,
+       [] { return ko_tessera_carriage_missing_count(nullptr); }, 0, kUntouched},
+      {"ko_host_kp_rows", kSession, [] { return ko_host_kp_rows(); }, 21, kUntouched},
+      {"ko_tessera_slot_count", kSession, [] { return ko_tessera_slot_count(); }, 4, kUntouched},
+      {"ko_tessera_slot_key", kSession, [] { return isSet(ko_tessera_slot_key(-1)); }, 0, kUntouched},
       {"ko_tessera_members_open", kErrBuffer,
        [&] { return isSet(ko_tessera_members_open(nullptr, err, errLen)); }, 0,
        "ko_tessera_members_open: null bundle_dir"},
       {"ko_tessera_members_n_donors", kErrBuffer, [] { return ko_tessera_members_n_donors(nullptr); }, 0,
        kUntouched},
+      {"ko_tessera_members_cent", kErrBuffer, [] { return isSet(ko_tessera_members_cent(nullptr)); }, 0,
+       kUntouched},
+      {"ko_tessera_members_c_canon", kErrBuffer, [] { return isSet(ko_tessera_members_c_canon(nullptr)); }, 0,
+       kUntouched},
+      {"ko_tessera_members_aperture", kErrBuffer, [] { return isSet(ko_tessera_members_aperture(nullptr)); },
+       0, kUntouched},
+      {"ko_tessera_members_stamp", kErrBuffer, [] { return isSet(ko_tessera_members_stamp(nullptr)); }, 0,
+       kUntouched},
+      {"ko_tessera_members_head_pt", kErrBuffer, [] { return isSet(ko_tessera_members_head_pt(nullptr)); }, 0,
+       kUntouched},
+      {"ko_tessera_members_head_pt_len", kErrBuffer, [] { return ko_tessera_members_head_pt_len(nullptr); },
+       0, kUntouched},
+      {"ko_tessera_members_head_json", kErrBuffer,
+       [] { return static_cast<int64_t>(*ko_tessera_members_head_json(nullptr)); }, 0, kUntouched},
+      {"ko_tessera_members_manifest_json", kErrBuffer,
+       [] { return static_cast<int64_t>(*ko_tessera_members_manifest_json(nullptr)); }, 0, kUntouched},
+      {"ko_tessera_members_bank_track_path", kErrBuffer,
+       [] { return static_cast<int64_t>(*ko_tessera_members_bank_track_path(nullptr)); }, 0, kUntouched},
+      {"ko_tessera_members_bank_container", kErrBuffer,
+       [] { return static_cast<int64_t>(*ko_tessera_members_bank_container(nullptr)); }, 0, kUntouched},
+      {"ko_tessera_members_bank_codec", kErrBuffer,
+       [] { return static_cast<int64_t>(*ko_tessera_members_bank_codec(nullptr)); }, 0, kUntouched},
+      {"ko_tessera_members_bank_pix_fmt", kErrBuffer,
+       [] { return static_cast<int64_t>(*ko_tessera_members_bank_pix_fmt(nullptr)); }, 0, kUntouched},
+      {"ko_tessera_members_bank_packing", kErrBuffer,
+       [] { return static_cast<int64_t>(*ko_tessera_members_bank_packing(nullptr)); }, 0, kUntouched},
+      {"ko_tessera_members_band_w", kErrBuffer, [] { return ko_tessera_members_band_w(nullptr); }, 0,
+       kUntouched},
+      {"ko_tessera_members_band_h", kErrBuffer, [] { return ko_tessera_members_band_h(nullptr); }, 0,
+       kUntouched},
+      {"ko_tessera_members_band_bytes", kErrBuffer,
+       [] { return static_cast<int64_t>(ko_tessera_members_band_bytes(nullptr)); }, 0, kUntouched},
       {"ko_tessera_members_reorder", kErrBuffer,
        [&] { return ko_tessera_members_reorder(nullptr, bytes, bytes, err, errLen); }, 1,
        "ko_tessera_members_reorder: null argument"},
@@ -146,15 +187,25 @@ TEST(BadArguments, EveryCallReturnsItsFailureAndNamesItself) {
        [] { return ko_utt_tessera_stats(nullptr, nullptr, nullptr, nullptr, 0); }, 0, kUntouched},
       {"ko_utt_tessera_synth_w", kUtt,
        [] { return ko_utt_tessera_synth_w(nullptr, nullptr, nullptr, nullptr); }, 0, kUntouched},
+      {"ko_utt_tessera_geometry", kUtt, [&] { return ko_utt_tessera_geometry(nullptr, err, 4); }, 0,
+       kUntouched},
       {"ko_stream_create", kStream, [] { return isSet(ko_stream_create(nullptr, "e", 0, 0, 1.0f)); }, 0,
        "ko_create: NULL bundle_dir/model_key"},
       {"ko_stream_run", kStream, [&] { return ko_stream_run(nullptr, f, 1, nullptr, nullptr); }, -1,
        "ko_stream_run: NULL stream/callback"},
       {"ko_stream_width", kStream, [] { return ko_stream_width(nullptr); }, 0, kUntouched},
+      {"ko_stream_height", kStream, [] { return ko_stream_height(nullptr); }, 0, kUntouched},
       {"ko_a2x_create", kA2x, [] { return isSet(ko_a2x_create(nullptr, 0)); }, 0,
        "ko_a2x_create: NULL bundle"},
       {"ko_a2x_push", kA2x, [&] { return ko_a2x_push(nullptr, f, 1); }, 0,
        "ko_a2x_push: NULL stream/samples"},
+      {"ko_a2x_finish", kA2x, [] { return ko_a2x_finish(nullptr); }, 0, "ko_a2x_finish: NULL stream"},
+      {"ko_a2x_preload_w2v", kA2x,
+       [] {
+         unsetenv("W2V_ONNX");
+         return ko_a2x_preload_w2v(nullptr);
+       },
+       0, "ko_a2x_preload_w2v: no path and $W2V_ONNX unset"},
       {"ko_a2x_total", kA2x, [] { return ko_a2x_total(nullptr); }, -1, "ko_a2x_total: NULL stream"},
       {"ko_a2x_avail", kA2x, [] { return ko_a2x_avail(nullptr); }, 0, "ko_a2x_avail: NULL stream"},
       {"ko_a2x_pull", kA2x, [&] { return ko_a2x_pull(nullptr, rows, xs, kp, 4); }, 0,
@@ -173,6 +224,8 @@ TEST(BadArguments, EveryCallReturnsItsFailureAndNamesItself) {
        "ko_motion_create: NULL motion_dir"},
       {"ko_motion_push", kMotion, [&] { return ko_motion_push(nullptr, f, 1); }, 0,
        "ko_motion_push: bad args / already finished"},
+      {"ko_motion_finish", kMotion, [] { return ko_motion_finish(nullptr); }, 0,
+       "ko_motion_finish: bad args"},
       {"ko_motion_total", kMotion, [] { return ko_motion_total(nullptr); }, -1, "ko_motion_total: bad args"},
       {"ko_motion_avail", kMotion, [] { return ko_motion_avail(nullptr); }, -1, "ko_motion_avail: bad args"},
       {"ko_motion_pull", kMotion, [&] { return ko_motion_pull(nullptr, rows, xs, kp, 4); }, -1,
