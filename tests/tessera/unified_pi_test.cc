@@ -181,21 +181,29 @@ TEST(UnifiedPi, RowsOutsideTheKeypointsAreRefusedWhenUsed) {
             "teeth-pi: unified.pi.lip_idx names keypoint row 21, outside 0..20");
 }
 
-TEST(UnifiedPi, MasksFollowTheFormulas) {
-  const std::vector<float> frames[] = {mouthFrame(0.05f, 0.3f, 0.2f, 0.05f),
-                                       mouthFrame(-0.2f, 0.1f, 0.12f, 0.024f),
-                                       mouthFrame(0.3f, -0.2f, 0.02f, 0.01f)};
+TEST(UnifiedPi, MasksFollowTheFormulasAndTheirBoxesHoldEveryNonZeroPixel) {
   const Reference ref{kN};
   std::vector<float> mask(kN * kN);
+  std::vector<uint8_t> full(kN * kN);
+  std::vector<uint8_t> boxed(kN * kN);
   for (const bool recover : {false, true}) {
     const UnifiedPi pi = readPi(recover ? "true" : "false");
-    for (const auto& kp : frames) {
+    for (const auto& kp : {mouthFrame(0.05f, 0.3f, 0.2f, 0.05f), mouthFrame(-0.2f, 0.1f, 0.12f, 0.024f),
+                           mouthFrame(0.3f, -0.2f, 0.02f, 0.01f), mouthFrame(-0.8f, 0.9f, 0.3f, 0.2f),
+                           mouthFrame(0.4f, -0.5f, 0.01f, 0.06f)}) {
       pi.lipMask(kp.data(), mask.data());
       EXPECT_LT(largestGap(mask, ref.lip(kp, 0.1, 0.08, 0.074, recover)), 1e-4);
+      expectSupportedBy(mask, pi.ellBox(pi.lipParams(kp.data())), "lip mask");
       pi.propTeethGate(kp.data(), mask.data());
       EXPECT_LT(largestGap(mask, ref.gate(kp, 1.25)), 1e-4);
+      expectSupportedBy(mask, pi.ellBox(pi.gateParams(kp.data(), nullptr)), "teeth gate");
       pi.ellMask(kp.data(), 0.05f, 0.0f, 0.2f, 0.03f, 0.5f, -0.1f, mask.data());
       EXPECT_LT(largestGap(mask, ref.ellipse(kp, 0.05, 0, 0.2, 0.03, 0.5, -0.1)), 1e-4);
+      pi.piU8(kp.data(), full.data());
+      expectSupportedBy(full, pi.supportBox(kp.data()), "pi");
+      std::fill(boxed.begin(), boxed.end(), 7);
+      pi.piU8Boxed(kp.data(), boxed.data());
+      EXPECT_EQ(boxed, full);
     }
   }
 }
@@ -266,26 +274,6 @@ TEST(UnifiedPi, ParametersMatchTheMasks) {
   EXPECT_TRUE(off.empty());
   const Box nan = pi.ellBox({std::nanf(""), 0, 0.1f, 0.1f, 1});
   EXPECT_TRUE(nan.empty());
-}
-
-TEST(UnifiedPi, BoxesHoldEveryNonZeroPixel) {
-  for (const bool recover : {false, true}) {
-    const UnifiedPi pi = readPi(recover ? "true" : "false");
-    for (const auto& kp : {mouthFrame(0.05f, 0.3f, 0.2f, 0.05f), mouthFrame(-0.8f, 0.9f, 0.3f, 0.2f),
-                           mouthFrame(0.4f, -0.5f, 0.01f, 0.06f)}) {
-      std::vector<float> mask(kN * kN);
-      pi.lipMask(kp.data(), mask.data());
-      expectSupportedBy(mask, pi.ellBox(pi.lipParams(kp.data())), "lip mask");
-      pi.propTeethGate(kp.data(), mask.data());
-      expectSupportedBy(mask, pi.ellBox(pi.gateParams(kp.data(), nullptr)), "teeth gate");
-      std::vector<uint8_t> full(kN * kN);
-      std::vector<uint8_t> boxed(kN * kN, 7);
-      pi.piU8(kp.data(), full.data());
-      expectSupportedBy(full, pi.supportBox(kp.data()), "pi");
-      pi.piU8Boxed(kp.data(), boxed.data());
-      EXPECT_EQ(boxed, full);
-    }
-  }
 }
 
 TEST(UnifiedPi, PiIsTheRoundedMaximumOfLipAndGate) {
