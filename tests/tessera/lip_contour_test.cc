@@ -52,7 +52,8 @@ std::string templateFailure(const std::string& text, int32_t canvas = kN) {
   return failureText([&] { LipContour::fromTemplateJson(text, canvas); });
 }
 
-std::string specFailure(const std::function<void(LipTemplateSpec&)>& edit) {
+// The refusal of the mapped diamond template after `edit` breaks one field.
+std::string editFailure(const std::function<void(LipTemplateSpec&)>& edit) {
   LipTemplateSpec lips = diamondTemplate();
   lips.lipMap = twoAnchorMap();
   edit(lips);
@@ -99,7 +100,7 @@ std::vector<float> starPolygon(double cx, double cy, int points, double outer, d
   return poly;
 }
 
-// Each case breaks one thing that a template with every earlier check passed still gets wrong.
+// Cases in the order the reader checks: each input passes every check before the one it fails.
 void expectRefusals(const std::vector<std::pair<std::string, std::string>>& cases) {
   for (size_t i = 0; i < cases.size(); ++i) {
     EXPECT_EQ(cases[i].first, "lip_template.v1.json: " + cases[i].second) << "case " << i;
@@ -112,9 +113,9 @@ TEST(LipContour, TemplateRefusalsInOrder) {
       {templateFailure("   "), "is not parseable JSON (teeth: JSON truncated)"},
       {templateFailure("[]"), "is not a JSON object"},
       {templateFailure(R"({"format": 1})"), "carries no string `format`"},
-      {specFailure([](auto& s) { s.format = "lip-template-v2"; }),
+      {editFailure([](auto& s) { s.format = "lip-template-v2"; }),
        "declares format 'lip-template-v2', not 'lip-template-v1' — this runtime cannot read it"},
-      {specFailure([](auto& s) { s.edge = "inward"; }),
+      {editFailure([](auto& s) { s.edge = "inward"; }),
        "declares edge 'inward', and the contour feather is OUTWARD — refusing to serve a mask this runtime "
        "does not compute"},
       {templateFailure(R"({"format": "lip-template-v1", "edge": "outward"})"), "carries no numeric `canvas`"},
@@ -125,20 +126,20 @@ TEST(LipContour, TemplateRefusalsInOrder) {
        "canvas it does not name"},
       {templateFailure(R"({"format": "lip-template-v1", "canvas": 128.9})"),
        "carries no numeric `feather_px`"},
-      {specFailure([](auto& s) { s.featherPx = 0; }), "declares feather_px 0.000000, which is not positive"},
-      {specFailure([](auto& s) { s.featherPx = -1.25; }),
+      {editFailure([](auto& s) { s.featherPx = 0; }), "declares feather_px 0.000000, which is not positive"},
+      {editFailure([](auto& s) { s.featherPx = -1.25; }),
        "declares feather_px -1.250000, which is not positive"},
-      {specFailure([](auto& s) { s.uCanon.clear(); }), "carries no non-empty `u_canon` array"},
+      {editFailure([](auto& s) { s.uCanon.clear(); }), "carries no non-empty `u_canon` array"},
       {templateFailure(
            R"({"format": "lip-template-v1", "canvas": 128, "feather_px": 3, "u_canon": [[1, 2], [3]]})"),
        "u_canon row 1 is not a 2-vector — this is not an nv x 2 template"},
       {templateFailure(
            R"({"format": "lip-template-v1", "canvas": 128, "feather_px": 3, "u_canon": [[1, 2], [3, 4, 5]]})"),
        "u_canon row 1 is not a 2-vector — this is not an nv x 2 template"},
-      {specFailure([](auto& s) { s.lipIdx.clear(); }), "carries a `lip_idx` that is not a non-empty array"},
-      {specFailure([](auto& s) { s.lipIdx[1] = 21; }),
+      {editFailure([](auto& s) { s.lipIdx.clear(); }), "carries a `lip_idx` that is not a non-empty array"},
+      {editFailure([](auto& s) { s.lipIdx[1] = 21; }),
        "lip_idx names keypoint row 21, and a kd row is 0..20"},
-      {specFailure([](auto& s) { s.lipIdx = {-1}; }), "lip_idx names keypoint row -1, and a kd row is 0..20"},
+      {editFailure([](auto& s) { s.lipIdx = {-1}; }), "lip_idx names keypoint row -1, and a kd row is 0..20"},
   });
 }
 
@@ -151,20 +152,20 @@ TEST(LipContour, LipMapRefusalsInOrder) {
       {templateFailure(base + "[]}"), "lip_map is not a JSON object"},
       {templateFailure(base + "{}}"),
        "lip_map declares schema '?', not 'lip-map-v1' — this runtime cannot evaluate it"},
-      {specFailure([](auto& s) { s.lipMap->schema = "lip-map-v0"; }),
+      {editFailure([](auto& s) { s.lipMap->schema = "lip-map-v0"; }),
        "lip_map declares schema 'lip-map-v0', not 'lip-map-v1' — this runtime cannot evaluate it"},
-      {specFailure([](auto& s) { s.lipMap->kind = "affine"; }), "lip_map kind is not 'anchor-linear'"},
-      {specFailure([](auto& s) { s.lipMap->lipIdx.clear(); }), "lip_map lip_idx is not 1..8 kd rows"},
-      {specFailure([](auto& s) { s.lipMap->lipIdx = {0, 1, 2, 3, 4, 5, 6, 7, 8}; }),
+      {editFailure([](auto& s) { s.lipMap->kind = "affine"; }), "lip_map kind is not 'anchor-linear'"},
+      {editFailure([](auto& s) { s.lipMap->lipIdx.clear(); }), "lip_map lip_idx is not 1..8 kd rows"},
+      {editFailure([](auto& s) { s.lipMap->lipIdx = {0, 1, 2, 3, 4, 5, 6, 7, 8}; }),
        "lip_map lip_idx is not 1..8 kd rows"},
-      {specFailure([](auto& s) { s.lipMap->lipIdx.back() = 21; }),
+      {editFailure([](auto& s) { s.lipMap->lipIdx.back() = 21; }),
        "lip_map lip_idx names a row outside 0..20"},
       {templateFailure(head + ".5]}}"), "lip_map lip_idx names a row outside 0..20"},
       {templateFailure(head + R"(], "W": []}})"), "lip_map carries no W/b arrays"},
-      {specFailure([](auto& s) { s.lipMap->b.pop_back(); }), "lip_map W/b have 8/7 rows, not 2*nv=8"},
-      {specFailure([](auto& s) { s.lipMap->W[3].push_back(0); }), "lip_map W row 3 is not 4 wide"},
+      {editFailure([](auto& s) { s.lipMap->b.pop_back(); }), "lip_map W/b have 8/7 rows, not 2*nv=8"},
+      {editFailure([](auto& s) { s.lipMap->W[3].push_back(0); }), "lip_map W row 3 is not 4 wide"},
       // Four anchor rows need eight columns.
-      {specFailure([](auto& s) {
+      {editFailure([](auto& s) {
          s.lipMap->lipIdx = std::vector<int32_t>{1, 2, 3, 4};
        }),
        "lip_map W row 0 is not 8 wide"},
@@ -172,10 +173,10 @@ TEST(LipContour, LipMapRefusalsInOrder) {
        "lip_map carries a non-finite coefficient"},
       {templateFailure(head + R"(], "W": [[1, 2], [3, 4]], "b": [0, Infinity]}})"),
        "lip_map carries a non-finite coefficient"},
-      {specFailure([](auto& s) { s.lipMap->canvas = 256; }),
+      {editFailure([](auto& s) { s.lipMap->canvas = 256; }),
        "lip_map was fitted on another canvas than this bundle composes on"},
   });
-  EXPECT_EQ(specFailure([](auto&) {}), ko::test::kNoFailure);
+  EXPECT_EQ(editFailure([](auto&) {}), ko::test::kNoFailure);
 }
 
 TEST(LipContour, AcceptedTemplatesAndMapShape) {
