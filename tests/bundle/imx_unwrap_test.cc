@@ -103,16 +103,6 @@ TEST_F(Unwrap, LeavesPlainPathsAlone) {
   EXPECT_EQ(resolveBundlePath(""), "");
 }
 
-TEST_F(Unwrap, RecheckedDirectoryFollowsItsChangedContainer) {
-  const std::string path = container("w.kobundle.imx", members_);
-  resolveLogged(path);
-  container("w.kobundle.imx", {{"manifest.json", "{\"v\": 2}"}});
-  touch(path);
-  const Resolved again = resolveLogged(tmp_ / "w.kobundle");
-  EXPECT_NE(again.log.find("[ko] unwrapped"), std::string::npos);
-  EXPECT_EQ(readFile(again.dir + "/manifest.json"), "{\"v\": 2}");
-}
-
 TEST_F(Unwrap, KeepsTheDirectoryOnceTheContainerIsGone) {
   const std::string path = container("gone.kobundle.imx", members_);
   const std::string dir = resolveLogged(path).dir;
@@ -121,18 +111,23 @@ TEST_F(Unwrap, KeepsTheDirectoryOnceTheContainerIsGone) {
   EXPECT_EQ(readFile(dir + "/M.f32"), "m");
 }
 
-TEST_F(Unwrap, ReunwrapsAChangedContainerFromScratch) {
-  const std::string path = container("x.imx", members_);
-  const std::string dir = resolveLogged(path).dir;
-  test::writeBytes(dir + "/stray", "left by someone");
-  container("x.imx", {{"manifest.json", "{}"}, {"new.bin", "n"}});
-  touch(path);
-  const Resolved again = resolveLogged(path);
-  EXPECT_NE(again.log.find("[ko] unwrapped"), std::string::npos);
-  EXPECT_EQ(readFile(dir + "/new.bin"), "n");
-  EXPECT_FALSE(pathExists(dir + "/M.f32"));
-  EXPECT_FALSE(pathExists(dir + "/idle_loop"));
-  EXPECT_FALSE(pathExists(dir + "/stray"));
+// The unwrap directory is named for a ".kobundle.imx" container, so naming it re-checks that container.
+TEST_F(Unwrap, ReunwrapsAChangedContainerFromScratchWhetherItOrItsDirectoryIsNamed) {
+  for (const bool viaDirectory : {false, true}) {
+    SCOPED_TRACE(viaDirectory ? "via the directory" : "via the container");
+    const std::string path = container(viaDirectory ? "w.kobundle.imx" : "x.imx", members_);
+    const std::string dir = resolveLogged(path).dir;
+    test::writeBytes(dir + "/stray", "left by someone");
+    container(viaDirectory ? "w.kobundle.imx" : "x.imx", {{"manifest.json", "{}"}, {"new.bin", "n"}});
+    touch(path);
+    const Resolved again = resolveLogged(viaDirectory ? dir : path);
+    EXPECT_NE(again.log.find("[ko] unwrapped"), std::string::npos);
+    EXPECT_EQ(again.dir, dir);
+    EXPECT_EQ(readFile(dir + "/new.bin"), "n");
+    EXPECT_FALSE(pathExists(dir + "/M.f32"));
+    EXPECT_FALSE(pathExists(dir + "/idle_loop"));
+    EXPECT_FALSE(pathExists(dir + "/stray"));
+  }
 }
 
 TEST_F(Unwrap, HonoursTheConfiguredRoot) {
@@ -168,21 +163,16 @@ TEST_F(Unwrap, SkipsASyntheticManifest) {
 }
 
 TEST_F(Unwrap, RefusesWhatIsNotAVersion2Container) {
-  const std::string seven = tmp_ / "seven.imx";
-  test::writeBytes(seven, std::string("IMX\0\2\0\0", 7));
-  EXPECT_FALSE(isImxV2File(seven));
-  EXPECT_EQ(failure(seven), seven + ": not an IMX\\0 container");
-
-  const std::string magic = tmp_ / "magic.imx";
-  test::writeBytes(magic, std::string("IMY\0\2\0\0\0", 8));
-  EXPECT_FALSE(isImxV2File(magic));
-  EXPECT_EQ(failure(magic), magic + ": not an IMX\\0 container");
-
-  const std::string v3 = tmp_ / "v3.imx";
-  test::writeBytes(v3, rawImx(3, 0, {}, ""));
-  EXPECT_FALSE(isImxV2File(v3));
-  EXPECT_EQ(failure(v3), v3 + ": unsupported IMX container version 3");
-
+  const std::pair<std::string, const char*> cases[] = {
+      {std::string("IMX\0\2\0\0", 7), ": not an IMX\\0 container"},  // a header cut short
+      {std::string("IMY\0\2\0\0\0", 8), ": not an IMX\\0 container"},
+      {rawImx(3, 0, {}, ""), ": unsupported IMX container version 3"}};
+  const std::string path = tmp_ / "bad.imx";
+  for (const auto& [bytes, refusal] : cases) {
+    test::writeBytes(path, bytes);
+    EXPECT_FALSE(isImxV2File(path)) << bytes.size();
+    EXPECT_EQ(failure(path), path + refusal);
+  }
   EXPECT_TRUE(isImxV2File(container("ok.imx", {})));
   EXPECT_FALSE(isImxV2File(tmp_.path()));
   EXPECT_FALSE(isImxV2File(""));

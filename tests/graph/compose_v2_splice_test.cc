@@ -108,11 +108,16 @@ ModelBuilder& placeholder(ModelBuilder& m, int64_t k, const std::vector<std::str
 }
 
 // Both member nodes as placeholders, the Mul first (the order is the structure's to choose).
-ModelBuilder bothPlaceholders(const Bytes& member) {
-  ModelBuilder m = structureFor(member);
+ModelBuilder bothPlaceholders(const Bytes& member, const std::vector<test::Dim>& lipShape = {1, 1, 2, 2}) {
+  ModelBuilder m = structureFor(member, lipShape);
   placeholder(m, 0, {"R"});
   placeholder(m, 1, {"Y"});
   return m;
+}
+
+std::string staleRefusal(const std::string& builtFor, const std::string& given) {
+  return "compose v2 structure was built for member " + cut(builtFor) + ", not " + cut(given) +
+         " — refusing to splice a stale structure";
 }
 
 std::vector<Bytes> graphFields(const Bytes& model) {
@@ -207,9 +212,7 @@ TEST(ComposeV2SpliceRefuses, DigestsThatDoNotBindTheStructureToTheMember) {
   EXPECT_TRUE(splice(member, structure, digestOf(member), digestOf(structure)).spliced);
   // The last source entry counts.
   const Bytes lastRight = bothPlaceholders(member).metadata(kCv2SourceKey, other).bytes();
-  EXPECT_EQ(refusal(member, lastRight), "compose v2 structure was built for member " + cut(other) + ", not " +
-                                            cut(digestOf(member)) +
-                                            " — refusing to splice a stale structure");
+  EXPECT_EQ(refusal(member, lastRight), staleRefusal(other, digestOf(member)));
 }
 
 TEST(ComposeV2SpliceRefuses, AStaleStructureWhateverRewroteTheMember) {
@@ -222,9 +225,7 @@ TEST(ComposeV2SpliceRefuses, AStaleStructureWhateverRewroteTheMember) {
   gsRebuild(gsSliceOf(member), {}, rebuilt);
   for (const Bytes& changed : {bound, rebuilt}) {
     ASSERT_NE(changed, member);
-    EXPECT_EQ(refusal(changed, structure), "compose v2 structure was built for member " +
-                                               cut(digestOf(member)) + ", not " + cut(digestOf(changed)) +
-                                               " — refusing to splice a stale structure");
+    EXPECT_EQ(refusal(changed, structure), staleRefusal(digestOf(member), digestOf(changed)));
   }
 }
 
@@ -254,30 +255,27 @@ TEST(ComposeV2SpliceRefuses, StructuresWithoutOneGraphOrWithoutASource) {
 
 TEST(ComposeV2SpliceRefuses, PlaceholdersThatNameNoMemberNode) {
   const Bytes member = smallMember();
-  const auto withPlaceholder = [&member](const std::function<void(ModelBuilder&)>& add) {
+  const std::pair<std::function<void(ModelBuilder&)>, std::string> cases[] = {
+      {[](ModelBuilder& m) { m.node(kCv2MemberOpType, {}, {"Y"}, kCv2MemberDomain); },
+       "a MemberNode placeholder carries no `k`"},
+      {[](ModelBuilder& m) { m.node(kCv2MemberOpType, {}, {"Y"}, kCv2MemberDomain).attr("k", "1"); },
+       "a MemberNode placeholder carries no `k`"},
+      {[](ModelBuilder& m) { placeholder(m, 2, {"Y"}); }, "placeholder 2 does not name member node 2"},
+      {[](ModelBuilder& m) { placeholder(m, -1, {"Y"}); }, "placeholder -1 does not name member node -1"},
+      {[](ModelBuilder& m) { placeholder(m, 1, {"R"}); }, "placeholder 1 does not name member node 1"},
+      {[](ModelBuilder& m) {
+         placeholder(m, 1, {"Y", "Z"});
+       },
+       "placeholder 1 does not name member node 1"},
+      // The last integer "k" counts.
+      {[](ModelBuilder& m) { placeholder(m, 1, {"Y"}).attr("k", 0); },
+       "placeholder 0 does not name member node 0"},
+  };
+  for (const auto& [add, message] : cases) {
     ModelBuilder m = structureFor(member);
     add(m);
-    return refusal(member, m.bytes());
-  };
-  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) { m.node(kCv2MemberOpType, {}, {"Y"}, kCv2MemberDomain); }),
-            "compose v2 splice: a MemberNode placeholder carries no `k`");
-  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) {
-              m.node(kCv2MemberOpType, {}, {"Y"}, kCv2MemberDomain).attr("k", "1");
-            }),
-            "compose v2 splice: a MemberNode placeholder carries no `k`");
-  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) { placeholder(m, 2, {"Y"}); }),
-            "compose v2 splice: placeholder 2 does not name member node 2");
-  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) { placeholder(m, -1, {"Y"}); }),
-            "compose v2 splice: placeholder -1 does not name member node -1");
-  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) { placeholder(m, 1, {"R"}); }),
-            "compose v2 splice: placeholder 1 does not name member node 1");
-  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) {
-              placeholder(m, 1, {"Y", "Z"});
-            }),
-            "compose v2 splice: placeholder 1 does not name member node 1");
-  // The last integer "k" counts.
-  EXPECT_EQ(withPlaceholder([](ModelBuilder& m) { placeholder(m, 1, {"Y"}).attr("k", 0); }),
-            "compose v2 splice: placeholder 0 does not name member node 0");
+    EXPECT_EQ(refusal(member, m.bytes()), "compose v2 splice: " + message);
+  }
 }
 
 TEST(ComposeV2SpliceRefuses, NamesNobodyCarriesListingTheThreeSmallest) {
@@ -301,27 +299,19 @@ TEST(ComposeV2SpliceRefuses, AResultThatFailsItsSelfCheck) {
                            .attr("k", 0)
                            .node("Relu", {"R"}, {"Y"})
                            .bytes();
-  ModelBuilder both = structureFor(member);
-  placeholder(both, 0, {"R"});
-  placeholder(both, 1, {"Y"});
-  EXPECT_EQ(refusal(member, both.bytes()),
+  EXPECT_EQ(refusal(member, bothPlaceholders(member).bytes()),
             "compose v2 splice self-check: 2 nodes (2 expected), 1 placeholder(s) left");
   const char* const noLip =
       "compose v2 splice self-check: the spliced graph declares no rank-4 lip_delivery input — not a compose "
       "v2 graph";
   const Bytes small = smallMember();
-  for (const std::vector<test::Dim>& shape : {std::vector<test::Dim>{1, 2, 2}, std::vector<test::Dim>{}}) {
-    ModelBuilder m = structureFor(small, shape);
-    placeholder(m, 0, {"R"});
-    placeholder(m, 1, {"Y"});
+  using Shape = std::vector<test::Dim>;
+  // Of rank 3, missing, and declared only as a value, not as an input.
+  for (const auto& [shape, asValue] : {std::pair{Shape{1, 2, 2}, false}, {Shape{}, false}, {Shape{}, true}}) {
+    ModelBuilder m = bothPlaceholders(small, shape);
+    if (asValue) m.valueInfo(kLipInputName, {1, 1, 2, 2});
     EXPECT_EQ(refusal(small, m.bytes()), noLip);
   }
-  // Declared only as a value, not as an input.
-  ModelBuilder valueOnly = structureFor(small, {});
-  placeholder(valueOnly, 0, {"R"});
-  placeholder(valueOnly, 1, {"Y"});
-  valueOnly.valueInfo(kLipInputName, {1, 1, 2, 2});
-  EXPECT_EQ(refusal(small, valueOnly.bytes()), noLip);
 }
 
 TEST(ComposeV2SpliceRefuses, UnreadableProtobufOfEitherKind) {

@@ -21,6 +21,10 @@ inline std::vector<float> mouthFrame(float cx, float cy, float halfW, float half
   return kp;
 }
 
+inline bool insideBox(const Box& b, int32_t x, int32_t y) {
+  return x >= b.x0 && x < b.x1 && y >= b.y0 && y < b.y1;
+}
+
 // The v2 corpus lip geometry over lip rows 0..3 on an N x N canvas.
 inline UnifiedPi propPi(int32_t canvas) {
   UnifiedPi pi;

@@ -15,6 +15,7 @@ namespace ko::tessera {
 namespace {
 
 using ko::test::failureText;
+using test::insideBox;
 using test::manifestWith;
 using test::mouthFrame;
 using test::piBlock;
@@ -98,16 +99,12 @@ double largestGap(const std::vector<float>& mask, const std::vector<double>& ref
   return gap;
 }
 
-bool inside(const Box& b, int32_t x, int32_t y) {
-  return x >= b.x0 && x < b.x1 && y >= b.y0 && y < b.y1;
-}
-
 template <class T>
 void expectSupportedBy(const std::vector<T>& mask, const Box& b, const char* what) {
   for (int32_t y = 0; y < kN; ++y) {
     for (int32_t x = 0; x < kN; ++x) {
       if (mask[y * kN + x] != 0) {
-        ASSERT_TRUE(inside(b, x, y)) << what << " is non-zero at (" << x << ", " << y << ")";
+        ASSERT_TRUE(insideBox(b, x, y)) << what << " is non-zero at (" << x << ", " << y << ")";
       }
     }
   }
@@ -141,41 +138,39 @@ TEST(UnifiedPi, ReadsTheUnifiedBlock) {
 }
 
 TEST(UnifiedPi, ManifestRefusals) {
-  const auto withPi = [](const std::string& pi) { return readFailure(manifestWith(pi)); };
-  EXPECT_EQ(
-      readFailure(R"({"unified": 1})"),
-      "teeth-pi: manifest has no `unified` block — this bundle predates the unified compose and cannot state "
-      "the pi geometry it was baked with; refusing to guess one");
-  EXPECT_EQ(readFailure("[1 2]"), "teeth: manifest is not readable JSON: teeth: malformed JSON array");
-  EXPECT_EQ(readFailure(R"({"unified": {}})"), "teeth: member JSON lacks key 'pi'");
-  EXPECT_EQ(withPi("{}"), "teeth: member JSON lacks key 'mode'");
-  EXPECT_EQ(withPi(R"({"mode": 3})"), "teeth-pi: unified.pi.mode is not a string");
-  EXPECT_EQ(withPi(R"({"mode": "ellipse"})"),
-            "teeth-pi: unified.pi.mode 'ellipse' is a compose-mask geometry this port cannot name — fail "
-            "loud, never "
-            "adapt (the stamped-geometry rule)");
+  // A prop pi block with a gate scale, then `rest`.
+  const auto prop = [](const std::string& rest) {
+    return manifestWith(R"({"mode": "prop", "prop_gate_scale": 1)" + rest + "}");
+  };
   const std::string unknownRecovery =
       "teeth-pi: unknown unified.pi.corner_recovery — a compose-mask geometry a consumer cannot name must "
-      "never "
-      "be guessed";
-  EXPECT_EQ(withPi(R"({"mode": "prop", "corner_recovery": "lip_landmark"})"), unknownRecovery);
-  EXPECT_EQ(withPi(R"({"mode": "prop", "corner_recovery": 1})"), unknownRecovery);
-  EXPECT_EQ(withPi(R"({"mode": "prop"})"), "teeth: member JSON lacks key 'prop_gate_scale'");
-  EXPECT_EQ(withPi(R"({"mode": "prop", "prop_gate_scale": 1})"), "teeth: member JSON lacks key 'lip_idx'");
-  EXPECT_EQ(withPi(R"({"mode": "prop", "prop_gate_scale": 1, "lip_idx": []})"),
-            "teeth-pi: unified.pi.lip_idx is not a non-empty array");
-  EXPECT_EQ(withPi(R"({"mode": "prop", "prop_gate_scale": 1, "lip_idx": {}})"),
-            "teeth-pi: unified.pi.lip_idx is not a non-empty array");
-  EXPECT_EQ(withPi(R"({"mode": "prop", "prop_gate_scale": 1, "lip_idx": [0, 21]})"),
-            "teeth-pi: unified.pi.lip_idx names keypoint row 21, outside 0..20");
-  EXPECT_EQ(withPi(R"({"mode": "prop", "prop_gate_scale": 1, "lip_idx": [-1]})"),
-            "teeth-pi: unified.pi.lip_idx names keypoint row -1, outside 0..20");
-  EXPECT_EQ(withPi(R"({"mode": "prop", "prop_gate_scale": 1, "lip_idx": [0]})"),
-            "teeth: member JSON lacks key 'lip_geom_params'");
-  EXPECT_EQ(withPi(R"({"mode": "prop", "prop_gate_scale": 1, "lip_idx": [0], "lip_geom_params": [1, 2]})"),
-            "teeth-pi: unified.pi.lip_geom_params must be [pad_x, pad_y, down]");
-  EXPECT_EQ(readFailure(manifestWith(piBlock(), R"({"canvas": 256.7})")),
-            "teeth-pi: engine renders at canvas 128 but unified.crop.canvas is 256");
+      "never be guessed";
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"unified": 1})",
+       "teeth-pi: manifest has no `unified` block — this bundle predates the unified compose and cannot "
+       "state the pi geometry it was baked with; refusing to guess one"},
+      {"[1 2]", "teeth: manifest is not readable JSON: teeth: malformed JSON array"},
+      {R"({"unified": {}})", "teeth: member JSON lacks key 'pi'"},
+      {manifestWith("{}"), "teeth: member JSON lacks key 'mode'"},
+      {manifestWith(R"({"mode": 3})"), "teeth-pi: unified.pi.mode is not a string"},
+      {manifestWith(R"({"mode": "ellipse"})"),
+       "teeth-pi: unified.pi.mode 'ellipse' is a compose-mask geometry this port cannot name — fail loud, "
+       "never adapt (the stamped-geometry rule)"},
+      {manifestWith(R"({"mode": "prop", "corner_recovery": "lip_landmark"})"), unknownRecovery},
+      {manifestWith(R"({"mode": "prop", "corner_recovery": 1})"), unknownRecovery},
+      {manifestWith(R"({"mode": "prop"})"), "teeth: member JSON lacks key 'prop_gate_scale'"},
+      {prop(""), "teeth: member JSON lacks key 'lip_idx'"},
+      {prop(R"(, "lip_idx": [])"), "teeth-pi: unified.pi.lip_idx is not a non-empty array"},
+      {prop(R"(, "lip_idx": {})"), "teeth-pi: unified.pi.lip_idx is not a non-empty array"},
+      {prop(R"(, "lip_idx": [0, 21])"), "teeth-pi: unified.pi.lip_idx names keypoint row 21, outside 0..20"},
+      {prop(R"(, "lip_idx": [-1])"), "teeth-pi: unified.pi.lip_idx names keypoint row -1, outside 0..20"},
+      {prop(R"(, "lip_idx": [0])"), "teeth: member JSON lacks key 'lip_geom_params'"},
+      {prop(R"(, "lip_idx": [0], "lip_geom_params": [1, 2])"),
+       "teeth-pi: unified.pi.lip_geom_params must be [pad_x, pad_y, down]"},
+      {manifestWith(piBlock(), R"({"canvas": 256.7})"),
+       "teeth-pi: engine renders at canvas 128 but unified.crop.canvas is 256"},
+  };
+  for (const auto& [manifest, refusal] : cases) EXPECT_EQ(readFailure(manifest), refusal) << manifest;
 }
 
 TEST(UnifiedPi, RowsOutsideTheKeypointsAreRefusedWhenUsed) {
@@ -186,21 +181,29 @@ TEST(UnifiedPi, RowsOutsideTheKeypointsAreRefusedWhenUsed) {
             "teeth-pi: unified.pi.lip_idx names keypoint row 21, outside 0..20");
 }
 
-TEST(UnifiedPi, MasksFollowTheFormulas) {
-  const std::vector<float> frames[] = {mouthFrame(0.05f, 0.3f, 0.2f, 0.05f),
-                                       mouthFrame(-0.2f, 0.1f, 0.12f, 0.024f),
-                                       mouthFrame(0.3f, -0.2f, 0.02f, 0.01f)};
+TEST(UnifiedPi, MasksFollowTheFormulasAndTheirBoxesHoldEveryNonZeroPixel) {
   const Reference ref{kN};
   std::vector<float> mask(kN * kN);
+  std::vector<uint8_t> full(kN * kN);
+  std::vector<uint8_t> boxed(kN * kN);
   for (const bool recover : {false, true}) {
     const UnifiedPi pi = readPi(recover ? "true" : "false");
-    for (const auto& kp : frames) {
+    for (const auto& kp : {mouthFrame(0.05f, 0.3f, 0.2f, 0.05f), mouthFrame(-0.2f, 0.1f, 0.12f, 0.024f),
+                           mouthFrame(0.3f, -0.2f, 0.02f, 0.01f), mouthFrame(-0.8f, 0.9f, 0.3f, 0.2f),
+                           mouthFrame(0.4f, -0.5f, 0.01f, 0.06f)}) {
       pi.lipMask(kp.data(), mask.data());
       EXPECT_LT(largestGap(mask, ref.lip(kp, 0.1, 0.08, 0.074, recover)), 1e-4);
+      expectSupportedBy(mask, pi.ellBox(pi.lipParams(kp.data())), "lip mask");
       pi.propTeethGate(kp.data(), mask.data());
       EXPECT_LT(largestGap(mask, ref.gate(kp, 1.25)), 1e-4);
+      expectSupportedBy(mask, pi.ellBox(pi.gateParams(kp.data(), nullptr)), "teeth gate");
       pi.ellMask(kp.data(), 0.05f, 0.0f, 0.2f, 0.03f, 0.5f, -0.1f, mask.data());
       EXPECT_LT(largestGap(mask, ref.ellipse(kp, 0.05, 0, 0.2, 0.03, 0.5, -0.1)), 1e-4);
+      pi.piU8(kp.data(), full.data());
+      expectSupportedBy(full, pi.supportBox(kp.data()), "pi");
+      std::fill(boxed.begin(), boxed.end(), 7);
+      pi.piU8Boxed(kp.data(), boxed.data());
+      EXPECT_EQ(boxed, full);
     }
   }
 }
@@ -273,26 +276,6 @@ TEST(UnifiedPi, ParametersMatchTheMasks) {
   EXPECT_TRUE(nan.empty());
 }
 
-TEST(UnifiedPi, BoxesHoldEveryNonZeroPixel) {
-  for (const bool recover : {false, true}) {
-    const UnifiedPi pi = readPi(recover ? "true" : "false");
-    for (const auto& kp : {mouthFrame(0.05f, 0.3f, 0.2f, 0.05f), mouthFrame(-0.8f, 0.9f, 0.3f, 0.2f),
-                           mouthFrame(0.4f, -0.5f, 0.01f, 0.06f)}) {
-      std::vector<float> mask(kN * kN);
-      pi.lipMask(kp.data(), mask.data());
-      expectSupportedBy(mask, pi.ellBox(pi.lipParams(kp.data())), "lip mask");
-      pi.propTeethGate(kp.data(), mask.data());
-      expectSupportedBy(mask, pi.ellBox(pi.gateParams(kp.data(), nullptr)), "teeth gate");
-      std::vector<uint8_t> full(kN * kN);
-      std::vector<uint8_t> boxed(kN * kN, 7);
-      pi.piU8(kp.data(), full.data());
-      expectSupportedBy(full, pi.supportBox(kp.data()), "pi");
-      pi.piU8Boxed(kp.data(), boxed.data());
-      EXPECT_EQ(boxed, full);
-    }
-  }
-}
-
 TEST(UnifiedPi, PiIsTheRoundedMaximumOfLipAndGate) {
   const UnifiedPi pi = readPi("true");
   const Reference ref{kN};
@@ -350,7 +333,7 @@ TEST(UnifiedPi, ShrunkByCapsPiInsideTheBox) {
     for (int32_t x = 0; x < kN; ++x) {
       const size_t i = y * kN + x;
       const float p = std::max(lipF[i], gateF[i]);
-      const uint8_t expected = inside(box, x, y) && limit[i] > 0 ? maskByte(std::min(limit[i], p)) : 0;
+      const uint8_t expected = insideBox(box, x, y) && limit[i] > 0 ? maskByte(std::min(limit[i], p)) : 0;
       ASSERT_EQ(out[i], expected) << x << ", " << y;
     }
   }
