@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "graph/onnx_schema.h"
 #include "tests/support/failure_text.h"
 
@@ -32,6 +34,27 @@ std::vector<std::vector<uint8_t>> fieldsOf(GsSlice message) {
   GsField field;
   while (reader.next(field)) fields.emplace_back(field.raw.data, field.raw.data + field.raw.size);
   return fields;
+}
+
+std::vector<uint8_t> bytesOf(GsSlice span) {
+  return std::vector<uint8_t>(span.data, span.data + span.size);
+}
+
+std::vector<uint8_t> modelWithoutGraph() {
+  std::vector<uint8_t> model;
+  gsPutVarintField(model, onnx::kModelIrVersion, 8);
+  return model;
+}
+
+void expectFieldsOutsideTheGraphKept(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after) {
+  const std::vector<std::vector<uint8_t>> kept = fieldsOf(gsSliceOf(before));
+  const std::vector<std::vector<uint8_t>> now = fieldsOf(gsSliceOf(after));
+  ASSERT_EQ(now.size(), kept.size());
+  for (size_t i = 0; i < kept.size(); ++i) {
+    if (kept[i][0] != (onnx::kModelGraph << 3 | kGsLengthDelimited)) {
+      EXPECT_EQ(now[i], kept[i]) << "field " << i;
+    }
+  }
 }
 
 std::vector<uint64_t> quandrelImportVersions(const std::vector<uint8_t>& model) {
@@ -65,6 +88,20 @@ void expectEveryPrefixFailsOnlyWithCodecErrors(const std::vector<uint8_t>& model
       EXPECT_EQ(bytes, prefix) << length;
     }
   }
+}
+
+void expectMalformedModelsFailWithCodecErrors(const std::vector<uint8_t>& model,
+                                              const std::function<size_t(std::vector<uint8_t>&)>& rewrite) {
+  const std::vector<uint8_t> half(model.begin(),
+                                  model.begin() + static_cast<std::ptrdiff_t>(model.size() / 2));
+  const std::vector<uint8_t> badVarint(11, 0xff);
+  for (const auto& [bytes, error] :
+       {std::pair{half, "onnx: truncated"}, std::pair{badVarint, "onnx: bad varint"}}) {
+    std::vector<uint8_t> copy = bytes;
+    EXPECT_EQ(failureText([&] { rewrite(copy); }), error);
+    EXPECT_EQ(copy, bytes);
+  }
+  expectEveryPrefixFailsOnlyWithCodecErrors(model, rewrite);
 }
 
 }  // namespace ko::test

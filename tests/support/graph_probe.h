@@ -25,6 +25,14 @@ std::vector<std::string> opTypesOf(const std::vector<uint8_t>& model);
 // The raw fields of a message, in order.
 std::vector<std::vector<uint8_t>> fieldsOf(GsSlice message);
 
+std::vector<uint8_t> bytesOf(GsSlice span);
+
+// A model of an IR version and nothing else.
+std::vector<uint8_t> modelWithoutGraph();
+
+// Every top-level field of `after` but the graph is the one of `before` at the same place.
+void expectFieldsOutsideTheGraphKept(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after);
+
 // The versions at which the model imports "com.quandrel", one per version an import states.
 std::vector<uint64_t> quandrelImportVersions(const std::vector<uint8_t>& model);
 
@@ -33,5 +41,10 @@ std::vector<uint64_t> quandrelImportVersions(const std::vector<uint8_t>& model);
 // the bytes as they were.
 void expectEveryPrefixFailsOnlyWithCodecErrors(const std::vector<uint8_t>& model,
                                                const std::function<size_t(std::vector<uint8_t>&)>& rewrite);
+
+// The prefix sweep above, and the two faults a rewrite must not take for a model: the first half of
+// `model` fails as "onnx: truncated", eleven 0xff bytes as "onnx: bad varint", both left as they were.
+void expectMalformedModelsFailWithCodecErrors(const std::vector<uint8_t>& model,
+                                              const std::function<size_t(std::vector<uint8_t>&)>& rewrite);
 
 }  // namespace ko::test
