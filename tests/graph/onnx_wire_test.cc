@@ -27,13 +27,16 @@ std::string decodeFailure(const Bytes& message) {
   return test::failureText([&] { fieldsOf(message); });
 }
 
-TEST(VarintEncoding, SevenBitsPerByteLeastSignificantFirst) {
-  Bytes out;
-  gsPutVarint(out, 300);
-  EXPECT_EQ(out, (Bytes{0xAC, 0x02}));
+// A key (or length) as a varint, followed by `rest`.
+Bytes afterVarint(uint64_t value, const Bytes& rest) {
+  Bytes message;
+  gsPutVarint(message, value);
+  message.insert(message.end(), rest.begin(), rest.end());
+  return message;
 }
 
-TEST(VarintEncoding, RoundTripsAcrossTheRange) {
+TEST(VarintEncoding, SevenBitsPerByteLeastSignificantFirstAndRoundTripsAcrossTheRange) {
+  EXPECT_EQ(afterVarint(300, {}), (Bytes{0xAC, 0x02}));
   for (uint64_t value : {uint64_t{0}, uint64_t{127}, uint64_t{128}, uint64_t{1} << 35, uint64_t{1} << 63,
                          std::numeric_limits<uint64_t>::max()}) {
     Bytes out;
@@ -79,52 +82,29 @@ TEST(FieldDecoding, RawSpansReEmittedReproduceTheInput) {
   EXPECT_EQ(copy, message);
 }
 
-TEST(DecodingErrors, ElevenByteKeyIsBadVarint) {
-  EXPECT_EQ(decodeFailure(Bytes(11, 0xFF)), "onnx: bad varint");
-}
-
-TEST(DecodingErrors, VarintCutByTheEndIsBadVarint) {
-  EXPECT_EQ(decodeFailure(Bytes{0x08, 0x80}), "onnx: bad varint");
-  EXPECT_EQ(decodeFailure(Bytes{0x08}), "onnx: bad varint");
-}
-
-TEST(DecodingErrors, KeyBeyondThirtyTwoBitsIsBadVarint) {
-  Bytes message;
-  gsPutVarint(message, uint64_t{1} << 32 | uint64_t{7} << 3 | kGsLengthDelimited);
-  message.push_back(0);
-  EXPECT_EQ(decodeFailure(message), "onnx: bad varint");
-}
-
-TEST(DecodingErrors, LengthOnePastTheEndIsTruncated) {
-  Bytes message;
-  gsPutKey(message, 1, kGsLengthDelimited);
-  gsPutVarint(message, 4);
-  message.insert(message.end(), {1, 2, 3});
-  EXPECT_EQ(decodeFailure(message), "onnx: truncated");
-}
-
-TEST(DecodingErrors, LengthNearTwoToTheSixtyFourIsTruncated) {
-  for (uint64_t length : {std::numeric_limits<uint64_t>::max(), std::numeric_limits<uint64_t>::max() - 1}) {
+TEST(DecodingErrors, NameTheFirstFaultOfTheMessage) {
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  const struct {
+    const char* name;
     Bytes message;
-    gsPutKey(message, 1, kGsLengthDelimited);
-    gsPutVarint(message, length);
-    message.insert(message.end(), {1, 2});
-    EXPECT_EQ(decodeFailure(message), "onnx: truncated");
-  }
-}
-
-TEST(DecodingErrors, ShortFixedWidthFieldIsTruncated) {
-  EXPECT_EQ(decodeFailure(Bytes{0x0D, 1, 2, 3}), "onnx: truncated");
-  EXPECT_EQ(decodeFailure(Bytes{0x09, 1, 2, 3, 4, 5, 6, 7}), "onnx: truncated");
-}
-
-TEST(DecodingErrors, GroupsAndUnknownWireTypesAreBadWireType) {
-  for (uint8_t wireType : {3, 4, 6, 7}) {
-    Bytes message;
-    gsPutKey(message, 1, wireType);
-    message.push_back(0);
-    EXPECT_EQ(decodeFailure(message), "onnx: bad wire type") << int{wireType};
-  }
+    const char* expected;
+  } cases[] = {
+      {"eleven-byte key", Bytes(11, 0xFF), "onnx: bad varint"},
+      {"varint cut by the end", {0x08, 0x80}, "onnx: bad varint"},
+      {"value missing", {0x08}, "onnx: bad varint"},
+      {"key beyond 32 bits", afterVarint(uint64_t{1} << 32 | uint64_t{7} << 3 | kGsLengthDelimited, {0}),
+       "onnx: bad varint"},
+      {"length one past the end", {0x0A, 4, 1, 2, 3}, "onnx: truncated"},
+      {"length 2^64 - 1", afterVarint(0x0A, afterVarint(kMax, {1, 2})), "onnx: truncated"},
+      {"length 2^64 - 2", afterVarint(0x0A, afterVarint(kMax - 1, {1, 2})), "onnx: truncated"},
+      {"short fixed32", {0x0D, 1, 2, 3}, "onnx: truncated"},
+      {"short fixed64", {0x09, 1, 2, 3, 4, 5, 6, 7}, "onnx: truncated"},
+      {"group start", {0x0B, 0}, "onnx: bad wire type"},
+      {"group end", {0x0C, 0}, "onnx: bad wire type"},
+      {"wire type 6", {0x0E, 0}, "onnx: bad wire type"},
+      {"wire type 7", {0x0F, 0}, "onnx: bad wire type"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(decodeFailure(c.message), c.expected) << c.name;
 }
 
 TEST(DecodingErrors, NestedReaderStaysInsideItsPayload) {
