@@ -198,21 +198,107 @@ TEST(ComposeV2Splice, ReportsTheLipInputsDimsAndZeroForASymbolicOne) {
   EXPECT_EQ(result.batch, 0);
 }
 
-TEST(ComposeV2SpliceRefuses, DigestsThatDoNotBindTheStructureToTheMember) {
+TEST(ComposeV2SpliceRefuses, StructuresThatDoNotFitTheMemberAndSaysWhy) {
   const Bytes member = smallMember();
   const Bytes structure = bothPlaceholders(member).bytes();
   const std::string other = digestOf(Bytes{1, 2, 3});
-  EXPECT_EQ(refusal(member, structure, "", other),
-            "compose v2 structure bytes hash to " + cut(digestOf(structure)) + ", not the " + cut(other) +
-                " the template names — refusing a structure whose own bytes moved");
-  EXPECT_EQ(refusal(member, structure, other, digestOf(structure)),
-            "compose v2 splice: the template says the structure is for member " + cut(other) +
-                " and the structure itself says " + cut(digestOf(member)) +
-                " — refusing a structure whose two bindings disagree");
+  Bytes twoGraphs = structure;
+  gsPutMessage(twoGraphs, onnx::kModelGraph, Bytes{});
+  Bytes noGraph;
+  for (const Bytes& field : test::fieldsOf(gsSliceOf(structure))) {
+    if (field[0] != (onnx::kModelGraph << 3 | kGsLengthDelimited))
+      noGraph.insert(noGraph.end(), field.begin(), field.end());
+  }
+  ModelBuilder unsourced;
+  unsourced.input(kLipInputName, {1, 1, 2, 2}).metadata("compose_v2.other", digestOf(member));
+  const Bytes noMemberGraph = test::modelWithoutGraph();
+  const auto with = [&](const std::function<void(ModelBuilder&)>& add) {
+    ModelBuilder m = structureFor(member);
+    add(m);
+    return m.bytes();
+  };
+  ModelBuilder unread = structureFor(member);
+  unread.node("Sum", {"d", "b", "", "a", "c", "X"}, {"Y"});
+  // A member node that is itself a placeholder survives the splice.
+  const Bytes nested = ModelBuilder()
+                           .input("X", {1, 1, 2, 2})
+                           .output("Y", {1, 1, 2, 2})
+                           .node(kCv2MemberOpType, {"X"}, {"R"}, kCv2MemberDomain)
+                           .attr("k", 0)
+                           .node("Relu", {"R"}, {"Y"})
+                           .bytes();
+  ModelBuilder lipAsValue = bothPlaceholders(member, {});
+  lipAsValue.valueInfo(kLipInputName, {1, 1, 2, 2});
+  const Bytes cutMember(member.begin(), member.end() - 20);
+  const std::string noLip =
+      "compose v2 splice self-check: the spliced graph declares no rank-4 lip_delivery input — not a compose "
+      "v2 graph";
+  const std::string noK = "compose v2 splice: a MemberNode placeholder carries no `k`";
+  const struct {
+    const char* name;
+    Bytes member, structure;
+    std::string source, structureDigest, expected;
+  } cases[] = {
+      {"moved structure bytes", member, structure, "", other,
+       "compose v2 structure bytes hash to " + cut(digestOf(structure)) + ", not the " + cut(other) +
+           " the template names — refusing a structure whose own bytes moved"},
+      {"disagreeing bindings", member, structure, other, digestOf(structure),
+       "compose v2 splice: the template says the structure is for member " + cut(other) +
+           " and the structure itself says " + cut(digestOf(member)) +
+           " — refusing a structure whose two bindings disagree"},
+      // The last source entry counts.
+      {"last source entry", member, bothPlaceholders(member).metadata(kCv2SourceKey, other).bytes(), "", "",
+       staleRefusal(other, digestOf(member))},
+      {"two graphs", member, twoGraphs, "", "",
+       "compose v2 splice: the structure carries 2 graph fields (one expected)"},
+      {"no graph", member, noGraph, "", "",
+       "compose v2 splice: the structure carries 0 graph fields (one expected)"},
+      {"no source", member, unsourced.bytes(), "", "",
+       "compose v2 splice: the structure names no source member (compose_v2.source_sha256)"},
+      {"no member graph", noMemberGraph, structureFor(noMemberGraph).bytes(), "", "",
+       "compose v2 splice: the member carries no graph"},
+      {"no k", member, with([](ModelBuilder& m) { m.node(kCv2MemberOpType, {}, {"Y"}, kCv2MemberDomain); }),
+       "", "", noK},
+      {"a string k", member,
+       with([](ModelBuilder& m) { m.node(kCv2MemberOpType, {}, {"Y"}, kCv2MemberDomain).attr("k", "1"); }),
+       "", "", noK},
+      {"k past the nodes", member, with([](ModelBuilder& m) { placeholder(m, 2, {"Y"}); }), "", "",
+       "compose v2 splice: placeholder 2 does not name member node 2"},
+      {"negative k", member, with([](ModelBuilder& m) { placeholder(m, -1, {"Y"}); }), "", "",
+       "compose v2 splice: placeholder -1 does not name member node -1"},
+      {"other outputs", member, with([](ModelBuilder& m) { placeholder(m, 1, {"R"}); }), "", "",
+       "compose v2 splice: placeholder 1 does not name member node 1"},
+      {"more outputs", member, with([](ModelBuilder& m) {
+         placeholder(m, 1, {"Y", "Z"});
+       }),
+       "", "", "compose v2 splice: placeholder 1 does not name member node 1"},
+      // The last integer "k" counts.
+      {"last k", member, with([](ModelBuilder& m) { placeholder(m, 1, {"Y"}).attr("k", 0); }), "", "",
+       "compose v2 splice: placeholder 0 does not name member node 0"},
+      // Nobody carries them: the three smallest are listed.
+      {"unread names", member, unread.bytes(), "", "",
+       "compose v2 splice: 'a', 'b', 'c' are read but neither member nor structure carries them"},
+      {"R without its node", member, with([](ModelBuilder& m) { placeholder(m, 1, {"Y"}); }), "", "",
+       "compose v2 splice: 'R' are read but neither member nor structure carries them"},
+      {"a placeholder left", nested, bothPlaceholders(nested).bytes(), "", "",
+       "compose v2 splice self-check: 2 nodes (2 expected), 1 placeholder(s) left"},
+      {"a rank-3 lip", member, bothPlaceholders(member, {1, 2, 2}).bytes(), "", "", noLip},
+      {"no lip", member, bothPlaceholders(member, {}).bytes(), "", "", noLip},
+      {"a lip only as a value", member, lipAsValue.bytes(), "", "", noLip},
+      {"a cut structure", member, Bytes(structure.begin(), structure.end() - 1), "", "",
+       "compose v2 splice: unreadable protobuf (onnx: truncated)"},
+      {"a cut member", cutMember, bothPlaceholders(cutMember).bytes(), "", "",
+       "compose v2 splice: unreadable protobuf (onnx: truncated)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(refusal(c.member, c.structure, c.source, c.structureDigest), c.expected);
+  }
   EXPECT_TRUE(splice(member, structure, digestOf(member), digestOf(structure)).spliced);
-  // The last source entry counts.
-  const Bytes lastRight = bothPlaceholders(member).metadata(kCv2SourceKey, other).bytes();
-  EXPECT_EQ(refusal(member, lastRight), staleRefusal(other, digestOf(member)));
+  for (size_t length = 0; length < structure.size(); ++length) {
+    const Bytes prefix(structure.begin(), structure.begin() + static_cast<std::ptrdiff_t>(length));
+    EXPECT_EQ(test::failureText([&] { splice(member, prefix); }), test::kNoFailure) << length;
+  }
 }
 
 TEST(ComposeV2SpliceRefuses, AStaleStructureWhateverRewroteTheMember) {
@@ -226,105 +312,6 @@ TEST(ComposeV2SpliceRefuses, AStaleStructureWhateverRewroteTheMember) {
   for (const Bytes& changed : {bound, rebuilt}) {
     ASSERT_NE(changed, member);
     EXPECT_EQ(refusal(changed, structure), staleRefusal(digestOf(member), digestOf(changed)));
-  }
-}
-
-TEST(ComposeV2SpliceRefuses, StructuresWithoutOneGraphOrWithoutASource) {
-  const Bytes member = smallMember();
-  const Bytes structure = bothPlaceholders(member).bytes();
-  Bytes twoGraphs = structure;
-  gsPutMessage(twoGraphs, onnx::kModelGraph, Bytes{});
-  EXPECT_EQ(refusal(member, twoGraphs),
-            "compose v2 splice: the structure carries 2 graph fields (one expected)");
-  Bytes noGraph;
-  for (const Bytes& field : test::fieldsOf(gsSliceOf(structure))) {
-    if (field[0] != (onnx::kModelGraph << 3 | kGsLengthDelimited))
-      noGraph.insert(noGraph.end(), field.begin(), field.end());
-  }
-  EXPECT_EQ(refusal(member, noGraph),
-            "compose v2 splice: the structure carries 0 graph fields (one expected)");
-  ModelBuilder unsourced;
-  unsourced.input(kLipInputName, {1, 1, 2, 2}).metadata("compose_v2.other", digestOf(member));
-  EXPECT_EQ(refusal(member, unsourced.bytes()),
-            "compose v2 splice: the structure names no source member (compose_v2.source_sha256)");
-  Bytes noMemberGraph;
-  gsPutVarintField(noMemberGraph, onnx::kModelIrVersion, 8);
-  EXPECT_EQ(refusal(noMemberGraph, structureFor(noMemberGraph).bytes()),
-            "compose v2 splice: the member carries no graph");
-}
-
-TEST(ComposeV2SpliceRefuses, PlaceholdersThatNameNoMemberNode) {
-  const Bytes member = smallMember();
-  const std::pair<std::function<void(ModelBuilder&)>, std::string> cases[] = {
-      {[](ModelBuilder& m) { m.node(kCv2MemberOpType, {}, {"Y"}, kCv2MemberDomain); },
-       "a MemberNode placeholder carries no `k`"},
-      {[](ModelBuilder& m) { m.node(kCv2MemberOpType, {}, {"Y"}, kCv2MemberDomain).attr("k", "1"); },
-       "a MemberNode placeholder carries no `k`"},
-      {[](ModelBuilder& m) { placeholder(m, 2, {"Y"}); }, "placeholder 2 does not name member node 2"},
-      {[](ModelBuilder& m) { placeholder(m, -1, {"Y"}); }, "placeholder -1 does not name member node -1"},
-      {[](ModelBuilder& m) { placeholder(m, 1, {"R"}); }, "placeholder 1 does not name member node 1"},
-      {[](ModelBuilder& m) {
-         placeholder(m, 1, {"Y", "Z"});
-       },
-       "placeholder 1 does not name member node 1"},
-      // The last integer "k" counts.
-      {[](ModelBuilder& m) { placeholder(m, 1, {"Y"}).attr("k", 0); },
-       "placeholder 0 does not name member node 0"},
-  };
-  for (const auto& [add, message] : cases) {
-    ModelBuilder m = structureFor(member);
-    add(m);
-    EXPECT_EQ(refusal(member, m.bytes()), "compose v2 splice: " + message);
-  }
-}
-
-TEST(ComposeV2SpliceRefuses, NamesNobodyCarriesListingTheThreeSmallest) {
-  const Bytes member = smallMember();
-  ModelBuilder m = structureFor(member);
-  m.node("Sum", {"d", "b", "", "a", "c", "X"}, {"Y"});
-  EXPECT_EQ(refusal(member, m.bytes()),
-            "compose v2 splice: 'a', 'b', 'c' are read but neither member nor structure carries them");
-  ModelBuilder one = structureFor(member);
-  placeholder(one, 1, {"Y"});  // reads R, which nothing produces now
-  EXPECT_EQ(refusal(member, one.bytes()),
-            "compose v2 splice: 'R' are read but neither member nor structure carries them");
-}
-
-TEST(ComposeV2SpliceRefuses, AResultThatFailsItsSelfCheck) {
-  // A member node that is itself a placeholder survives the splice.
-  const Bytes member = ModelBuilder()
-                           .input("X", {1, 1, 2, 2})
-                           .output("Y", {1, 1, 2, 2})
-                           .node(kCv2MemberOpType, {"X"}, {"R"}, kCv2MemberDomain)
-                           .attr("k", 0)
-                           .node("Relu", {"R"}, {"Y"})
-                           .bytes();
-  EXPECT_EQ(refusal(member, bothPlaceholders(member).bytes()),
-            "compose v2 splice self-check: 2 nodes (2 expected), 1 placeholder(s) left");
-  const char* const noLip =
-      "compose v2 splice self-check: the spliced graph declares no rank-4 lip_delivery input — not a compose "
-      "v2 graph";
-  const Bytes small = smallMember();
-  using Shape = std::vector<test::Dim>;
-  // Of rank 3, missing, and declared only as a value, not as an input.
-  for (const auto& [shape, asValue] : {std::pair{Shape{1, 2, 2}, false}, {Shape{}, false}, {Shape{}, true}}) {
-    ModelBuilder m = bothPlaceholders(small, shape);
-    if (asValue) m.valueInfo(kLipInputName, {1, 1, 2, 2});
-    EXPECT_EQ(refusal(small, m.bytes()), noLip);
-  }
-}
-
-TEST(ComposeV2SpliceRefuses, UnreadableProtobufOfEitherKind) {
-  const Bytes member = smallMember();
-  const Bytes structure = bothPlaceholders(member).bytes();
-  const Bytes cutStructure(structure.begin(), structure.end() - 1);
-  EXPECT_EQ(refusal(member, cutStructure), "compose v2 splice: unreadable protobuf (onnx: truncated)");
-  const Bytes cutMember(member.begin(), member.end() - 20);
-  EXPECT_EQ(refusal(cutMember, bothPlaceholders(cutMember).bytes()),
-            "compose v2 splice: unreadable protobuf (onnx: truncated)");
-  for (size_t length = 0; length < structure.size(); ++length) {
-    const Bytes prefix(structure.begin(), structure.begin() + static_cast<std::ptrdiff_t>(length));
-    EXPECT_EQ(test::failureText([&] { splice(member, prefix); }), test::kNoFailure) << length;
   }
 }
 
