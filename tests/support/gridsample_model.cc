@@ -26,19 +26,7 @@ std::vector<uint8_t> gridSampleModel(GridSampleNode node) {
 std::vector<float> runGridSample(Ort::Session& session, const std::vector<float>& x,
                                  const std::vector<int64_t>& xShape, const std::vector<float>& grid,
                                  const std::vector<int64_t>& gridShape) {
-  const auto memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
-  // ONNX Runtime only reads an input, whatever the pointer's constness says.
-  std::array<Ort::Value, 2> inputs{
-      Ort::Value::CreateTensor<float>(memory, const_cast<float*>(x.data()), x.size(), xShape.data(),
-                                      xShape.size()),
-      Ort::Value::CreateTensor<float>(memory, const_cast<float*>(grid.data()), grid.size(), gridShape.data(),
-                                      gridShape.size())};
-  const std::array<const char*, 2> inputNames{"X", "grid"};
-  const char* outputName = "Y";
-  std::vector<Ort::Value> outputs =
-      session.Run(Ort::RunOptions(), inputNames.data(), inputs.data(), inputs.size(), &outputName, 1);
-  const float* y = outputs[0].GetTensorData<float>();
-  return {y, y + outputs[0].GetTensorTypeAndShapeInfo().GetElementCount()};
+  return runSession(session, {{"X", {xShape, x}}, {"grid", {gridShape, grid}}}, {"Y"}).at(0).values;
 }
 
 }  // namespace ko::test

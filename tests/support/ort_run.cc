@@ -34,12 +34,16 @@ Ort::Env& ortEnv() {
   return env;
 }
 
-std::vector<FloatTensor> runModel(const std::vector<uint8_t>& model, const NamedTensors& inputs,
-                                  const std::vector<std::string>& outputs, CustomOps ops) {
+Ort::Session openSession(const std::vector<uint8_t>& model, int threads,
+                         void (*registerOps)(Ort::SessionOptions&)) {
   Ort::SessionOptions options;
-  options.SetIntraOpNumThreads(1);
-  if (ops == CustomOps::quandrel) registerGridSampleFast(options);
-  Ort::Session session(ortEnv(), model.data(), model.size(), options);
+  options.SetIntraOpNumThreads(threads);
+  if (registerOps != nullptr) registerOps(options);
+  return Ort::Session(ortEnv(), model.data(), model.size(), options);
+}
+
+std::vector<FloatTensor> runSession(Ort::Session& session, const NamedTensors& inputs,
+                                    const std::vector<std::string>& outputs) {
   std::vector<const char*> inputNames;
   std::vector<Ort::Value> inputValues;
   for (const auto& [name, tensor] : inputs) {
@@ -54,6 +58,12 @@ std::vector<FloatTensor> runModel(const std::vector<uint8_t>& model, const Named
   std::vector<FloatTensor> tensors;
   for (const Ort::Value& result : results) tensors.push_back(outputTensor(result));
   return tensors;
+}
+
+std::vector<FloatTensor> runModel(const std::vector<uint8_t>& model, const NamedTensors& inputs,
+                                  const std::vector<std::string>& outputs, CustomOps ops) {
+  Ort::Session session = openSession(model, 1, ops == CustomOps::quandrel ? registerGridSampleFast : nullptr);
+  return runSession(session, inputs, outputs);
 }
 
 }  // namespace ko::test

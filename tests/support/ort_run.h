@@ -23,6 +23,15 @@ Ort::Env& ortEnv();
 
 enum class CustomOps { none, quandrel };
 
+// Loads the model (throwing Ort::Exception when ONNX Runtime refuses it) for runs on `threads` threads,
+// after `registerOps`, when given, registered its operators with the session's options.
+Ort::Session openSession(const std::vector<uint8_t>& model, int threads = 1,
+                         void (*registerOps)(Ort::SessionOptions&) = nullptr);
+
+// One run of the session: the named float outputs in the order asked (float16 ones widened).
+std::vector<FloatTensor> runSession(Ort::Session& session, const NamedTensors& inputs,
+                                    const std::vector<std::string>& outputs);
+
 // Loads the model (throwing Ort::Exception when ONNX Runtime refuses it), runs it on one thread and
 // returns the named float outputs in the order asked (float16 ones widened). CustomOps::quandrel registers
 // the library's "com.quandrel" operators for the session first.

@@ -129,20 +129,7 @@ std::vector<uint8_t> warpDirectorModel() {
 }
 
 FloatTensor runWarpDirector(Ort::Session& session, const FloatTensor& source, const FloatTensor& grid) {
-  const auto memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
-  // ONNX Runtime only reads an input, whatever the pointer's constness says.
-  std::array<Ort::Value, 2> inputs{
-      Ort::Value::CreateTensor<float>(memory, const_cast<float*>(source.values.data()), source.values.size(),
-                                      source.shape.data(), source.shape.size()),
-      Ort::Value::CreateTensor<float>(memory, const_cast<float*>(grid.values.data()), grid.values.size(),
-                                      grid.shape.data(), grid.shape.size())};
-  const std::array<const char*, 2> inputNames{"S", "grid"};
-  const char* outputName = "Y";
-  std::vector<Ort::Value> outputs =
-      session.Run(Ort::RunOptions(), inputNames.data(), inputs.data(), inputs.size(), &outputName, 1);
-  const Ort::TensorTypeAndShapeInfo info = outputs[0].GetTensorTypeAndShapeInfo();
-  const float* y = outputs[0].GetTensorData<float>();
-  return {info.GetShape(), std::vector<float>(y, y + info.GetElementCount())};
+  return runSession(session, {{"S", source}, {"grid", grid}}, {"Y"}).at(0);
 }
 
 }  // namespace ko::test
