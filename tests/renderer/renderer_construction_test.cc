@@ -18,37 +18,27 @@ using test::IdentityBuilder;
 using test::kModelKey;
 using test::PriorMember;
 
-const std::string kEllipse =
-    "[ko] !!! compose alpha: ELLIPSE (m4b) — this bundle carries no lip_template.v1.json, so the director "
-    "generates the over-covering elliptical region the contour replaces. BACKFILL IT: "
-    "models/velmora-2/tools/carry_lip_template_fleet";
+const std::string kEllipse = test::kEllipseLine;
 const std::string kHoist =
     "[ko] source-cone hoist: 'cone_tip' [1,6,32,32] leaves the per-frame graph and is prefetched per SOURCE "
-    "FRAME on "
-    "one spare core (m4b)";
+    "FRAME on one spare core (m4b)";
 const std::string kGridSample =
     "[ko] std GridSample -> com.quandrel::GridSampleFast load-time rewrite: 1 node(s) (m4b)";
 const std::string kCpuLine = "[ko] director ep=cpu (ORT CPU EP)";
 
+// The library's lines from building a renderer, rendering one frame and destroying it.
+std::vector<std::string> lines(const test::OpenedBundle& bundle, const std::string& ep,
+                               std::string* usedEp = nullptr) {
+  test::RenderedOnce once = test::renderOnce(bundle, test::keypoints(1, 0.0f), 0, ep);
+  if (usedEp) *usedEp = once.ep;
+  return once.lines;
+}
+
 class RendererConstruction : public ::testing::Test {
  protected:
   std::string failure(const test::OpenedBundle& bundle, const std::string& ep = "") {
-    return test::failureText([&] { Renderer(bundle.manifest, *bundle.identity, kModelKey, 1, ep); });
+    return test::rendererFailure(bundle, ep);
   }
-  // Builds and destroys a renderer (rendering one frame), returning the library's lines and the ep.
-  std::vector<std::string> lines(const test::OpenedBundle& bundle, const std::string& ep,
-                                 std::string* usedEp = nullptr, int threads = 1) {
-    testing::internal::CaptureStderr();
-    {
-      Renderer renderer(bundle.manifest, *bundle.identity, kModelKey, threads, ep);
-      if (usedEp) *usedEp = renderer.ep();
-      const std::vector<float> kp = test::keypoints(1, 0.0f);
-      const int32_t si = 0;
-      renderer.render(&si, kp.data(), kp.data(), 1);
-    }
-    return test::koLines(testing::internal::GetCapturedStderr());
-  }
-
   test::RendererBundles bundles_;
 };
 

@@ -60,22 +60,10 @@ test::LipTemplateSpec withComposeV2(test::LipTemplateSpec lipFile, const std::ve
   return lipFile;
 }
 
-struct Rendered {
-  std::vector<std::string> lines;
-  std::vector<float> crop;
-};
+using Rendered = test::RenderedOnce;
 
-Rendered renderOnce(const test::OpenedBundle& bundle, const std::vector<float>& kd, int32_t si = 1) {
-  const std::vector<float> ks = test::keypoints(1, 0.0f);
-  Rendered out;
-  testing::internal::CaptureStderr();
-  {
-    Renderer renderer(bundle.manifest, *bundle.identity, kModelKey, 1, "");
-    const float* rgb = renderer.render(&si, ks.data(), kd.data(), 1);
-    out.crop.assign(rgb, rgb + 3 * kCrop * kCrop);
-  }
-  out.lines = test::koLines(testing::internal::GetCapturedStderr());
-  return out;
+Rendered renderOne(const test::OpenedBundle& bundle, const std::vector<float>& kd) {
+  return test::renderOnce(bundle, kd, 1);
 }
 
 bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
@@ -115,9 +103,7 @@ class RendererLips : public ::testing::Test {
   test::OpenedBundle open(const test::LipTemplateSpec& lipFile, const DirectorRecipe& director = kComposing) {
     return bundles_.open(IdentityBuilder().member("lip_template.v1.json", templateText(lipFile)), director);
   }
-  std::string failure(const test::OpenedBundle& bundle) {
-    return test::failureText([&] { Renderer(bundle.manifest, *bundle.identity, kModelKey, 1, ""); });
-  }
+  std::string failure(const test::OpenedBundle& bundle) { return test::rendererFailure(bundle); }
 
   test::RendererBundles bundles_;
 };
@@ -126,26 +112,22 @@ TEST_F(RendererLips, BindsTheContourAndFeedsItEveryFrame) {
   const test::OpenedBundle bundle = open(contourSpec());
   for (const float open : {0.0f, 0.2f}) {
     const std::vector<float> kd = lipKeypoints(0.02f, open);
-    const Rendered rendered = renderOnce(bundle, kd);
+    const Rendered rendered = renderOne(bundle, kd);
     EXPECT_TRUE(
         hasLine(rendered.lines,
                 "[ko] compose alpha: LIP CONTOUR (m4b) — Min(a, lip_delivery) bound at load, 16 verts, "
                 "feather 2.0 px; the graph's ellipse is not reachable in this session"));
-    EXPECT_FALSE(hasLine(rendered.lines,
-                         "[ko] !!! compose alpha: ELLIPSE (m4b) — this bundle carries no "
-                         "lip_template.v1.json, so the director generates the over-covering "
-                         "elliptical region the contour replaces. BACKFILL IT: "
-                         "models/velmora-2/tools/carry_lip_template_fleet"));
+    EXPECT_FALSE(hasLine(rendered.lines, test::kEllipseLine));
     const std::vector<float> expected = boundCrop(bundle, kd, 1);
     ASSERT_EQ(rendered.crop.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) ASSERT_NEAR(rendered.crop[i], expected[i], 1e-5f) << i;
+    test::expectCrop(rendered.crop.data(), expected);
   }
 }
 
 TEST_F(RendererLips, DiffersFromTheEllipseOnlyInsideTheComposeRegion) {
   const std::vector<float> kd = lipKeypoints(0.0f, 0.1f);
-  const Rendered contour = renderOnce(open(contourSpec()), kd);
-  const Rendered ellipse = renderOnce(bundles_.open(IdentityBuilder(), kComposing), kd);
+  const Rendered contour = renderOne(open(contourSpec()), kd);
+  const Rendered ellipse = renderOne(bundles_.open(IdentityBuilder(), kComposing), kd);
   float insideChange = 0.0f;
   for (int c = 0; c < 3; ++c) {
     for (int y = 0; y < kCrop; ++y) {
@@ -166,26 +148,26 @@ TEST_F(RendererLips, DiffersFromTheEllipseOnlyInsideTheComposeRegion) {
 TEST_F(RendererLips, SplicesComposeV2BeforeAnyOtherRewrite) {
   const std::vector<uint8_t> director = test::directorModel(kComposing);
   const std::vector<float> kd = lipKeypoints(0.01f, 0.15f);
-  const Rendered spliced = renderOnce(open(withComposeV2(contourSpec(), director)), kd);
+  const Rendered spliced = renderOne(open(withComposeV2(contourSpec(), director)), kd);
   EXPECT_TRUE(
       hasLine(spliced.lines,
               "[ko] compose: COMPOSE V2 (m4b) — lip contour + mouth-window compose + seam match, spliced "
               "at load from the structure lip_template.v1.json carries (sha-bound to this member); "
               "lip_delivery fed from the plate-template-v1 contour, 16 verts, feather 2.0 px"));
-  const Rendered bound = renderOnce(open(contourSpec()), kd);
-  for (size_t i = 0; i < bound.crop.size(); ++i) ASSERT_NEAR(spliced.crop[i], bound.crop[i], 1e-6f) << i;
+  const Rendered bound = renderOne(open(contourSpec()), kd);
+  test::expectCrop(spliced.crop.data(), bound.crop, 1e-6f);
 }
 
 TEST_F(RendererLips, AStaleStructureFallsBackToTheBind) {
   const std::vector<uint8_t> stale = test::directorModel({.warpGain = 0.5f, .composeTail = true});
   const std::vector<uint8_t> member = test::directorModel(kComposing);
-  const Rendered rendered = renderOnce(open(withComposeV2(contourSpec(), stale)), lipKeypoints(0.0f, 0.1f));
-  const std::string built = sha256Hex(stale.data(), stale.size()).substr(0, 12);
-  const std::string actual = sha256Hex(member.data(), member.size()).substr(0, 12);
+  const Rendered rendered = renderOne(open(withComposeV2(contourSpec(), stale)), lipKeypoints(0.0f, 0.1f));
+  const auto cut = [](const std::vector<uint8_t>& bytes) {
+    return sha256Hex(bytes.data(), bytes.size()).substr(0, 12);
+  };
   EXPECT_TRUE(hasLine(rendered.lines,
-                      "[ko] !!! compose v2 NOT spliced (m4b): compose v2 structure was built for "
-                      "member " +
-                          built + ", not " + actual +
+                      "[ko] !!! compose v2 NOT spliced (m4b): compose v2 structure was built for member " +
+                          cut(stale) + ", not " + cut(member) +
                           " — refusing to splice a stale structure — this session falls back "
                           "to the load-time lip-contour bind (staged rollout)"));
   EXPECT_TRUE(hasLine(rendered.lines,
@@ -196,14 +178,14 @@ TEST_F(RendererLips, AStaleStructureFallsBackToTheBind) {
 TEST_F(RendererLips, AGraphWithoutTheComposeTailServesItsOwnEllipse) {
   const test::OpenedBundle bundle = open(contourSpec(), DirectorRecipe{});
   const std::vector<float> kd = lipKeypoints(0.0f, 0.1f);
-  const Rendered rendered = renderOnce(bundle, kd);
+  const Rendered rendered = renderOne(bundle, kd);
   EXPECT_TRUE(
       hasLine(rendered.lines,
               "[ko] !!! lip contour NOT bound to the compose alpha (m4b): the graph does not carry the "
               "unified compose tail — this session serves the graph's own ELLIPSE"));
   const std::vector<float> ks = test::keypoints(1, 0.0f);
   const std::vector<float> direct = test::directCrop({}, *bundle.identity, 1, ks.data(), kd.data());
-  for (size_t i = 0; i < direct.size(); ++i) ASSERT_NEAR(rendered.crop[i], direct[i], 1e-5f) << i;
+  test::expectCrop(rendered.crop.data(), direct);
 }
 
 TEST_F(RendererLips, RefusesContoursOnTheWrongCanvas) {
@@ -236,9 +218,8 @@ TEST_F(RendererLips, EveryBatchPositionGetsItsOwnContour) {
     const size_t used = std::min<size_t>(b, 1);
     const std::vector<float> row(kd.begin() + static_cast<std::ptrdiff_t>(used * 63),
                                  kd.begin() + static_cast<std::ptrdiff_t>(used * 63 + 63));
-    const std::vector<float> expected = boundCrop(bundle, row, si[used]);
-    for (size_t i = 0; i < perCrop; ++i)
-      ASSERT_NEAR(rgb[b * perCrop + i], expected[i], 1e-5f) << b << " " << i;
+    SCOPED_TRACE(b);
+    test::expectCrop(rgb + b * perCrop, boundCrop(bundle, row, si[used]));
   }
 }
 

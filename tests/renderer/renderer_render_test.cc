@@ -21,10 +21,7 @@ using test::PriorMember;
 
 constexpr size_t kCropFloats = 3 * 32 * 32;
 
-void expectCrop(const float* got, const std::vector<float>& expected) {
-  ASSERT_EQ(expected.size(), kCropFloats);
-  for (size_t i = 0; i < kCropFloats; ++i) ASSERT_NEAR(got[i], expected[i], 1e-5f) << "at " << i;
-}
+using test::expectCrop;
 
 class RendererOutput : public ::testing::Test {
  protected:

@@ -9,40 +9,30 @@
 namespace ko {
 namespace {
 
-// The prediction after each source index of `sequence`.
-std::vector<int32_t> predictions(const std::vector<int32_t>& sequence, int32_t frameCount) {
-  SourcePrediction prediction;
-  std::vector<int32_t> out;
-  for (int32_t si : sequence) out.push_back(prediction.next(si, frameCount));
-  return out;
-}
-
-TEST(SourcePrediction, FollowsALoopForwardAndTurnsAroundAtTheEndUntilItSeesAWrap) {
-  EXPECT_EQ(predictions({0, 1, 2, 3, 4}, 5), (std::vector<int32_t>{1, 2, 3, 4, 3}));
-  EXPECT_EQ(predictions({3, 4}, 5), (std::vector<int32_t>{4, 3}));
-}
-
-TEST(SourcePrediction, AfterAWrapKeepsWrapping) {
-  SourcePrediction prediction;
-  for (int32_t si = 0; si < 5; ++si) prediction.next(si, 5);
-  EXPECT_EQ(prediction.next(0, 5), 1);
-  EXPECT_TRUE(prediction.wrapped());
-  for (int32_t si = 1; si < 4; ++si) EXPECT_EQ(prediction.next(si, 5), si + 1);
-  EXPECT_EQ(prediction.next(4, 5), 0);
-}
-
-TEST(SourcePrediction, BackwardStepsAreFollowedDownAndBounceOffZero) {
-  EXPECT_EQ(predictions({3, 2, 1, 0}, 6), (std::vector<int32_t>{4, 1, 0, 1}));
-}
-
-TEST(SourcePrediction, AJumpKeepsThePreviousStep) {
-  EXPECT_EQ(predictions({5, 4, 40}, 50), (std::vector<int32_t>{6, 3, 39}));
-  EXPECT_EQ(predictions({5, 40}, 50), (std::vector<int32_t>{6, 41}));
-}
-
-TEST(SourcePrediction, ATwoFrameLoopAlternatesAndOneFrameStays) {
-  EXPECT_EQ(predictions({0, 1, 0, 1}, 2), (std::vector<int32_t>{1, 0, 1, 0}));
-  EXPECT_EQ(predictions({0, 0, 0}, 1), (std::vector<int32_t>{0, 0, 0}));
+TEST(SourcePrediction, FollowsTheSequencesAnIdleLoopProduces) {
+  const struct {
+    const char* name;
+    std::vector<int32_t> sequence;
+    int32_t frameCount;
+    std::vector<int32_t> expected;  // the prediction after each source index
+    bool wrapped;
+  } cases[] = {
+      {"forward, turning around at the end", {0, 1, 2, 3, 4}, 5, {1, 2, 3, 4, 3}, false},
+      {"forward from the middle", {3, 4}, 5, {4, 3}, false},
+      {"after a wrap, wrapping", {0, 1, 2, 3, 4, 0, 1, 2, 3, 4}, 5, {1, 2, 3, 4, 3, 1, 2, 3, 4, 0}, true},
+      {"backward, bouncing off zero", {3, 2, 1, 0}, 6, {4, 1, 0, 1}, false},
+      {"a jump keeps the backward step", {5, 4, 40}, 50, {6, 3, 39}, false},
+      {"a jump keeps the forward step", {5, 40}, 50, {6, 41}, false},
+      {"a two-frame loop alternates", {0, 1, 0, 1}, 2, {1, 0, 1, 0}, true},
+      {"one frame stays", {0, 0, 0}, 1, {0, 0, 0}, false},
+  };
+  for (const auto& c : cases) {
+    SourcePrediction prediction;
+    std::vector<int32_t> predicted;
+    for (int32_t si : c.sequence) predicted.push_back(prediction.next(si, c.frameCount));
+    EXPECT_EQ(predicted, c.expected) << c.name;
+    EXPECT_EQ(prediction.wrapped(), c.wrapped) << c.name;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 #include "tests/support/renderer_fixture.h"
 
+#include <gtest/gtest.h>
+
+#include "renderer/renderer.h"
 #include "simd/half.h"
+#include "tests/support/failure_text.h"
+#include "tests/support/ko_lines.h"
 #include "tests/support/ort_run.h"
 
 namespace ko::test {
@@ -39,6 +44,30 @@ std::string RendererBundles::write(IdentityBuilder identity, const std::vector<u
   const std::string dir = tmp_ / ("bundle" + std::to_string(++count_));
   identity.member("model_m4b.onnx", std::string(model.begin(), model.end())).writeDirectory(dir);
   return dir;
+}
+
+std::string rendererFailure(const OpenedBundle& bundle, const std::string& ep) {
+  return failureText([&] { Renderer(bundle.manifest, *bundle.identity, kModelKey, 1, ep); });
+}
+
+RenderedOnce renderOnce(const OpenedBundle& bundle, const std::vector<float>& kd, int32_t si,
+                        const std::string& ep) {
+  const std::vector<float> ks = keypoints(1, 0.0f);
+  RenderedOnce out;
+  testing::internal::CaptureStderr();
+  {
+    Renderer renderer(bundle.manifest, *bundle.identity, kModelKey, 1, ep);
+    out.ep = renderer.ep();
+    const float* rgb = renderer.render(&si, ks.data(), kd.data(), 1);
+    const auto side = static_cast<size_t>(bundle.identity->crop());
+    out.crop.assign(rgb, rgb + 3 * side * side);
+  }
+  out.lines = koLines(testing::internal::GetCapturedStderr());
+  return out;
+}
+
+void expectCrop(const float* crop, const std::vector<float>& expected, float tolerance) {
+  for (size_t i = 0; i < expected.size(); ++i) ASSERT_NEAR(crop[i], expected[i], tolerance) << "at " << i;
 }
 
 std::vector<float> keypoints(int sets, float offset) {

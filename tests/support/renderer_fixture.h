@@ -39,6 +39,28 @@ class RendererBundles {
 // Keypoint sets of 21 x 3 floats that differ per set and per row, so the warp moves the picture.
 std::vector<float> keypoints(int sets, float offset);
 
+// The line a renderer prints for a bundle without a lip template, whose director composes with its ellipse.
+inline constexpr const char* kEllipseLine =
+    "[ko] !!! compose alpha: ELLIPSE (m4b) — this bundle carries no lip_template.v1.json, so the director "
+    "generates the over-covering elliptical region the contour replaces. BACKFILL IT: "
+    "models/velmora-2/tools/carry_lip_template_fleet";
+
+// What constructing a renderer of the bundle's director fails with.
+std::string rendererFailure(const OpenedBundle& bundle, const std::string& ep = "");
+
+struct RenderedOnce {
+  std::vector<std::string> lines;  // the library's, from construction to destruction
+  std::vector<float> crop;
+  std::string ep;
+};
+
+// Builds a renderer, renders source frame si once from keypoints(1, 0) to `kd`, and destroys it.
+RenderedOnce renderOnce(const OpenedBundle& bundle, const std::vector<float>& kd, int32_t si = 0,
+                        const std::string& ep = "");
+
+// Every value of the crop within `tolerance` of the expected one.
+void expectCrop(const float* crop, const std::vector<float>& expected, float tolerance = 1e-5f);
+
 // The inputs a batch-1 director reads for source frame si: the identity's rows widened to float and
 // the keypoints.
 NamedTensors directInputs(const DirectorRecipe& director, const Identity& identity, int32_t si,
