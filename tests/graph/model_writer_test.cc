@@ -23,16 +23,6 @@ std::vector<float> ramp(size_t count, float start, float step) {
   return values;
 }
 
-TEST(WrittenModelsRunInOnnxRuntime, AddWithASymbolicBatch) {
-  ModelBuilder m;
-  m.input("A", {"N", 3}).input("B", {"N", 3}).output("S", {"N", 3}).node("Add", {"A", "B"}, {"S"});
-  const FloatTensor a{{2, 3}, ramp(6, 0.0f, 1.0f)};
-  const FloatTensor b{{2, 3}, ramp(6, 0.5f, -2.0f)};
-  const FloatTensor sum = runModel(m.bytes(), {{"A", a}, {"B", b}}, {"S"}).at(0);
-  ASSERT_EQ(sum.shape, (std::vector<int64_t>{2, 3}));
-  for (size_t index = 0; index < 6; ++index) EXPECT_EQ(sum.values[index], a.values[index] + b.values[index]);
-}
-
 TEST(WrittenModelsRunInOnnxRuntime, ConvWithInitializerWeightsAndIntAttributes) {
   const std::vector<float> weights = ramp(18, -1.0f, 0.125f);  // [2, 1, 3, 3]
   const std::vector<float> bias{0.5f, -0.25f};
@@ -66,31 +56,6 @@ TEST(WrittenModelsRunInOnnxRuntime, ConvWithInitializerWeightsAndIntAttributes) 
       }
     }
   }
-}
-
-TEST(WrittenModelsRunInOnnxRuntime, GridSampleWithStringAttributesReproducesTheSourceOnAnIdentityGrid) {
-  constexpr int kSize = 4;
-  ModelBuilder m;
-  m.opset(17)
-      .input("X", {1, 3, kSize, kSize})
-      .input("grid", {1, kSize, kSize, 2})
-      .output("Y", {1, 3, kSize, kSize})
-      .node("GridSample", {"X", "grid"}, {"Y"})
-      .attr("mode", "bilinear")
-      .attr("padding_mode", "border")
-      .attr("align_corners", 1);
-  FloatTensor grid{{1, kSize, kSize, 2}, {}};
-  for (int row = 0; row < kSize; ++row) {
-    for (int col = 0; col < kSize; ++col) {
-      grid.values.push_back(-1.0f + 2.0f * static_cast<float>(col) / (kSize - 1));
-      grid.values.push_back(-1.0f + 2.0f * static_cast<float>(row) / (kSize - 1));
-    }
-  }
-  const FloatTensor x{{1, 3, kSize, kSize}, ramp(3 * kSize * kSize, -2.0f, 0.375f)};
-  const FloatTensor y = runModel(m.bytes(), {{"X", x}, {"grid", grid}}, {"Y"}).at(0);
-  ASSERT_EQ(y.values.size(), x.values.size());
-  for (size_t index = 0; index < x.values.size(); ++index)
-    EXPECT_NEAR(y.values[index], x.values[index], 1e-5f);
 }
 
 TEST(WrittenModelsRunInOnnxRuntime, Int64InitializerFloatAndTensorAttributes) {

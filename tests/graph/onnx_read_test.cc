@@ -32,10 +32,6 @@ std::vector<GsSlice> messagesOf(GsSlice message, uint32_t number) {
   return found;
 }
 
-Bytes copyOf(GsSlice span) {
-  return Bytes(span.data, span.data + span.size);
-}
-
 Bytes floatBytes(const std::vector<float>& values) {
   Bytes raw;
   for (float value : values) {
@@ -138,7 +134,8 @@ TEST(ConstValue, IsTheTensorOfTheAttributeNamedValue) {
   hcAttrI(attributes, "axis", 1);
   Bytes valueAttribute;
   gsPutString(valueAttribute, onnx::kAttrName, "value");
-  gsPutMessage(valueAttribute, onnx::kAttrT, copyOf(only(tensorGraph)));
+  gsPutMessage(valueAttribute, onnx::kAttrT,
+               Bytes(only(tensorGraph).data, only(tensorGraph).data + only(tensorGraph).size));
   gsPutMessage(attributes, onnx::kNodeAttribute, valueAttribute);
   Bytes graph;
   hcNode(graph, "Constant", {}, "c", "c_node", attributes);
