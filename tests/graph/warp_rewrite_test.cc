@@ -120,8 +120,7 @@ TEST(WarpBlockRewrite, RewrittenModelRunsTheKernelAndAgreesWithTheBlock) {
 struct Decline {
   Bytes model;
   std::string reason;
-  // The search finds the block, but removing it would leave a reader of P_rgb or of the sampled values
-  // without its producer.
+  // The search finds the block, but removing the cone would leave a reader of P_rgb without its producer.
   bool blockFound = false;
 };
 
@@ -158,7 +157,7 @@ TEST(WarpBlockDecline, GivesTheReasonAndLeavesTheBytes) {
       {warpBlockModel({.prgbReadElsewhere = true}), "P_rgb is also read outside the cone by Relu", true},
       {warpBlockModel({.tipReadElsewhere = true}), "the cone's tip 'tip' is also read by Relu"},
       {warpBlockModel({.sampledReadElsewhere = true}),
-       "the fused GridSample's output 'sampled' is also read by Relu", true},
+       "the fused GridSample's output 'sampled' is also read by Relu"},
   };
   for (const Decline& decline : declines) {
     SCOPED_TRACE(decline.reason);
