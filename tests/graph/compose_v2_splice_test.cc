@@ -124,10 +124,6 @@ std::vector<Bytes> graphFields(const Bytes& model) {
   return test::fieldsOf(gsGraphOf(gsSliceOf(model)));
 }
 
-Bytes copyOf(GsSlice span) {
-  return Bytes(span.data, span.data + span.size);
-}
-
 // The member's initializer field named `name`.
 Bytes initializerField(const Bytes& model, const std::string& name) {
   for (const Bytes& field : graphFields(model)) {
@@ -149,22 +145,14 @@ TEST(ComposeV2Splice, PlaceholdersBecomeTheMemberNodesByteForByteAndReadInitiali
   const std::vector<Bytes> fields = graphFields(result.model);
   const std::vector<Bytes> structureFields = graphFields(structure);
   ASSERT_EQ(fields.size(), structureFields.size() + 1);
-  EXPECT_EQ(fields[0], copyOf(memberNodes[0].raw));  // name, attribute and domain included
-  EXPECT_EQ(fields[1], copyOf(memberNodes[1].raw));
+  EXPECT_EQ(fields[0], test::bytesOf(memberNodes[0].raw));  // name, attribute and domain included
+  EXPECT_EQ(fields[1], test::bytesOf(memberNodes[1].raw));
   EXPECT_EQ(fields[2], structureFields[2]);  // the graph's name
   EXPECT_EQ(fields[3], initializerField(structure, "own"));
   EXPECT_EQ(fields[4], initializerField(member, "w"));  // after the structure's last initializer
   for (size_t index = 5; index < fields.size(); ++index) EXPECT_EQ(fields[index], structureFields[index - 1]);
   EXPECT_EQ(initializerField(result.model, "spare"), Bytes());
-  // Everything around the graph is the structure's.
-  const std::vector<Bytes> top = test::fieldsOf(gsSliceOf(result.model));
-  const std::vector<Bytes> structureTop = test::fieldsOf(gsSliceOf(structure));
-  ASSERT_EQ(top.size(), structureTop.size());
-  for (size_t index = 0; index < top.size(); ++index) {
-    if (top[index][0] != (onnx::kModelGraph << 3 | kGsLengthDelimited)) {
-      EXPECT_EQ(top[index], structureTop[index]);
-    }
-  }
+  test::expectFieldsOutsideTheGraphKept(structure, result.model);  // everything around it is the structure's
 }
 
 TEST(ComposeV2Splice, CarriesNothingTheStructureHoldsItselfAndInsertsBeforeTheInputsWithoutInitializers) {

@@ -22,13 +22,5 @@ TEST(Sha256, MatchesTheStandardsExampleMessages) {
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
-TEST(Sha256, OneChangedByteChangesTheDigest) {
-  std::string text(4096, 'x');
-  const std::string before = digestOf(text);
-  text[4095] = 'y';
-  EXPECT_NE(digestOf(text), before);
-  EXPECT_EQ(digestOf(text).size(), 64u);
-}
-
 }  // namespace
 }  // namespace ko
