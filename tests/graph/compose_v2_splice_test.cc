@@ -23,6 +23,7 @@
 #include "tests/support/compose_tail_model.h"
 #include "tests/support/failure_text.h"
 #include "tests/support/graph_probe.h"
+#include "tests/support/lip_rewrite.h"
 #include "tests/support/ort_run.h"
 #include "tests/support/random_tensor.h"
 
@@ -33,8 +34,6 @@ using Bytes = std::vector<uint8_t>;
 using test::FloatTensor;
 using test::ModelBuilder;
 
-constexpr int32_t kUnset = -7;
-
 std::string digestOf(const Bytes& bytes) {
   return sha256Hex(bytes.data(), bytes.size());
 }
@@ -43,40 +42,20 @@ std::string cut(const std::string& digest) {
   return digest.substr(0, 12);
 }
 
-struct Splice {
-  bool spliced = false;
-  Bytes model;
-  std::string reason;
-  int32_t canvas = kUnset;
-  int32_t batch = kUnset;
-};
-
-Splice splice(const Bytes& member, const Bytes& structure, const std::string& source = "",
-              const std::string& structureDigest = "") {
-  Splice result;
-  result.model = member;
-  result.reason = "stale";
-  result.spliced = spliceComposeV2(result.model, structure, result.reason, source, &result.canvas,
-                                   &result.batch, structureDigest);
-  return result;
+test::LipRewrite splice(const Bytes& member, const Bytes& structure, const std::string& source = "",
+                        const std::string& structureDigest = "") {
+  return test::runLipRewrite(member, [&](Bytes& model, std::string& reason, int32_t* canvas, int32_t* batch) {
+    return spliceComposeV2(model, structure, reason, source, canvas, batch, structureDigest);
+  });
 }
 
 Bytes spliced(const Bytes& member, const Bytes& structure) {
-  const Splice result = splice(member, structure);
-  EXPECT_TRUE(result.spliced) << result.reason;
-  EXPECT_EQ(result.reason, "");
-  return result.model;
+  return test::expectRewritten(splice(member, structure)).model;
 }
 
-// The refusal's text, after checking that the member and the outs are as a refusal leaves them.
 std::string refusal(const Bytes& member, const Bytes& structure, const std::string& source = "",
                     const std::string& structureDigest = "") {
-  const Splice result = splice(member, structure, source, structureDigest);
-  EXPECT_FALSE(result.spliced);
-  EXPECT_EQ(result.model, member);
-  EXPECT_EQ(result.canvas, 0);
-  EXPECT_EQ(result.batch, 0);
-  return result.reason;
+  return test::expectRefused(splice(member, structure, source, structureDigest), member);
 }
 
 // X → Relu "first" (domain and attribute stated) → R; Mul(R, w) → Y. "spare" is read by nobody.
@@ -138,8 +117,8 @@ TEST(ComposeV2Splice, PlaceholdersBecomeTheMemberNodesByteForByteAndReadInitiali
   const Bytes member = smallMember();
   const std::vector<GsNodeInfo> memberNodes = test::nodesOf(member);
   const Bytes structure = bothPlaceholders(member).initializer("own", test::floatTensor({1}, {1.0f})).bytes();
-  const Splice result = splice(member, structure);
-  ASSERT_TRUE(result.spliced) << result.reason;
+  const test::LipRewrite result = splice(member, structure);
+  ASSERT_TRUE(result.done) << result.reason;
   EXPECT_EQ(result.canvas, 2);
   EXPECT_EQ(result.batch, 1);
   const std::vector<Bytes> fields = graphFields(result.model);
@@ -180,8 +159,8 @@ TEST(ComposeV2Splice, ReportsTheLipInputsDimsAndZeroForASymbolicOne) {
   const Bytes member = smallMember();
   ModelBuilder m = structureFor(member, {"N", 1, 6, 6});
   placeholder(m, 1, {"Y"}).node("Relu", {"X"}, {"R"});
-  const Splice result = splice(member, m.bytes());
-  ASSERT_TRUE(result.spliced) << result.reason;
+  const test::LipRewrite result = splice(member, m.bytes());
+  ASSERT_TRUE(result.done) << result.reason;
   EXPECT_EQ(result.canvas, 6);
   EXPECT_EQ(result.batch, 0);
 }
@@ -282,7 +261,7 @@ TEST(ComposeV2SpliceRefuses, StructuresThatDoNotFitTheMemberAndSaysWhy) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(refusal(c.member, c.structure, c.source, c.structureDigest), c.expected);
   }
-  EXPECT_TRUE(splice(member, structure, digestOf(member), digestOf(structure)).spliced);
+  EXPECT_TRUE(splice(member, structure, digestOf(member), digestOf(structure)).done);
   for (size_t length = 0; length < structure.size(); ++length) {
     const Bytes prefix(structure.begin(), structure.begin() + static_cast<std::ptrdiff_t>(length));
     EXPECT_EQ(test::failureText([&] { splice(member, prefix); }), test::kNoFailure) << length;
@@ -354,8 +333,8 @@ TEST(ComposeV2SpliceInOrt, ASplicedDirectorComputesWhatTheBoundOneComputes) {
   constexpr int64_t kSide = 8;
   const Bytes member = test::composeTailModel({.side = kSide, .batch = kBatch});
   const Bytes structure = test::composeV2Structure(member);
-  const Splice result = splice(member, structure, digestOf(member), digestOf(structure));
-  ASSERT_TRUE(result.spliced) << result.reason;
+  const test::LipRewrite result = splice(member, structure, digestOf(member), digestOf(structure));
+  ASSERT_TRUE(result.done) << result.reason;
   EXPECT_EQ(result.canvas, kSide);
   EXPECT_EQ(result.batch, kBatch);
   EXPECT_EQ(spliced(member, structure), result.model);  // the digests only check

@@ -17,6 +17,7 @@
 #include "graph/onnx_view.h"
 #include "tests/support/compose_tail_model.h"
 #include "tests/support/graph_probe.h"
+#include "tests/support/lip_rewrite.h"
 #include "tests/support/ort_run.h"
 #include "tests/support/random_tensor.h"
 
@@ -29,39 +30,18 @@ using test::composeTailModel;
 using test::FloatTensor;
 using test::kComposeAlpha;
 
-constexpr int32_t kUnset = -7;
-
-struct Bind {
-  bool bound = false;
-  Bytes model;
-  std::string reason;
-  int32_t canvas = kUnset;
-  int32_t batch = kUnset;
-};
+using Bind = test::LipRewrite;
 
 Bind bind(const Bytes& model) {
-  Bind result;
-  result.model = model;
-  result.reason = "stale";
-  result.bound = rewriteBindLipContour(result.model, result.reason, &result.canvas, &result.batch);
-  return result;
+  return test::runLipRewrite(model, rewriteBindLipContour);
 }
 
 Bind bound(const Bytes& model) {
-  Bind result = bind(model);
-  EXPECT_TRUE(result.bound) << result.reason;
-  EXPECT_EQ(result.reason, "");
-  return result;
+  return test::expectRewritten(bind(model));
 }
 
-// The refusal's text, after checking that the bytes and the outs are as a refusal leaves them.
 std::string refusal(const Bytes& model) {
-  const Bind result = bind(model);
-  EXPECT_FALSE(result.bound);
-  EXPECT_EQ(result.model, model);
-  EXPECT_EQ(result.canvas, 0);
-  EXPECT_EQ(result.batch, 0);
-  return result.reason;
+  return test::expectRefused(bind(model), model);
 }
 
 // The dims of the graph input "lip_delivery": a value as its digits, a symbolic dim as its name.
