@@ -194,12 +194,7 @@ TEST(WarpDirectorOperator, ComputesTheKernelForEveryImageOfTheBatch) {
   const int32_t w = 13, h = 35;
   const test::FloatTensor source = test::uniformTensor({2, 3, h, w}, 2.0f, rng);
   const test::FloatTensor grid = test::uniformTensor({2, h, w, 2}, 1.3f, rng);
-  std::vector<float> expected(source.values.size());
-  const size_t imageSize = 3 * static_cast<size_t>(w * h);
-  for (size_t n = 0; n < 2; ++n) {
-    warpDirector(source.values.data() + n * imageSize, grid.values.data() + n * imageSize / 3 * 2,
-                 expected.data() + n * imageSize, w, h);
-  }
+  const std::vector<float> expected = test::warpEveryImage(source, grid);
   for (const int threads : {1, 2}) {
     Ort::Session session = openDirector(threads);
     for (int run = 0; run < 2; ++run) {  // the second run reuses the kernel's scratch

@@ -36,11 +36,10 @@ std::vector<std::string> lines(const test::OpenedBundle& bundle, const std::stri
 
 class RendererConstruction : public ::testing::Test {
  protected:
-  std::string failure(const test::OpenedBundle& bundle, const std::string& ep = "") {
-    return test::rendererFailure(bundle, ep);
-  }
   test::RendererBundles bundles_;
 };
+
+using test::rendererFailure;
 
 std::string keypointRefusal(const std::string& path, int rows, const std::string& middle) {
   return "Renderer: HOST KEYPOINT CONTRACT MISMATCH on " + path + " — the graph declares kp_driving with " +
@@ -55,7 +54,7 @@ std::string keypointRefusal(const std::string& path, int rows, const std::string
 
 TEST_F(RendererConstruction, RefusesGraphsOffTheHostKeypointContract) {
   const test::OpenedBundle wide = bundles_.open(IdentityBuilder(), DirectorRecipe{.kpRows = 22});
-  EXPECT_EQ(failure(wide),
+  EXPECT_EQ(rendererFailure(wide),
             keypointRefusal(
                 wide.manifest.modelPath(kModelKey), 22,
                 "That is the recipe_v4 / kd_v4 shape: row 21 is the WIDTH ROW (wn, seal, 0), fed from the "
@@ -63,33 +62,34 @@ TEST_F(RendererConstruction, RefusesGraphsOffTheHostKeypointContract) {
                 "ko_a2x_pull_wn in ko/ko_a2x.h, which nothing on this path calls yet), so it cannot drive "
                 "this director. "));
   const test::OpenedBundle narrow = bundles_.open(IdentityBuilder(), DirectorRecipe{.kpRows = 20});
-  EXPECT_EQ(failure(narrow), keypointRefusal(narrow.manifest.modelPath(kModelKey), 20, ""));
+  EXPECT_EQ(rendererFailure(narrow), keypointRefusal(narrow.manifest.modelPath(kModelKey), 20, ""));
   const test::OpenedBundle dynamic = bundles_.open(IdentityBuilder(), DirectorRecipe{.kpRows = -1});
-  EXPECT_EQ(failure(dynamic), test::kNoFailure);
+  EXPECT_EQ(rendererFailure(dynamic), test::kNoFailure);
 }
 
 TEST_F(RendererConstruction, RefusesWhatItCouldNotFeed) {
-  EXPECT_EQ(failure(bundles_.open(IdentityBuilder(), DirectorRecipe{.batch = "B"})),
+  EXPECT_EQ(rendererFailure(bundles_.open(IdentityBuilder(), DirectorRecipe{.batch = "B"})),
             "pooled64 input not found / bad shape");
-  EXPECT_EQ(failure(bundles_.open(IdentityBuilder(), DirectorRecipe{.batch = "B", .featSynth = true})),
-            "pooled input not found / bad shape");
-  EXPECT_EQ(failure(bundles_.open(IdentityBuilder(), DirectorRecipe{.featSynth = true})),
+  EXPECT_EQ(
+      rendererFailure(bundles_.open(IdentityBuilder(), DirectorRecipe{.batch = "B", .featSynth = true})),
+      "pooled input not found / bad shape");
+  EXPECT_EQ(rendererFailure(bundles_.open(IdentityBuilder(), DirectorRecipe{.featSynth = true})),
             "FeatSynth graph but bundle lacks fs_red.f16");
   EXPECT_EQ(
-      failure(bundles_.open(IdentityBuilder({.prior = PriorMember::FsRed}))),
+      rendererFailure(bundles_.open(IdentityBuilder({.prior = PriorMember::FsRed}))),
       "m4b graph (P_rgb input) but this bundle carries no warp prior: neither P.f16, nor fs_red.f16, nor a "
       "P_hevc.mov to play in place is present, so ko::Identity mapped NOTHING and Identity::P(si) would be "
       "an "
       "offset from a null pointer — a SEGFAULT on the first frame, not a refusal. REFUSING to create a "
       "session.");
-  EXPECT_EQ(failure(bundles_.open(IdentityBuilder().member("lip_template.v1.json", "{}"))),
+  EXPECT_EQ(rendererFailure(bundles_.open(IdentityBuilder().member("lip_template.v1.json", "{}"))),
             "lip_template.v1.json: carries no string `format`");
 }
 
 TEST_F(RendererConstruction, RefusesUnknownAndUnsafeProviders) {
   const test::OpenedBundle bundle = bundles_.open(IdentityBuilder());
   EXPECT_EQ(
-      failure(bundle, "xnnpack-fast"),
+      rendererFailure(bundle, "xnnpack-fast"),
       "Renderer: ep 'xnnpack-fast' is REFUSED. This renderer rewrites its graph to Quandrel custom-domain "
       "nodes "
       "(com.quandrel::GridSampleFast, and com.quandrel::WarpDirector wherever KO_WARP_NODE is on), and ORT's "
@@ -100,7 +100,7 @@ TEST_F(RendererConstruction, RefusesUnknownAndUnsafeProviders) {
       "cannot "
       "be caught and reported. Use the default ep (\"\", the ORT CPU EP), which opens the same bundle on the "
       "same bytes.");
-  EXPECT_EQ(failure(bundle, "foo"), "Renderer: unknown ep 'foo'");
+  EXPECT_EQ(rendererFailure(bundle, "foo"), "Renderer: unknown ep 'foo'");
 }
 
 TEST_F(RendererConstruction, RefusesAMissingDirectorAndABakedGraphWithoutItsKernel) {
@@ -113,7 +113,7 @@ TEST_F(RendererConstruction, RefusesAMissingDirectorAndABakedGraphWithoutItsKern
   const test::OpenedBundle bakedBundle = bundles_.open(IdentityBuilder(), baked);
   test::ScopedEnv fastOff("KO_GS_FAST", "0");
   EXPECT_EQ(
-      failure(bakedBundle),
+      rendererFailure(bakedBundle),
       "Renderer: KO_GS_FAST=0 (or QUANDREL_VELMORA2_GRIDSAMPLE_FAST=0, which sets it) was asked for, but " +
           bakedBundle.manifest.modelPath(kModelKey) +
           " has com.quandrel::GridSampleFast BAKED INTO THE GRAPH. That flag disables the custom-op "

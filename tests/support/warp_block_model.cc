@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "graph/warp_director.h"
 #include "tests/support/authoring.h"
 
 namespace ko::test {
@@ -126,6 +127,17 @@ std::vector<uint8_t> warpDirectorModel() {
       .output("Y", {"N", "C", "H", "W"})
       .node("WarpDirector", {"S", "grid"}, {"Y"}, "com.quandrel");
   return m.bytes();
+}
+
+std::vector<float> warpEveryImage(const FloatTensor& source, const FloatTensor& grid) {
+  const auto h = static_cast<int32_t>(source.shape.at(2)), w = static_cast<int32_t>(source.shape.at(3));
+  const size_t pixels = static_cast<size_t>(h) * static_cast<size_t>(w);
+  std::vector<float> out(source.values.size());
+  for (size_t n = 0; n < static_cast<size_t>(source.shape.at(0)); ++n) {
+    warpDirector(source.values.data() + n * 3 * pixels, grid.values.data() + n * 2 * pixels,
+                 out.data() + n * 3 * pixels, w, h);
+  }
+  return out;
 }
 
 FloatTensor runWarpDirector(Ort::Session& session, const FloatTensor& source, const FloatTensor& grid) {

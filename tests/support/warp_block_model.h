@@ -59,6 +59,9 @@ inline constexpr size_t kWarpConeNodes = 5;
 // One WarpDirector node: "S" [N, C, H, W] and "grid" [N, H, W, K] in, "Y" out, every dim symbolic.
 std::vector<uint8_t> warpDirectorModel();
 
+// The kernel warpDirector run on each image of a source [N, 3, H, W] with its grid [N, H, W, 2].
+std::vector<float> warpEveryImage(const FloatTensor& source, const FloatTensor& grid);
+
 // Runs a WarpDirector model on the given tensors; returns Y.
 FloatTensor runWarpDirector(Ort::Session& session, const FloatTensor& source, const FloatTensor& grid);
 
