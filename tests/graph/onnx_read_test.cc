@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "graph/onnx_schema.h"
@@ -41,7 +43,7 @@ Bytes floatBytes(const std::vector<float>& values) {
   return raw;
 }
 
-TEST(TensorValueInfoWriter, FixedDimsAsValuesOthersAsHoistParams) {
+TEST(TensorValueInfoWriter, FixedDimsAsValuesOthersAsHoistParamsAsInputDimsReadThem) {
   const int64_t dims[] = {1, -1, 64};
   Bytes graph;
   gsPutTensorValueInfo(graph, onnx::kGraphInput, "feat", dims, 3);
@@ -64,28 +66,17 @@ TEST(TensorValueInfoWriter, FixedDimsAsValuesOthersAsHoistParams) {
   for (GsSlice dim : shape) gsPutRaw(written, dim.data, dim.size);
   EXPECT_EQ(written, expected);
 
-  int64_t first = -7, last = -7, rank = -7;
-  ldInputDims(gsSliceOf(graph), "feat", first, last, rank);
-  EXPECT_EQ(first, 1);
-  EXPECT_EQ(last, 64);
-  EXPECT_EQ(rank, 3);
-}
-
-TEST(InputDims, AbsentInputAndSymbolicEndsReadAsZero) {
-  Bytes graph;
+  // The input's first and last dims and its rank; symbolic ends, and an absent input, read as zero.
   gsPutTensorValueInfo(graph, onnx::kGraphInput, "x", nullptr, 2);
-  int64_t first = -7, last = -7, rank = -7;
-  ldInputDims(gsSliceOf(graph), "x", first, last, rank);
-  EXPECT_EQ(first, 0);
-  EXPECT_EQ(last, 0);
-  EXPECT_EQ(rank, 2);
-  ldInputDims(gsSliceOf(graph), "y", first, last, rank);
-  EXPECT_EQ(first, 0);
-  EXPECT_EQ(last, 0);
-  EXPECT_EQ(rank, 0);
+  for (const auto& [name, want] :
+       {std::pair{"feat", std::array<int64_t, 3>{1, 64, 3}}, {"x", {0, 0, 2}}, {"y", {0, 0, 0}}}) {
+    std::array<int64_t, 3> read{-7, -7, -7};
+    ldInputDims(gsSliceOf(graph), name, read[0], read[1], read[2]);
+    EXPECT_EQ(read, want) << name;
+  }
 }
 
-TEST(TensorFloats, ComeFromRawDataInWholeValuesOnlyForFloatTensors) {
+TEST(TensorFloats, ComeFromRawDataInWholeValuesElseFromFloatDataOnlyForFloatTensors) {
   Bytes raw = floatBytes({1.5f});
   raw.insert(raw.end(), {9, 9, 9});
   Bytes graph;
@@ -99,9 +90,7 @@ TEST(TensorFloats, ComeFromRawDataInWholeValuesOnlyForFloatTensors) {
   hcInit(intGraph, "i", onnx::kInt64, {2}, ints, sizeof ints);
   EXPECT_FALSE(hcTensorFloats(only(intGraph), values));
   EXPECT_TRUE(values.empty());
-}
-
-TEST(TensorFloats, ComeFromFloatDataPackedOrNotWhenRawDataIsAbsent) {
+  // Without raw data, from float_data, packed or not.
   Bytes tensor;
   gsPutVarintField(tensor, onnx::kTensorDataType, onnx::kFloat);
   const Bytes packed = floatBytes({2.0f, -3.0f});
@@ -109,7 +98,6 @@ TEST(TensorFloats, ComeFromFloatDataPackedOrNotWhenRawDataIsAbsent) {
   gsPutKey(tensor, onnx::kTensorFloatData, kGsFixed32);
   const Bytes single = floatBytes({0.25f});
   gsPutRaw(tensor, single.data(), single.size());
-  std::vector<float> values;
   EXPECT_TRUE(hcTensorFloats(gsSliceOf(tensor), values));
   EXPECT_EQ(values, (std::vector<float>{2.0f, -3.0f, 0.25f}));
 }
