@@ -131,16 +131,14 @@ Int8ConvCase geometryCase(int64_t stride, int64_t pad, int64_t dilation, uint32_
   return c;
 }
 
-TEST(Int8ConvQuantization, ConstantActivationUsesUnitScaleAndItsNegationAsZeroPoint) {
+TEST(Int8ConvQuantization, ConstantActivationUsesUnitScaleAndItsNegationAsZeroPointOthersClampAndSaturate) {
   using ko::int8conv::quantizationFor;
   EXPECT_EQ(quantizationFor({-3.6f, -3.6f}).scale, 1.0f);
   EXPECT_EQ(quantizationFor({-3.6f, -3.6f}).zeroPoint, 4);
   EXPECT_EQ(quantizationFor({-2.5f, -2.5f}).zeroPoint, 2);  // ties to even
   EXPECT_EQ(quantizationFor({-300.0f, -300.0f}).zeroPoint, 255);
   EXPECT_EQ(quantizationFor({7.0f, 7.0f}).zeroPoint, 0);
-}
-
-TEST(Int8ConvQuantization, MinimumAboveZeroClampsTheZeroPointAndSaturatesAbove255Steps) {
+  // A minimum above zero clamps the zero point, and values past 255 steps saturate.
   const ko::int8conv::Quantization q = ko::int8conv::quantizationFor({0.5f, 2.0f});
   EXPECT_FLOAT_EQ(q.scale, 1.5f / 255.0f);
   EXPECT_EQ(q.zeroPoint, 0);

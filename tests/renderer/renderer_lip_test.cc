@@ -29,6 +29,10 @@ constexpr float kFeather = 2.0f;
 const std::vector<int32_t> kLipRows{6, 7, 8, 9};
 
 const DirectorRecipe kComposing{.composeTail = true};
+const std::string kContourLine =
+    "[ko] compose alpha: LIP CONTOUR (m4b) — Min(a, lip_delivery) bound at load, 16 verts, feather 2.0 px; "
+    "the "
+    "graph's ellipse is not reachable in this session";
 
 // Test keypoints with the lips placed where the compose ellipse covers them; `open` drops the lower
 // lip.
@@ -99,10 +103,7 @@ TEST_F(RendererLips, BindsTheContourAndFeedsItEveryFrame) {
   for (const float open : {0.0f, 0.2f}) {
     const std::vector<float> kd = lipKeypoints(0.02f, open);
     const Rendered rendered = renderOne(bundle, kd);
-    EXPECT_TRUE(
-        hasLine(rendered.lines,
-                "[ko] compose alpha: LIP CONTOUR (m4b) — Min(a, lip_delivery) bound at load, 16 verts, "
-                "feather 2.0 px; the graph's ellipse is not reachable in this session"));
+    EXPECT_TRUE(hasLine(rendered.lines, kContourLine));
     EXPECT_FALSE(hasLine(rendered.lines, test::kEllipseLine));
     const std::vector<float> expected = boundCrop(bundle, kd, 1);
     ASSERT_EQ(rendered.crop.size(), expected.size());
@@ -144,9 +145,7 @@ TEST_F(RendererLips, AStaleStructureFallsBackToTheBind) {
                           cut(stale) + ", not " + cut(member) +
                           " — refusing to splice a stale structure — this session falls back "
                           "to the load-time lip-contour bind (staged rollout)"));
-  EXPECT_TRUE(hasLine(rendered.lines,
-                      "[ko] compose alpha: LIP CONTOUR (m4b) — Min(a, lip_delivery) bound at load, 16 verts, "
-                      "feather 2.0 px; the graph's ellipse is not reachable in this session"));
+  EXPECT_TRUE(hasLine(rendered.lines, kContourLine));
 }
 
 TEST_F(RendererLips, AGraphWithoutTheComposeTailServesItsOwnEllipse) {
