@@ -19,14 +19,6 @@ namespace {
 
 constexpr int64_t kKp = kKeypointValues;
 
-std::vector<float> wholeAudioFrames(A2xStream& stream, const std::vector<float>& audio) {
-  stream.push(audio.data(), static_cast<int64_t>(audio.size()));
-  stream.finish();
-  PulledFrames frames;
-  pullAll(stream, frames);
-  return frames.kp;
-}
-
 class ChopInvariance : public testing::TestWithParam<bool> {};
 
 TEST_P(ChopInvariance, ServesTheSameKeypointsHoweverTheAudioIsChopped) {
@@ -334,7 +326,9 @@ TEST(A2xStream, TurnsNonFiniteAndHugeSamplesIntoFiniteKeypoints) {
   for (size_t i = 0; i < audio.size(); i += 97) audio[i] = std::numeric_limits<float>::quiet_NaN();
   for (size_t i = 5; i < audio.size(); i += 1013) audio[i] = -std::numeric_limits<float>::infinity();
   for (size_t i = 7; i < audio.size(); i += 501) audio[i] = 3e38f;
-  const std::vector<float> kp = wholeAudioFrames(*stream, audio);
+  const std::vector<float> kp = streamAudio(
+                                    *stream, audio, [&] { return audio.size(); }, false)
+                                    .kp;
   ASSERT_EQ(kp.size(), 75u * kKp);
   for (float value : kp) ASSERT_TRUE(std::isfinite(value));
 }
