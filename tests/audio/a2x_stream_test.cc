@@ -8,30 +8,16 @@
 #include <random>
 
 #include "audio/audio.h"
-#include "simd/half.h"
 #include "tests/support/a2x_fixture.h"
 #include "tests/support/ko_lines.h"
 #include "tests/support/ort_run.h"
+#include "tests/support/random_tensor.h"
+#include "tests/support/speech_reference.h"
 
 namespace ko::test {
 namespace {
 
 constexpr int64_t kKp = kKeypointValues;
-
-float maxDifference(const std::vector<float>& a, const std::vector<float>& b) {
-  EXPECT_EQ(a.size(), b.size());
-  float worst = 0;
-  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
-  return worst;
-}
-
-std::vector<float> wholeAudioFrames(A2xStream& stream, const std::vector<float>& audio) {
-  stream.push(audio.data(), static_cast<int64_t>(audio.size()));
-  stream.finish();
-  PulledFrames frames;
-  pullAll(stream, frames);
-  return frames.kp;
-}
 
 class ChopInvariance : public testing::TestWithParam<bool> {};
 
@@ -66,7 +52,7 @@ TEST_P(ChopInvariance, ServesTheSameKeypointsHoweverTheAudioIsChopped) {
       if (pair || !pullBetween) {
         EXPECT_EQ(frames.kp, whole.kp);
       } else {
-        EXPECT_LT(maxDifference(frames.kp, whole.kp), 2e-3f);
+        EXPECT_LT(maxAbsDifference(frames.kp, whole.kp), 2e-3f);
       }
     }
   }
@@ -76,18 +62,6 @@ INSTANTIATE_TEST_SUITE_P(BothEncoderForms, ChopInvariance, testing::Values(true,
                          [](const testing::TestParamInfo<bool>& form) {
                            return form.param ? "ShortWindow" : "Legacy";
                          });
-
-// The banded mask and positions of the whole utterance, as one encoder run would see them.
-FloatTensor bandMask(int64_t tokens, int64_t window, int64_t left) {
-  FloatTensor mask{{1, 1, tokens, tokens}, std::vector<float>(static_cast<size_t>(tokens * tokens), 0.0f)};
-  for (int64_t i = 0; i < tokens; ++i) {
-    for (int64_t j = 0; j < tokens; ++j) {
-      if (j > i + window || j < i - left)
-        mask.values[i * tokens + j] = -std::numeric_limits<float>::infinity();
-    }
-  }
-  return mask;
-}
 
 // Hidden rows of tokens [first, end) from one encoder run over exactly those tokens.
 std::vector<float> hiddenByOneRun(const A2xStream& stream, const authoring::A2xRecipe& net, int64_t first,
@@ -105,7 +79,7 @@ std::vector<float> hiddenByOneRun(const A2xStream& stream, const authoring::A2xR
   }
   return runModel(
              authoring::a2xEncoder(net),
-             {{"feat", feat}, {"pos_window", positions}, {"attn", bandMask(tokens, net.window, net.left)}},
+             {{"feat", feat}, {"pos_window", positions}, {"attn", bandMask(tokens, net.left, net.window)}},
              {"hidden"})[0]
       .values;
 }
@@ -135,13 +109,13 @@ TEST(A2xStream, StreamedHiddenRowsEqualOneRunOverTheUtterance) {
     // A band never reaches across the end of the position table, so frames below it see only
     // tokens below it.
     const int64_t split = std::min(stream->P, frames);
-    EXPECT_LT(maxDifference(heldRows(stream->hidden, 0, split), hiddenByOneRun(*stream, net, 0, split)),
+    EXPECT_LT(maxAbsDifference(heldRows(stream->hidden, 0, split), hiddenByOneRun(*stream, net, 0, split)),
               1e-6f);
     if (split < frames) {
       const int64_t first = split - stream->ctxLeft;
       const std::vector<float> tail = hiddenByOneRun(*stream, net, first, frames);
-      EXPECT_LT(maxDifference(heldRows(stream->hidden, split, frames),
-                              std::vector<float>(tail.begin() + (split - first) * stream->h, tail.end())),
+      EXPECT_LT(maxAbsDifference(heldRows(stream->hidden, split, frames),
+                                 std::vector<float>(tail.begin() + (split - first) * stream->h, tail.end())),
                 1e-6f);
     }
   }
@@ -187,31 +161,6 @@ std::vector<int32_t> rowsPlayed(A2xStream& stream, int frames) {
   return pulled.idx;
 }
 
-TEST(A2xStream, WalksTheIdleRows) {
-  struct Case {
-    int nt;
-    int start;
-    int dir;
-    int loop;
-    std::vector<int32_t> rows;
-  };
-  const Case cases[] = {
-      {1, 0, 1, 1, {0, 0, 0, 0}},           {5, 0, 1, 0, {0, 1, 2, 3, 4, 3, 2, 1, 0, 1}},
-      {5, 0, -1, 1, {0, 4, 3, 2, 1, 0, 4}}, {5, 0, -1, 0, {0, 1, 2, 3, 4, 3, 2, 1, 0}},
-      {5, 3, 1, 1, {3, 4, 0, 1, 2, 3}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("nt " + std::to_string(c.nt) + " start " + std::to_string(c.start) + " dir " +
-                 std::to_string(c.dir) + " loop " + std::to_string(c.loop));
-    A2xSetup setup = legacySetup();
-    setup.motion.nt = c.nt;
-    A2xFixture fixture(setup);
-    std::unique_ptr<A2xStream> stream = fixture.stream();
-    stream->reset(c.start, c.dir, c.loop);
-    EXPECT_EQ(rowsPlayed(*stream, static_cast<int>(c.rows.size())), c.rows);
-  }
-}
-
 TEST(A2xStream, ServesIdleRowsPlusTheWholeUtteranceDeltas) {
   A2xSetup setup = legacySetup();
   setup.motion.net.wn = true;
@@ -234,7 +183,7 @@ TEST(A2xStream, ServesIdleRowsPlusTheWholeUtteranceDeltas) {
     }
   }
   EXPECT_LT(worst, 1e-5f);
-  EXPECT_LT(maxDifference(frames.wn, wholeWn), 1e-5f);
+  EXPECT_LT(maxAbsDifference(frames.wn, wholeWn), 1e-5f);
 
   std::vector<float> untouched(3 * kKp, 7.0f);
   EXPECT_EQ(stream->deltas(audio.data(), 2 * 640 + 1, untouched.data(), 2), -2);
@@ -242,15 +191,17 @@ TEST(A2xStream, ServesIdleRowsPlusTheWholeUtteranceDeltas) {
   EXPECT_EQ(stream->deltas(audio.data(), 0, untouched.data(), 2), 0);
 }
 
-TEST(A2xStream, ResetFromMinusOneContinuesTheWalk) {
+// MotionStream's walk table checks walkRow itself; here the stream must hand it the start, direction
+// and wrapping it was given.
+TEST(A2xStream, WalksTheIdleRowsAndResetFromMinusOneContinuesTheWalk) {
   A2xFixture fixture;
   std::unique_ptr<A2xStream> stream = fixture.stream();
-  stream->reset(0, 1, 0);
-  EXPECT_EQ(rowsPlayed(*stream, 6), (std::vector<int32_t>{0, 1, 2, 3, 4, 3}));
+  stream->reset(3, -1, 1);
+  EXPECT_EQ(rowsPlayed(*stream, 6), (std::vector<int32_t>{3, 2, 1, 0, 4, 3}));
   stream->reset(-1, 1, 0);
   EXPECT_EQ(stream->total(), -1);
   EXPECT_EQ(stream->features.samplesPushed(), 0);
-  // The walk restarts from row 2 in the direction given, not the one the bounce was taking.
+  // The walk restarts from row 2 in the direction given, not the one it was taking, and bounces.
   EXPECT_EQ(rowsPlayed(*stream, 4), (std::vector<int32_t>{2, 3, 4, 3}));
 }
 
@@ -263,12 +214,10 @@ TEST(A2xStream, WarnsWhenTheMetaMisstatesTheWidthAndServesTheGraph) {
   const Case cases[] = {
       {false, true,
        "[ko_a2x] WARNING: a2x_meta width=1 but the encoder declares 1 output(s) — serving the GRAPH "
-       "(width=0). "
-       "Repackage this bundle."},
+       "(width=0). Repackage this bundle."},
       {true, false,
        "[ko_a2x] WARNING: a2x_meta width=0 but the encoder declares 2 output(s) — serving the GRAPH "
-       "(width=1). "
-       "Repackage this bundle."},
+       "(width=1). Repackage this bundle."},
   };
   for (const Case& c : cases) {
     A2xSetup setup;
@@ -299,21 +248,16 @@ TEST(A2xStream, PrimesTheDecoderWithSilence) {
                {{"input_values", FloatTensor{{1, 128000}, std::vector<float>(128000, 0.0f)}}},
                {"audio_emb"})[0]
           .values;
-  FloatTensor feat{{1, 5, 12, 768}, std::vector<float>(5 * kFeatureRow)};
+  FloatTensor feat{{1, 5, 12, 768}, {}};
   for (int k = 0; k < 5; ++k) {
-    for (int l = 0; l < 12; ++l) {
-      for (int d = 0; d < 768; ++d) {
-        feat.values[k * kFeatureRow + l * 768 + d] =
-            half_bits::toFloat(half_bits::fromFloatKeepingNaN(zeroEmb[l * 153600 + k * 768 + d]));
-      }
-    }
+    for (float value : legacyFrameRow(zeroEmb, k)) feat.values.push_back(halfRounded(value));
   }
   const authoring::A2xRecipe& net = setup.motion.net;
   FloatTensor positions{{1, 5, net.h},
                         std::vector<float>(primed->pos.begin(), primed->pos.begin() + 5 * net.h)};
   const std::vector<float> hidden =
       runModel(authoring::a2xEncoder(net),
-               {{"feat", feat}, {"pos_window", positions}, {"attn", bandMask(5, 1, 3)}}, {"hidden"})[0]
+               {{"feat", feat}, {"pos_window", positions}, {"attn", bandMask(5, 3, 1)}}, {"hidden"})[0]
           .values;
   FloatTensor prev{{1, 63}, std::vector<float>(63, 0.0f)};
   FloatTensor state{{1, 1, net.h}, std::vector<float>(net.h, 0.0f)};
@@ -325,8 +269,8 @@ TEST(A2xStream, PrimesTheDecoderWithSilence) {
     prev.values = out[0].values;
     state.values = out[1].values;
   }
-  EXPECT_LT(maxDifference(primed->primedPrev, prev.values), 1e-6f);
-  EXPECT_LT(maxDifference(primed->primedState, state.values), 1e-6f);
+  EXPECT_LT(maxAbsDifference(primed->primedPrev, prev.values), 1e-6f);
+  EXPECT_LT(maxAbsDifference(primed->primedState, state.values), 1e-6f);
   EXPECT_EQ(primed->prev, primed->primedPrev);
 
   ScopedEnv off("KO_A2X_SILENCE_PRIME", "0");
@@ -382,7 +326,9 @@ TEST(A2xStream, TurnsNonFiniteAndHugeSamplesIntoFiniteKeypoints) {
   for (size_t i = 0; i < audio.size(); i += 97) audio[i] = std::numeric_limits<float>::quiet_NaN();
   for (size_t i = 5; i < audio.size(); i += 1013) audio[i] = -std::numeric_limits<float>::infinity();
   for (size_t i = 7; i < audio.size(); i += 501) audio[i] = 3e38f;
-  const std::vector<float> kp = wholeAudioFrames(*stream, audio);
+  const std::vector<float> kp = streamAudio(
+                                    *stream, audio, [&] { return audio.size(); }, false)
+                                    .kp;
   ASSERT_EQ(kp.size(), 75u * kKp);
   for (float value : kp) ASSERT_TRUE(std::isfinite(value));
 }

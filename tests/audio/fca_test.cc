@@ -12,10 +12,11 @@
 
 #include "audio/audio.h"
 #include "audio/causal_norm.h"
-#include "audio/window_norm.h"
+#include "bundle/bundle.h"
 #include "ko/ko_a2x.h"
 #include "tests/support/a2x_fixture.h"
 #include "tests/support/ort_run.h"
+#include "tests/support/speech_reference.h"
 #include "tests/support/temp_dir.h"
 #include "tools/authoring/speech_models.h"
 
@@ -122,13 +123,9 @@ class FcaModelTest : public ::testing::Test {
     std::vector<float> features(static_cast<size_t>(frames) * kWidth);
     std::vector<bool> filled(static_cast<size_t>(frames), false);
     for (int64_t start = 0; start < frames; start += 100) {
-      std::vector<float> window(128000, 0.0f);
-      for (int64_t i = 0; i < 128000 && start * 640 + i < static_cast<int64_t>(audio.size()); ++i) {
-        window[i] = audio[start * 640 + i];
-      }
-      normaliseWindow(window.data(), window.size());
       const std::vector<FloatTensor> emb =
-          runModel(encoder, {{"input_values", {{1, 128000}, window}}}, {"audio_emb"});
+          runModel(encoder, {{"input_values", {{1, 128000}, normalisedWindow(audio, start * 640, 128000)}}},
+                   {"audio_emb"});
       for (int64_t k = start == 0 ? 0 : 50; k < 200 && start + k < frames; ++k) {
         if (filled[start + k]) continue;
         filled[start + k] = true;
@@ -143,26 +140,21 @@ class FcaModelTest : public ::testing::Test {
   }
 
   static std::vector<float> referenceDeltas(const std::vector<float>& normalised, int64_t frames) {
-    Ort::SessionOptions options;
-    options.SetIntraOpNumThreads(1);
-    Ort::Session session(ortEnv(), modelPath_.c_str(), options);
-    const Ort::MemoryInfo cpu = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
-    std::vector<float> cond(5376), prev(63, 0.0f), state(384, 0.0f), deltas;
+    const std::string bytes = readFile(modelPath_);
+    const std::vector<uint8_t> model(bytes.begin(), bytes.end());
+    FloatTensor cond{{1, 5376}, std::vector<float>(5376)}, prev{{1, 63}, std::vector<float>(63, 0.0f)},
+        state{{1, 384}, std::vector<float>(384, 0.0f)};
+    std::vector<float> deltas;
     for (int64_t t = 0; t < frames; ++t) {
       for (int c = 0; c < 7; ++c) {
         const int64_t source = std::clamp<int64_t>(t - 1 + c, 0, frames - 1);
-        std::copy_n(normalised.begin() + source * kWidth, kWidth, cond.begin() + c * kWidth);
+        std::copy_n(normalised.begin() + source * kWidth, kWidth, cond.values.begin() + c * kWidth);
       }
-      const int64_t condShape[] = {1, 5376}, prevShape[] = {1, 63}, stateShape[] = {1, 384};
-      Ort::Value inputs[] = {Ort::Value::CreateTensor<float>(cpu, cond.data(), cond.size(), condShape, 2),
-                             Ort::Value::CreateTensor<float>(cpu, prev.data(), prev.size(), prevShape, 2),
-                             Ort::Value::CreateTensor<float>(cpu, state.data(), state.size(), stateShape, 2)};
-      const char* inNames[] = {"cond", "prev", "h"};
-      const char* outNames[] = {"m", "hn"};
-      std::vector<Ort::Value> out = session.Run(Ort::RunOptions{nullptr}, inNames, inputs, 3, outNames, 2);
-      std::copy_n(out[0].GetTensorData<float>(), 63, prev.begin());
-      std::copy_n(out[1].GetTensorData<float>(), 384, state.begin());
-      deltas.insert(deltas.end(), prev.begin(), prev.end());
+      std::vector<FloatTensor> out =
+          runModel(model, {{"cond", cond}, {"prev", prev}, {"h", state}}, {"m", "hn"});
+      prev.values = out[0].values;
+      state.values = out[1].values;
+      deltas.insert(deltas.end(), prev.values.begin(), prev.values.end());
     }
     return deltas;
   }

@@ -34,10 +34,8 @@ std::string notDeployedLine(const std::string& w2vPath) {
          "KO_A2X_W2V_WIN_ONNX/KO_A2X_W2V_HEAD_ONNX are set nor is the pair beside $W2V_ONNX (" +
          w2vPath +
          ") as audio_encoder_fp16_window_{trunk,head}.onnx (legacy w2v_trunk32.onnx/w2v_head32.onnx). "
-         "Serving the "
-         "LEGACY 8s window — same reference quality, 2.8-3.9x the audio hop cost. Ship the pair beside the "
-         "encoder "
-         "(tools/export_w2v_window).";
+         "Serving the LEGACY 8s window — same reference quality, 2.8-3.9x the audio hop cost. Ship the pair "
+         "beside the encoder (tools/export_w2v_window).";
 }
 
 TEST(SpeechEncoder, ServesTheFirstLoadedEncoderWhateverTheLaterPath) {

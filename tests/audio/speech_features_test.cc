@@ -7,33 +7,12 @@
 
 #include "audio/audio.h"
 #include "audio/window_norm.h"
-#include "simd/half.h"
 #include "tests/support/a2x_fixture.h"
 #include "tests/support/ort_run.h"
+#include "tests/support/speech_reference.h"
 
 namespace ko::test {
 namespace {
-
-float toHalfAndBack(float value) {
-  return half_bits::toFloat(half_bits::fromFloatKeepingNaN(value));
-}
-
-// samples [first, first + count) of audio, zero where they do not exist, normalised over the window.
-std::vector<float> normalisedWindow(const std::vector<float>& audio, int64_t first, int64_t count) {
-  std::vector<float> window(static_cast<size_t>(count), 0.0f);
-  for (int64_t i = 0; i < count; ++i) {
-    const int64_t at = first + i;
-    if (at >= 0 && at < static_cast<int64_t>(audio.size())) window[i] = audio[at];
-  }
-  long double sum = 0;
-  for (float x : window) sum += x;
-  const double mean = static_cast<double>(sum / count);
-  long double squares = 0;
-  for (float x : window) squares += (x - mean) * (x - mean);
-  const float scale = 1.0f / std::sqrt(static_cast<float>(static_cast<double>(squares / count)) + 1e-7f);
-  for (float& x : window) x = static_cast<float>((x - mean) * scale);
-  return window;
-}
 
 void pushAll(SpeechFeatures& features, const std::vector<float>& audio) {
   std::copy(audio.begin(), audio.end(), features.audio.appendRows(audio.size()));
@@ -63,17 +42,15 @@ TEST(SpeechFeatures, LegacyRowsAreEachWindowsFramesRoundedToHalf) {
   const std::vector<float> second = legacyEmb(audio, 100);
   for (int64_t frame : {0, 1, 150, 198, 199, 200, 201, 229}) {
     SCOPED_TRACE(frame);
-    const std::vector<float>& emb = frame < 200 ? first : second;
-    const int64_t k = frame < 200 ? frame : frame - 100;
-    std::vector<float> expected(kFeatureRow);
-    for (int l = 0; l < 12; ++l) {
-      for (int d = 0; d < 768; ++d) expected[l * 768 + d] = toHalfAndBack(emb[l * 153600 + k * 768 + d]);
-    }
+    std::vector<float> expected =
+        legacyFrameRow(frame < 200 ? first : second, frame < 200 ? frame : frame - 100);
+    for (float& value : expected) value = halfRounded(value);
     EXPECT_EQ(rowDifference(features.feat.row(frame), expected), 0.0f);
   }
 }
 
-// The rows of block `block` as the short-window pair should give them, with right = 12.
+// The rows of block `block` as the short-window pair should give them, with right = 12: the trunk
+// read where the legacy window of each frame looks.
 std::vector<float> shortWindowBlock(const std::vector<float>& audio, int64_t block) {
   const int64_t windowEnd = (block + 8 + 12) * 640;
   const std::vector<float> trunk =
@@ -81,26 +58,14 @@ std::vector<float> shortWindowBlock(const std::vector<float>& audio, int64_t blo
                {{"input_values", {{1, 32000}, normalisedWindow(audio, windowEnd - 32000, 32000)}}},
                {"trunk_out"})[0]
           .values;
-  const int64_t steps = 399;
-  std::vector<float> columns(8 * 640);
-  for (int64_t k = 0; k < 8; ++k) {
-    const int64_t frame = block + k;
+  std::vector<double> positions;
+  for (int64_t frame = block; frame < block + 8; ++frame) {
     const int64_t legacyStart = frame <= 199 ? 0 : (frame / 100 - 1) * 100;
-    const double p =
-        (legacyStart * 640.0 - (windowEnd - 32000)) / 80.0 + (frame - legacyStart) * (1598.0 / 199.0);
-    const int64_t t0 = static_cast<int64_t>(std::floor(p));
-    EXPECT_GE(t0, 0);
-    EXPECT_LT(t0, steps);
-    const int64_t t1 = std::min(t0 + 1, steps - 1);
-    const double w = p - std::floor(p);
-    for (int64_t c = 0; c < 640; ++c) {
-      const double value = trunk[c * steps + t0] * (1.0 - w) + trunk[c * steps + t1] * w;
-      columns[k * 640 + c] = toHalfAndBack(static_cast<float>(value));
-    }
+    positions.push_back((legacyStart * 640.0 - (windowEnd - 32000)) / 80.0 +
+                        (frame - legacyStart) * (1598.0 / 199.0));
   }
-  std::vector<float> rows =
-      runModel(authoring::speechHead(), {{"x", {{8, 640}, columns}}}, {"emb"})[0].values;
-  for (float& value : rows) value = toHalfAndBack(value);
+  std::vector<float> rows = headRowsAt(trunk, positions);
+  for (float& value : rows) value = halfRounded(value);
   return rows;
 }
 

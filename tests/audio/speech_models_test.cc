@@ -4,22 +4,17 @@
 #include "tools/authoring/speech_models.h"
 
 #include <gtest/gtest.h>
-#include <onnxruntime_cxx_api.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <limits>
 #include <numbers>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "bundle/file_io.h"
-#include "simd/half.h"
 #include "tests/support/ort_run.h"
 #include "tests/support/random_tensor.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/speech_reference.h"
 
 namespace ko {
 namespace {
@@ -27,71 +22,12 @@ namespace {
 using namespace authoring;
 using test::FloatTensor;
 
-// Each window normalised by its own mean and variance, as the library feeds the encoder.
-std::vector<float> normalisedWindow(const std::vector<float>& audio, size_t start, size_t count) {
-  double mean = 0, var = 0;
-  for (size_t i = start; i < start + count; ++i) mean += audio[i];
-  mean /= static_cast<double>(count);
-  for (size_t i = start; i < start + count; ++i) var += (audio[i] - mean) * (audio[i] - mean);
-  var /= static_cast<double>(count);
-  const float scale = 1.0f / std::sqrt(static_cast<float>(var) + 1e-7f);
-  std::vector<float> window;
-  for (size_t i = start; i < start + count; ++i)
-    window.push_back(static_cast<float>((audio[i] - mean) * scale));
-  return window;
-}
-
-// The trunk's float16 output [640, 399], widened; runModel reads float outputs only.
-std::vector<float> runTrunk(const std::vector<float>& window) {
-  const std::vector<uint8_t> model = speechTrunk({.trunkDeclaresLength = false});
-  Ort::SessionOptions options;
-  options.SetIntraOpNumThreads(1);
-  Ort::Session session(test::ortEnv(), model.data(), model.size(), options);
-  const Ort::MemoryInfo memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
-  const int64_t shape[2] = {1, kShortWindowSamples};
-  Ort::Value input =
-      Ort::Value::CreateTensor<float>(memory, const_cast<float*>(window.data()), window.size(), shape, 2);
-  const char* inputName = "input_values";
-  const char* outputName = "trunk_out";
-  std::vector<Ort::Value> out = session.Run(Ort::RunOptions{nullptr}, &inputName, &input, 1, &outputName, 1);
-  const Ort::TensorTypeAndShapeInfo info = out[0].GetTensorTypeAndShapeInfo();
-  EXPECT_EQ(info.GetElementType(), ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16);
-  EXPECT_EQ(info.GetShape(), (std::vector<int64_t>{1, kTrunkChannels, trunkSteps(kShortWindowSamples)}));
-  std::vector<float> values(info.GetElementCount());
-  halfToFloat(static_cast<const uint16_t*>(out[0].GetTensorRawData()), values.data(), values.size());
-  return values;
-}
-
-float halfRounded(double value) {
-  return half_bits::toFloat(f32ToF16(static_cast<float>(value)));
-}
-
 // Head rows for 8 s frames first..first+count-1 from a trunk window whose step 0 lies `offsetSteps`
 // steps after the 8 s window's.
 std::vector<float> pairFrames(const std::vector<float>& trunk, int offsetSteps, int first, int count) {
-  const int steps = trunkSteps(kShortWindowSamples), rows = SpeechRecipe{}.headRows;
-  std::vector<float> frames;
-  for (int batch = 0; batch < count; batch += rows) {
-    std::vector<float> columns;
-    for (int k = first + batch; k < first + batch + rows; ++k) {
-      const double p = -offsetSteps + k * 1598.0 / 199.0;
-      const int t0 = static_cast<int>(std::floor(p)), t1 = std::min(t0 + 1, steps - 1);
-      if (t0 < 0 || t0 >= steps) {
-        ADD_FAILURE() << "frame " << k << " lies outside the trunk window";
-        return {};
-      }
-      const double w = p - t0;
-      for (int c = 0; c < kTrunkChannels; ++c) {
-        const float* row = &trunk[static_cast<size_t>(c) * steps];
-        columns.push_back(halfRounded(row[t0] * (1 - w) + row[t1] * w));
-      }
-    }
-    const FloatTensor emb =
-        test::runModel(speechHead(), {{"x", {{rows, kTrunkChannels}, columns}}}, {"emb"}).at(0);
-    frames.insert(frames.end(), emb.values.begin(), emb.values.end());
-  }
-  frames.resize(static_cast<size_t>(count) * kFeatureRow);
-  return frames;
+  std::vector<double> positions;
+  for (int k = first; k < first + count; ++k) positions.push_back(-offsetSteps + k * 1598.0 / 199.0);
+  return test::headRowsAt(trunk, positions);
 }
 
 TEST(SpeechModels, EightSecondFramesComeBackFromATwoSecondTrunkAndTheHead) {
@@ -105,41 +41,33 @@ TEST(SpeechModels, EightSecondFramesComeBackFromATwoSecondTrunkAndTheHead) {
                                   0.4 * std::sin(2 * std::numbers::pi * 220 * t));
   }
   const FloatTensor emb8 =
-      test::runModel(
-          speechEncoder8s(),
-          {{"input_values", {{1, kLegacyWindowSamples}, normalisedWindow(audio, s0, kLegacyWindowSamples)}}},
-          {"audio_emb"})
+      test::runModel(speechEncoder8s(),
+                     {{"input_values",
+                       {{1, kLegacyWindowSamples}, test::normalisedWindow(audio, s0, kLegacyWindowSamples)}}},
+                     {"audio_emb"})
           .at(0);
   ASSERT_EQ(emb8.shape, (std::vector<int64_t>{kFeatureLayers, kLegacyWindowFrames, kFeatureWidth}));
-  const std::vector<float> trunk = runTrunk(normalisedWindow(audio, s1, kShortWindowSamples));
+  // The trunk's float16 output [640, 399], widened.
+  const FloatTensor trunk =
+      test::runModel(speechTrunk({.trunkDeclaresLength = false}),
+                     {{"input_values",
+                       {{1, kShortWindowSamples}, test::normalisedWindow(audio, s1, kShortWindowSamples)}}},
+                     {"trunk_out"})
+          .at(0);
+  ASSERT_EQ(trunk.shape, (std::vector<int64_t>{1, kTrunkChannels, trunkSteps(kShortWindowSamples)}));
 
   // Frames 50..97 fall inside the trunk window (steps 1.5 .. 379).
   const int first = 50, count = 48, offset = static_cast<int>((s1 - s0) / kTrunkStepSamples);
   std::vector<float> expected;
   for (int k = first; k < first + count; ++k) {
-    for (int l = 0; l < kFeatureLayers; ++l) {
-      const auto at =
-          emb8.values.begin() + (static_cast<ptrdiff_t>(l) * kLegacyWindowFrames + k) * kFeatureWidth;
-      expected.insert(expected.end(), at, at + kFeatureWidth);
-    }
+    const std::vector<float> row = test::legacyFrameRow(emb8.values, k);
+    expected.insert(expected.end(), row.begin(), row.end());
   }
   // About 3e-4 in practice: ONNX Runtime places the resize taps in float, so some of the second float16
   // roundings land one step away from the double positions used here.
-  EXPECT_LT(test::maxAbsDifference(pairFrames(trunk, offset, first, count), expected), 1e-3f);
+  EXPECT_LT(test::maxAbsDifference(pairFrames(trunk.values, offset, first, count), expected), 1e-3f);
   // One step off is far off: the frames really follow the audio under them.
-  EXPECT_GT(test::maxAbsDifference(pairFrames(trunk, offset + 1, first, count), expected), 0.1f);
-}
-
-// A banded additive mask: token i sees tokens i - left .. i + window.
-FloatTensor bandMask(int tokens, int left, int window) {
-  FloatTensor mask{{1, 1, tokens, tokens}, {}};
-  for (int i = 0; i < tokens; ++i) {
-    for (int j = 0; j < tokens; ++j) {
-      mask.values.push_back(j >= i - left && j <= i + window ? 0.0f
-                                                             : -std::numeric_limits<float>::infinity());
-    }
-  }
-  return mask;
+  EXPECT_GT(test::maxAbsDifference(pairFrames(trunk.values, offset + 1, first, count), expected), 0.1f);
 }
 
 struct A2xRun {
@@ -159,7 +87,7 @@ TEST(SpeechModels, A2xTokenSeesExactlyItsCompoundedMaskWindow) {
   std::mt19937 rng(9);
   const FloatTensor feat = test::uniformTensor({1, tokens, kFeatureLayers, kFeatureWidth}, 1.0f, rng);
   const FloatTensor pos = test::uniformTensor({1, tokens, h}, 0.5f, rng);
-  const FloatTensor mask = bandMask(tokens, recipe.left, recipe.window);
+  const FloatTensor mask = test::bandMask(tokens, recipe.left, recipe.window);
   const A2xRun base = runEncoder(recipe, feat, pos, mask);
   const auto hiddenRow = [&](const A2xRun& run) {
     return std::vector<float>(run.hidden.begin() + i * h, run.hidden.begin() + (i + 1) * h);

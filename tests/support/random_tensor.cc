@@ -1,5 +1,7 @@
 #include "tests/support/random_tensor.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -21,8 +23,9 @@ FloatTensor uniformTensor(std::vector<int64_t> shape, float reach, std::mt19937&
 }
 
 float maxAbsDifference(const std::vector<float>& a, const std::vector<float>& b) {
+  EXPECT_EQ(a.size(), b.size());
   float worst = 0;
-  for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
   return worst;
 }
 

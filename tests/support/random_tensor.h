@@ -16,7 +16,8 @@ std::vector<float> uniformValues(size_t count, float low, float high, std::mt199
 // A tensor of `shape` with values drawn uniformly from [-reach, reach), in order.
 FloatTensor uniformTensor(std::vector<int64_t> shape, float reach, std::mt19937& rng);
 
-// The largest absolute difference between elements at the same index (over `a`'s length).
+// The largest absolute difference between elements at the same index; two lengths that differ fail
+// the test.
 float maxAbsDifference(const std::vector<float>& a, const std::vector<float>& b);
 
 }  // namespace ko::test

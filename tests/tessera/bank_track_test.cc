@@ -58,62 +58,34 @@ TEST_F(BankTrack, StoresEveryFrameExactlyInItsDonorSlot) {
 }
 
 TEST_F(BankTrack, RefusesEveryTrackThatDisagreesWithTheSidecar) {
-  const std::vector<RgbPatch> donors = authoring::paintedDonors(3, kW, kH);
-  const std::string three = track(donors);
+  const std::string three = track(authoring::paintedDonors(3, kW, kH));
   const std::string wide = track(authoring::paintedDonors(3, kW + 2, kH), kW + 2);
   const std::string notMovie = "not a movie at all, just text";
   const std::vector<int32_t> order = {2, 0, 1};
-  const std::string dash = " \xe2\x80\x94 ";
-  const struct Case {
-    const std::string* bytes;
-    int32_t n, h;
-    std::vector<int32_t> order;
-    std::string text;
-  } cases[] = {
-      {&notMovie, 3, kH, order,
-       "reference bank track is not a readable container" + dash + "refusing to serve"},
-      {&wide, 3, kH, order,
-       "reference bank track is 30x16, the geometry stamp says 28x16" + dash +
-           "geometry mismatch, refusing to serve"},
-      {&three,
-       2,
-       kH,
-       {1, 0},
-       "bank track carries more frames than the sidecar's n_donors" + dash +
-           "sidecar/track mismatch, refusing to serve"},
-      {&three,
-       4,
-       kH,
-       {0, 1, 2, 3},
-       "bank track decoded to 3 frames, expected 4" + dash + "geometry/N mismatch, refusing to serve"},
-      {&three,
-       3,
-       kH,
-       {0, 1},
-       "reference bank sidecar track_order has 2 entries, expected 3" + dash +
-           "sidecar/track mismatch, refusing to serve"},
-      {&three, 3, kH, {0, 1, 3}, "reference bank track_order is out of range" + dash + "refusing to serve"},
-      {&three,
-       3,
-       kH,
-       {0, 1, 1},
-       "reference bank track_order is not a permutation" + dash + "refusing to serve"},
-      {&three, 3, 0, order, "reference bank geometry is not positive" + dash + "refusing to serve"},
-      {&three, 0, kH, {}, "reference bank geometry is not positive" + dash + "refusing to serve"},
+  const std::string serve = " \xe2\x80\x94 refusing to serve";
+  const std::string mismatch = " \xe2\x80\x94 sidecar/track mismatch, refusing to serve";
+  const auto refusal = [](const std::string* bytes, int32_t n, int32_t h, const std::vector<int32_t>& slots) {
+    const auto* data = bytes ? reinterpret_cast<const uint8_t*>(bytes->data()) : nullptr;
+    return failureText([&] { decodeBankTrack(data, bytes ? bytes->size() : 10, n, h, kW, slots); });
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(failureText([&] {
-                decodeBankTrack(reinterpret_cast<const uint8_t*>(c.bytes->data()), c.bytes->size(), c.n, c.h,
-                                kW, c.order);
-              }),
-              c.text);
-  }
+  EXPECT_EQ(refusal(&notMovie, 3, kH, order), "reference bank track is not a readable container" + serve);
+  EXPECT_EQ(refusal(&wide, 3, kH, order),
+            "reference bank track is 30x16, the geometry stamp says 28x16 \xe2\x80\x94 geometry mismatch, "
+            "refusing to serve");
+  EXPECT_EQ(refusal(&three, 2, kH, {1, 0}),
+            "bank track carries more frames than the sidecar's n_donors" + mismatch);
+  EXPECT_EQ(refusal(&three, 4, kH, {0, 1, 2, 3}),
+            "bank track decoded to 3 frames, expected 4 \xe2\x80\x94 geometry/N mismatch, refusing to serve");
+  EXPECT_EQ(refusal(&three, 3, kH, {0, 1}),
+            "reference bank sidecar track_order has 2 entries, expected 3" + mismatch);
+  EXPECT_EQ(refusal(&three, 3, kH, {0, 1, 3}), "reference bank track_order is out of range" + serve);
+  EXPECT_EQ(refusal(&three, 3, kH, {0, 1, 1}), "reference bank track_order is not a permutation" + serve);
+  EXPECT_EQ(refusal(&three, 3, 0, order), "reference bank geometry is not positive" + serve);
+  EXPECT_EQ(refusal(&three, 0, kH, {}), "reference bank geometry is not positive" + serve);
   // Empty input is refused before FFmpeg sees it.
-  EXPECT_EQ(failureText([] { decodeBankTrack(nullptr, 10, 1, kH, kW, {0}); }),
-            "reference bank track is empty" + dash + "refusing to serve");
-  EXPECT_EQ(failureText(
-                [&] { decodeBankTrack(reinterpret_cast<const uint8_t*>(three.data()), 0, 1, kH, kW, {0}); }),
-            "reference bank track is empty" + dash + "refusing to serve");
+  const std::string empty;
+  EXPECT_EQ(refusal(nullptr, 1, kH, {0}), "reference bank track is empty" + serve);
+  EXPECT_EQ(refusal(&empty, 1, kH, {0}), "reference bank track is empty" + serve);
 }
 
 TEST(BankTrackInput, ReadsAndSeeksInsideItsBytesOnly) {

@@ -112,14 +112,9 @@ TEST(ComposeV2Template, EntryRefusals) {
             path + ".structure is not a non-empty string");
   EXPECT_EQ(refusal([](ComposeV2Graph& g) { g.structureSha256 = std::string(64, 'g'); }),
             path + ".structure_sha256 is not 64 lowercase hex");
+  // Every base64 refusal is Base64Strict's own, so one shows the entry passing its text through.
   EXPECT_EQ(refusal([](ComposeV2Graph& g) { g.structureBase64 = "QUJDR"; }),
             path + ".structure: base64 length 5 is not a multiple of 4");
-  EXPECT_EQ(refusal([](ComposeV2Graph& g) { g.structureBase64 = "QU*D"; }),
-            path + ".structure: base64 carries a byte outside the standard alphabet at 2");
-  EXPECT_EQ(refusal([](ComposeV2Graph& g) { g.structureBase64 = "QQ=A"; }),
-            path + ".structure: base64 padding is not at the end");
-  EXPECT_EQ(refusal([](ComposeV2Graph& g) { g.structureBase64 = "QR=="; }),
-            path + ".structure: base64 tail carries non-zero padding bits (not canonical)");
   EXPECT_EQ(extract(R"({"compose_v2": {"schema": "compose-v2-structure-v1", "graphs": {"director.onnx": {
                         "source_sha256": ")" +
                     kSourceDigest + R"(", "structure": 5}}}})")

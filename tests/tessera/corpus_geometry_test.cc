@@ -142,8 +142,7 @@ TEST_F(CorpusFromManifest, RefusesAnAmbiguousOrUnknownFrame) {
           " — the bank's pi frame is unknown and donors will NOT be placed against a frame nobody can name");
   const std::string noKeypoints =
       "teeth-pi: the corpus frame is identified from the bundle's own xs_target and none was supplied — "
-      "refusing "
-      "to fall back to the stamped geometry, which is the GRAPH's compose field";
+      "refusing to fall back to the stamped geometry, which is the GRAPH's compose field";
   EXPECT_EQ(failureText([&] { UnifiedPi::corpusFromManifestJson(manifest_, kN, nullptr, 3, far, nullptr); }),
             noKeypoints);
   EXPECT_EQ(

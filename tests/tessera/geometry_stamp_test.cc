@@ -29,73 +29,43 @@ GeometryStamp coherentStamp() {
   return s;
 }
 
-std::string validation(const GeometryStamp& s) {
-  return failureText([&] { s.validate(); });
-}
+constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 
-TEST(GeometryStamp, CoherentStampPasses) {
-  EXPECT_EQ(validation(coherentStamp()), ko::test::kNoFailure);
-  GeometryStamp s = coherentStamp();
-  s.shift_margin = 0;
-  s.pad = 1;
-  EXPECT_EQ(validation(s), ko::test::kNoFailure);
-  // The stored band may reach exactly the patch's edges.
-  s = coherentStamp();
-  s.band_r0 = 0;
-  s.band_r1 = 96;
-  s.shift_margin = 16;
-  EXPECT_EQ(validation(s), ko::test::kNoFailure);
-}
-
-TEST(GeometryStamp, EachRuleNamesItself) {
-  const auto broken = [](auto edit) {
-    GeometryStamp s = coherentStamp();
-    edit(s);
-    return validation(s);
+TEST(GeometryStamp, EachBrokenRuleIsNamedInRuleOrder) {
+  struct Case {
+    void (*edit)(GeometryStamp&);
+    const char* broken;  // after the common prefix; "" passes
   };
-  EXPECT_EQ(broken([](GeometryStamp& s) { s.window_x0 = -1; }),
-            "teeth: GeometryStamp incoherent: window x-range escapes canvas;");
-  EXPECT_EQ(broken([](GeometryStamp& s) { s.window_y0 = 417; }),
-            "teeth: GeometryStamp incoherent: window y-range escapes canvas;");
-  EXPECT_EQ(broken([](GeometryStamp& s) { s.band_c1 = 161; }),
-            "teeth: GeometryStamp incoherent: band cols escape window;");
-  EXPECT_EQ(broken([](GeometryStamp& s) { s.pad = 0; }),
-            "teeth: GeometryStamp incoherent: pad/shift_margin must be positive;");
-  EXPECT_EQ(broken([](GeometryStamp& s) { s.shift_margin = -1; }),
-            "teeth: GeometryStamp incoherent: pad/shift_margin must be positive;");
-  EXPECT_EQ(broken([](GeometryStamp& s) { s.shift_margin = 27; }),
-            "teeth: GeometryStamp incoherent: stored band rows escape patch;");
-  EXPECT_EQ(broken([](GeometryStamp& s) {
-              s.band_c0 = 0;
-              s.shift_margin = 17;
-            }),
-            "teeth: GeometryStamp incoherent: stored band cols escape patch;");
-}
-
-TEST(GeometryStamp, BrokenRulesAreListedInRuleOrder) {
-  GeometryStamp s = coherentStamp();
-  s.window_h = 0;
-  EXPECT_EQ(
-      validation(s),
-      "teeth: GeometryStamp incoherent: window dims must be positive; band rows escape window; stored band "
-      "rows escape patch;");
-  s = coherentStamp();
-  s.band_r0 = 80;
-  EXPECT_EQ(validation(s), "teeth: GeometryStamp incoherent: band rows escape window;");
-}
-
-TEST(GeometryStamp, ExtremeFieldsCannotWrapARuleIntoPassing) {
-  GeometryStamp s = coherentStamp();
-  s.window_x0 = std::numeric_limits<int32_t>::max();
-  EXPECT_EQ(validation(s), "teeth: GeometryStamp incoherent: window x-range escapes canvas;");
-  // Every sum with this pad leaves int32, and every rule still holds.
-  s = coherentStamp();
-  s.pad = std::numeric_limits<int32_t>::max();
-  EXPECT_EQ(validation(s), ko::test::kNoFailure);
-  s.shift_margin = std::numeric_limits<int32_t>::max();
-  EXPECT_EQ(validation(s), ko::test::kNoFailure);
-  s.shift_margin = std::numeric_limits<int32_t>::min();
-  EXPECT_EQ(validation(s), "teeth: GeometryStamp incoherent: pad/shift_margin must be positive;");
+  const Case cases[] = {
+      {[](GeometryStamp&) {}, ""},
+      {[](GeometryStamp& s) { s.shift_margin = 0, s.pad = 1; }, ""},
+      // The stored band may reach exactly the patch's edges.
+      {[](GeometryStamp& s) { s.band_r0 = 0, s.band_r1 = 96, s.shift_margin = 16; }, ""},
+      {[](GeometryStamp& s) { s.window_x0 = -1; }, "window x-range escapes canvas;"},
+      {[](GeometryStamp& s) { s.window_y0 = 417; }, "window y-range escapes canvas;"},
+      {[](GeometryStamp& s) { s.band_c1 = 161; }, "band cols escape window;"},
+      {[](GeometryStamp& s) { s.band_r0 = 80; }, "band rows escape window;"},
+      {[](GeometryStamp& s) { s.pad = 0; }, "pad/shift_margin must be positive;"},
+      {[](GeometryStamp& s) { s.shift_margin = -1; }, "pad/shift_margin must be positive;"},
+      {[](GeometryStamp& s) { s.shift_margin = 27; }, "stored band rows escape patch;"},
+      {[](GeometryStamp& s) { s.band_c0 = 0, s.shift_margin = 17; }, "stored band cols escape patch;"},
+      {[](GeometryStamp& s) { s.window_h = 0; },
+       "window dims must be positive; band rows escape window; stored band rows escape patch;"},
+      // Extreme fields cannot wrap a rule into passing: every sum with this pad leaves int32.
+      {[](GeometryStamp& s) { s.window_x0 = kMax; }, "window x-range escapes canvas;"},
+      {[](GeometryStamp& s) { s.pad = kMax; }, ""},
+      {[](GeometryStamp& s) { s.pad = kMax, s.shift_margin = kMax; }, ""},
+      {[](GeometryStamp& s) { s.pad = kMax, s.shift_margin = -kMax - 1; },
+       "pad/shift_margin must be positive;"},
+  };
+  for (const Case& c : cases) {
+    GeometryStamp s = coherentStamp();
+    c.edit(s);
+    const std::string broken = c.broken;
+    EXPECT_EQ(failureText([&] { s.validate(); }),
+              broken.empty() ? ko::test::kNoFailure : "teeth: GeometryStamp incoherent: " + broken)
+        << broken;
+  }
 }
 
 TEST(GeometryStamp, TextListsTheTwelveFields) {

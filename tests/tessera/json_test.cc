@@ -53,8 +53,8 @@ TEST(TesseraJson, BuildsTheTreeInDocumentOrder) {
   EXPECT_EQ(a.get("a"), nullptr);
 }
 
-TEST(TesseraJson, DuplicateKeysAreKeptAndLookupsSeeTheFirst) {
-  const JVal v = readValue(R"({"k": 1, "k": 2})");
+TEST(TesseraJson, ObjectsKeepDuplicateKeysForTheFirstLookupAndTolerateAMissingColon) {
+  const JVal v = readValue(R"({"k": 1, "k" 2})");
   ASSERT_EQ(v.obj.size(), 2u);
   EXPECT_EQ(v.get("k")->num, 1.0);
   EXPECT_EQ(v.obj[1].second.num, 2.0);
@@ -109,12 +109,6 @@ TEST(TesseraJson, NumbersNeverReadPastTheInput) {
   JParser parser(text.data(), text.data() + 3);
   EXPECT_EQ(parser.val().num, 123.0);
   EXPECT_EQ(parser.cursor(), text.data() + 3);
-}
-
-TEST(TesseraJson, ObjectsTolerateAMissingColon) {
-  const JVal v = readValue(R"({"a" 1})");
-  ASSERT_NE(v.get("a"), nullptr);
-  EXPECT_EQ(v.get("a")->num, 1.0);
 }
 
 TEST(TesseraJson, StructuralFailures) {
