@@ -10,17 +10,17 @@
 namespace ko::tessera {
 namespace {
 
-struct TensorSpec {
+struct HeadTensor {
   const char* name;
   std::vector<int64_t> shape;
   std::vector<float> HeadWeights::*field;
 };
 
-const TensorSpec kCandidate[] = {
+const HeadTensor kCandidate[] = {
     {"cand.0.weight", {16, 7, 3, 3}, &HeadWeights::cand0_w},  {"cand.0.bias", {16}, &HeadWeights::cand0_b},
     {"cand.2.weight", {16, 16, 3, 3}, &HeadWeights::cand2_w}, {"cand.2.bias", {16}, &HeadWeights::cand2_b},
     {"cand.4.weight", {1, 16, 3, 3}, &HeadWeights::cand4_w},  {"cand.4.bias", {1}, &HeadWeights::cand4_b}};
-const TensorSpec kSynthesis[] = {{"syn.0.weight", {16, 3, 3, 3}, &HeadWeights::syn0_w},
+const HeadTensor kSynthesis[] = {{"syn.0.weight", {16, 3, 3, 3}, &HeadWeights::syn0_w},
                                  {"syn.0.bias", {16}, &HeadWeights::syn0_b},
                                  {"syn.2.weight", {1, 16, 3, 3}, &HeadWeights::syn2_w},
                                  {"syn.2.bias", {1}, &HeadWeights::syn2_b}};
@@ -58,14 +58,14 @@ class TensorSource {
     return false;
   }
 
-  std::vector<float> take(const TensorSpec& spec) const {
-    const PVal& tensor = only(spec.name);
-    if (tensor.shape != spec.shape) {
-      throw std::runtime_error(std::string("teeth: head '") + spec.name + "' has shape " +
+  std::vector<float> take(const HeadTensor& wanted) const {
+    const PVal& tensor = only(wanted.name);
+    if (tensor.shape != wanted.shape) {
+      throw std::runtime_error(std::string("teeth: head '") + wanted.name + "' has shape " +
                                shapeText(tensor.shape) + " \xe2\x80\x94 not the BlendHead(16) arch");
     }
     size_t count = 1;
-    for (int64_t dim : spec.shape) count *= static_cast<size_t>(dim);
+    for (int64_t dim : wanted.shape) count *= static_cast<size_t>(dim);
     const ZipEntry& storage = storageOf(tensor.key);
     if (tensor.offset < 0 || storage.length / 4 < count ||
         static_cast<uint64_t>(tensor.offset) > storage.length / 4 - count) {
@@ -118,8 +118,8 @@ class TensorSource {
 
 uint32_t HeadWeights::params() const {
   size_t total = 0;
-  for (const TensorSpec& spec : kCandidate) total += (this->*spec.field).size();
-  for (const TensorSpec& spec : kSynthesis) total += (this->*spec.field).size();
+  for (const HeadTensor& wanted : kCandidate) total += (this->*wanted.field).size();
+  for (const HeadTensor& wanted : kSynthesis) total += (this->*wanted.field).size();
   return static_cast<uint32_t>(total);
 }
 
@@ -130,11 +130,11 @@ HeadWeights loadHeadPt(std::string_view archive) {
   if (tensors.empty()) throw std::runtime_error("teeth: head .pt state_dict is empty");
   const TensorSource source(archive, std::move(entries), std::move(tensors));
   HeadWeights weights;
-  for (const TensorSpec& spec : kCandidate) weights.*spec.field = source.take(spec);
+  for (const HeadTensor& wanted : kCandidate) weights.*wanted.field = source.take(wanted);
   bool synthesis = false;
-  for (const TensorSpec& spec : kSynthesis) synthesis = synthesis || source.names(spec.name);
+  for (const HeadTensor& wanted : kSynthesis) synthesis = synthesis || source.names(wanted.name);
   if (synthesis) {
-    for (const TensorSpec& spec : kSynthesis) weights.*spec.field = source.take(spec);
+    for (const HeadTensor& wanted : kSynthesis) weights.*wanted.field = source.take(wanted);
   }
   const uint32_t params = weights.params();
   if (params != kFullParams && params != kCandidateParams) {
